@@ -1,0 +1,91 @@
+#pragma once
+// VideoCntl: the control object. Its members are the state that all
+// routines share; the routines themselves are defined beside the subsystem
+// they belong to (src/catalogue, src/playback).
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "catalogue/engine.hpp"
+#include "control/engine_holder.hpp"
+#include "control/error.hpp"
+#include "control/host.hpp"
+#include "control/interface.hpp"
+#include "control/property_store.hpp"
+#include "control/variant.hpp"
+#include "playback/media.hpp"
+
+namespace strovia {
+
+// Design intervals of the two timers, in milliseconds.
+inline constexpr int kTimer1Interval = 1;
+inline constexpr int kTimer2Interval = 10;
+inline constexpr int kPhotoPreviewInterval = 200;
+
+class VideoCntl {
+public:
+    // The host, channel and engine holder outlive the control. The design
+    // settings of the child controls are applied here: both timers off,
+    // Timer1 at 1 ms, Timer2 at 10 ms.
+    VideoCntl(Host& host, MediaChannel& channel, EngineHolder& engines);
+    VideoCntl(const VideoCntl&) = delete;
+    VideoCntl& operator=(const VideoCntl&) = delete;
+
+    // --- Member state, in the order of the interface's definition. ---
+    std::shared_ptr<Database> Db;
+    std::shared_ptr<Recordset> Rs;
+    std::string CurMp2name;
+    std::string CurImageName;
+    std::int16_t CurStartPos = 0;
+    std::int16_t CurEndPos = 0;
+    double CurFilelen = 0.0;
+    std::string CurVideoName;
+    bool ListDone = false;
+    std::string VideoState;
+    std::string SoundState;
+    bool PhotoPreview = false;
+    bool VideoPreview = false;
+    bool VideoMode = false;
+    std::string StoredAsanaNaME;
+    std::string StoredResourcedir;
+
+    // --- Properties. ---
+    std::string Resourcedir() const;
+    void Resourcedir(std::string value);
+    std::string AsanaNaME() const;
+    void AsanaNaME(std::string value);
+
+    // --- Persistence handlers. ---
+    Status UserControl_InitProperties();
+    Status UserControl_ReadProperties(PropertyStore& store);
+    Status UserControl_WriteProperties(PropertyStore& store) const;
+
+    // --- Methods of the interface. ---
+    Status fileOpen();
+    Status InitAudio();
+    Status InitVideo();
+    Result<Variant> StopPlay();
+    Result<Variant> Preview();
+    Result<Variant> Pause();
+    Result<Variant> Start();
+    Result<Variant> Ppreview();
+
+    // --- Tick handlers, called by the host for enabled timers. ---
+    void Timer1_Timer();
+    void Timer2_Timer();
+
+    // The single dispatch entry: calls a member by dispatch id. Methods take
+    // no arguments; a property put takes one string. Fails for an unknown
+    // id, a wrong kind or argument count, and with the error of the routine.
+    Result<Variant> invoke(DispId id, InvokeKind kind, std::span<const Variant> args = {});
+
+private:
+    Host& host_;
+    MediaChannel& channel_;
+    EngineHolder& engines_;
+};
+
+}  // namespace strovia
