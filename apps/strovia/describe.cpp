@@ -25,9 +25,9 @@ std::string pad(std::string_view s, std::size_t width) {
 
 }  // namespace
 
-nlohmann::json describe_json() {
+nlohmann::ordered_json describe_json() {
     const Identity& id = identity();
-    nlohmann::json j;
+    nlohmann::ordered_json j;
     j["typelib"] = {{"name", id.typelib_name},
                     {"guid", id.typelib_guid},
                     {"version", id.typelib_version},
@@ -38,14 +38,14 @@ nlohmann::json describe_json() {
                   {"misc_status", hex(id.misc_status, 5)},
                   {"toolbox_bitmap", id.toolbox_bitmap_id}};
     j["progid"] = id.progid;
-    j["interfaces"] = nlohmann::json::array();
+    j["interfaces"] = nlohmann::ordered_json::array();
     for (const InterfaceInfo* i : {&id.default_interface, &id.event_interface}) {
         j["interfaces"].push_back({{"name", i->name},
                                    {"guid", i->guid},
                                    {"flags", i->flags},
                                    {"role", i == &id.default_interface ? "default" : "source"}});
     }
-    j["members"] = nlohmann::json::array();
+    j["members"] = nlohmann::ordered_json::array();
     for (const MemberInfo& m : members()) {
         j["members"].push_back({{"name", m.name},
                                 {"kind", member_kind_name(m.kind)},

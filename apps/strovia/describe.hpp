@@ -9,7 +9,7 @@
 
 namespace strovia::cli {
 
-nlohmann::json describe_json();
+nlohmann::ordered_json describe_json();
 std::string describe_table();
 
 }  // namespace strovia::cli

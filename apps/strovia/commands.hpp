@@ -1,0 +1,13 @@
+#pragma once
+// Command groups of the `strovia` program. Each adds its subcommands to the
+// application; a subcommand's callback sets `exit_code` on failure.
+
+#include <CLI/CLI.hpp>
+
+namespace strovia::cli {
+
+void add_describe_command(CLI::App& app, int& exit_code);
+void add_catalogue_command(CLI::App& app, int& exit_code);  // strovia catalogue build|dump|query
+void add_mci_command(CLI::App& app, int& exit_code);        // strovia mci
+
+}  // namespace strovia::cli

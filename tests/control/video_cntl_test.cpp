@@ -1,0 +1,140 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "doubles/control_fixture.hpp"
+#include "doubles/memory_store.hpp"
+#include "strovia/describe.hpp"
+
+namespace strovia::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class ControlShell : public ControlTest {};
+
+TEST_F(ControlShell, NewControlHasDesignStateAndReportsZeroAfterInit) {
+    // Before any handler every string is empty and every flag false.
+    EXPECT_EQ(control.Db, nullptr);
+    EXPECT_EQ(control.Rs, nullptr);
+    EXPECT_EQ(control.CurStartPos, 0);
+    EXPECT_FALSE(control.ListDone || control.VideoMode || control.PhotoPreview ||
+                 control.VideoPreview);
+    EXPECT_EQ(control.Resourcedir(), "");
+    // The design settings: both timers off, 1 ms and 10 ms.
+    EXPECT_FALSE(host.timer1().enabled());
+    EXPECT_FALSE(host.timer2().enabled());
+    EXPECT_EQ(host.timer1().interval(), 1);
+    EXPECT_EQ(host.timer2().interval(), 10);
+
+    ASSERT_TRUE(control.UserControl_InitProperties());
+    EXPECT_EQ(control.Resourcedir(), "0");
+    EXPECT_EQ(control.AsanaNaME(), "0");
+    EXPECT_TRUE(host.changes.empty()) << "handlers never signal a change";
+}
+
+TEST_F(ControlShell, EveryWriteSignalsItsPropertyEvenWhenUnchanged) {
+    control.AsanaNaME("Tadasana");
+    control.AsanaNaME("Tadasana");
+    control.Resourcedir(" C:\\course\\ ");
+    EXPECT_THAT(host.changes, ElementsAre("AsanaNaME", "AsanaNaME", "Resourcedir"));
+    EXPECT_EQ(control.Resourcedir(), " C:\\course\\ ") << "stored unchanged, not trimmed";
+    EXPECT_EQ(control.StoredAsanaNaME, "Tadasana");
+    EXPECT_TRUE(channel.commands.empty()) << "a write starts nothing";
+}
+
+TEST_F(ControlShell, SaveAndLoadRoundTrip) {
+    MemoryStore store;
+    ASSERT_TRUE(control.UserControl_InitProperties());
+    ASSERT_TRUE(control.UserControl_WriteProperties(store));
+    EXPECT_TRUE(store.values.empty()) << "defaults need not be stored";
+
+    VideoCntl loaded(host, channel, holder);
+    ASSERT_TRUE(loaded.UserControl_ReadProperties(store));
+    EXPECT_EQ(loaded.Resourcedir(), "0");
+    EXPECT_EQ(loaded.AsanaNaME(), "0");
+
+    control.Resourcedir("/srv/course");
+    control.AsanaNaME("Vṛkṣāsana");
+    ASSERT_TRUE(control.UserControl_WriteProperties(store));
+    VideoCntl again(host, channel, holder);
+    ASSERT_TRUE(again.UserControl_ReadProperties(store));
+    EXPECT_EQ(again.Resourcedir(), "/srv/course");
+    EXPECT_EQ(again.AsanaNaME(), "Vṛkṣāsana");
+}
+
+TEST_F(ControlShell, StoreErrorsEndTheHandlerAndReachTheCaller) {
+    MemoryStore store;
+    store.values = {{"Resourcedir", "/a"}, {"AsanaNaME", "b"}};
+    store.fail_key = "Resourcedir";
+    auto read = control.UserControl_ReadProperties(store);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().number, 380);
+    EXPECT_EQ(control.StoredAsanaNaME, "") << "the handler ended before the second key";
+
+    control.AsanaNaME("x");
+    auto write = control.UserControl_WriteProperties(store);
+    ASSERT_FALSE(write);
+    EXPECT_EQ(store.values.at("AsanaNaME"), "b") << "nothing after the failing key is written";
+}
+
+TEST_F(ControlShell, DispatchReachesPropertiesById) {
+    auto put = std::vector<Variant>{std::string("Trikonasana")};
+    ASSERT_TRUE(control.invoke(dispid::kAsanaNaME, InvokeKind::PropertyPut, put));
+    auto got = control.invoke(dispid::kAsanaNaME, InvokeKind::PropertyGet);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(std::get<std::string>(*got), "Trikonasana");
+
+    auto dir = std::vector<Variant>{std::string("/c")};
+    ASSERT_TRUE(control.invoke(dispid::kResourcedir, InvokeKind::PropertyPut, dir));
+    EXPECT_EQ(control.StoredResourcedir, "/c");
+    EXPECT_EQ(control.StoredAsanaNaME, "Trikonasana") << "ids are not swapped";
+    EXPECT_THAT(host.changes, ElementsAre("AsanaNaME", "Resourcedir"));
+}
+
+TEST_F(ControlShell, DispatchRejectsUnknownIdsWrongKindsAndArgumentCounts) {
+    auto unknown = control.invoke(0x60030005, InvokeKind::Method);
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(static_cast<std::uint32_t>(unknown.error().number), 0x80020003u);
+    EXPECT_NE(unknown.error().text.find("0x60030005"), std::string::npos);
+
+    EXPECT_FALSE(control.invoke(dispid::kVideoEnd, InvokeKind::Method)) << "an event is no method";
+    EXPECT_FALSE(control.invoke(dispid::kStopPlay, InvokeKind::PropertyGet));
+    EXPECT_FALSE(control.invoke(dispid::kAsanaNaME, InvokeKind::Method));
+
+    auto extra = std::vector<Variant>{std::string("x")};
+    auto bad = control.invoke(dispid::kPause, InvokeKind::Method, extra);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(static_cast<std::uint32_t>(bad.error().number), 0x8002000Eu);
+    EXPECT_FALSE(control.invoke(dispid::kAsanaNaME, InvokeKind::PropertyPut));
+    EXPECT_TRUE(host.changes.empty());
+}
+
+TEST(Describe, JsonCarriesTheInterfaceInOrder) {
+    const auto j = cli::describe_json();
+    EXPECT_EQ(j["progid"], "Strovia.VideoCntl");
+    EXPECT_EQ(j["version"], "1.02.0001");
+    EXPECT_EQ(j["class"]["misc_status"], "0x20191");
+    ASSERT_EQ(j["members"].size(), 12u);
+    std::vector<std::string> order;
+    for (const auto& m : j["members"]) {
+        order.push_back(m["name"].get<std::string>() + " " + m["dispid"].get<std::string>());
+    }
+    EXPECT_THAT(order, ElementsAre("fileOpen 0x60030002", "InitAudio 0x60030003",
+                                   "InitVideo 0x60030004", "Resourcedir 0x68030001",
+                                   "Resourcedir 0x68030001", "AsanaNaME 0x68030000",
+                                   "AsanaNaME 0x68030000", "StopPlay 0x6003000A",
+                                   "Preview 0x6003000B", "Pause 0x6003000C", "Start 0x6003000D",
+                                   "Ppreview 0x6003000E"));
+    EXPECT_EQ(j["event"]["name"], "VideoEnd");
+    EXPECT_EQ(j["event"]["dispid"], "0x00000001");
+    ASSERT_EQ(j["interfaces"].size(), 2u);
+    EXPECT_EQ(j["interfaces"][0]["name"], "_VideoCntl");
+    EXPECT_EQ(j["interfaces"][1]["name"], "__VideoCntl");
+    // Four distinct identifiers.
+    std::set<std::string> guids{j["typelib"]["guid"], j["class"]["guid"],
+                                j["interfaces"][0]["guid"], j["interfaces"][1]["guid"]};
+    EXPECT_EQ(guids.size(), 4u);
+}
+
+}  // namespace
+}  // namespace strovia::test
