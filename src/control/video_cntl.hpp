@@ -83,9 +83,45 @@ public:
     Result<Variant> invoke(DispId id, InvokeKind kind, std::span<const Variant> args = {});
 
 private:
+    // Which programme the tick handlers may act for. Ticks of a timer left
+    // running by an earlier programme or preview, and ticks inside the
+    // yields of a programme that is still starting, find another value
+    // here and do nothing.
+    enum class Run { None, StartingVideo, Video, VideoPreview, StartingPhoto, Photo };
+
+    // Failure regime of a row load: stop at the first failing field, or
+    // skip failing fields and keep their members.
+    enum class OnFailure { Stop, Continue };
+
+    // Catalogue access through the references, failing like a call on an
+    // unset reference when there is none.
+    Status OpenCatalogue(bool reuse_held_on_conflict);
+    Status OpenRecordset(const std::string& query);
+    Status RsMoveFirst();
+    Status RsMoveNext();
+    bool RsAtEnd() const;
+    Result<FieldValue> RsField(std::string_view name) const;
+    Result<std::string> RsText(std::string_view name) const;
+    void CloseRowsThenDatabase();
+
+    // Video programme.
+    Status LoadSegmentRow(OnFailure regime);
+    void AdvanceSegment();
+    void SegmentRowsUsedUp();
+    void NarrationOpen();
+    void EndProgramme(Timer& timer);
+
+    // Photo programme.
+    bool LoadPhotoRowForTick();
+    void ShowCurrentImage();
+    void PhotoRowsUsedUp();
+
     Host& host_;
     MediaChannel& channel_;
     EngineHolder& engines_;
+    Run run_ = Run::None;
+    std::string db_path_;  // path of the catalogue held in Db
+    bool db_open_ = false;
 };
 
 }  // namespace strovia

@@ -1,0 +1,64 @@
+// Opening a posture: look it up and start its programme.
+
+#include "catalogue/queries.hpp"
+#include "control/video_cntl.hpp"
+#include "playback/commands.hpp"
+
+namespace strovia {
+
+Status VideoCntl::fileOpen() {
+    // Whatever ran before stops acting on the members from here on.
+    run_ = Run::None;
+
+    // 1. Close every device.
+    (void)channel_.execute(commands::kCloseAll);
+    // 2., 3.
+    ListDone = false;
+
+    // 4. From here failures are suppressed; the most recent number is kept.
+    std::int32_t last_error = 0;
+    auto attempt = [&](const Status& s) {
+        if (!s) last_error = s.error().number;
+        return s.ok();
+    };
+
+    // 5. Open the catalogue (a failure keeps the previous Db).
+    attempt(OpenCatalogue(false));
+    // 6., 7.
+    host_.picture1().clear();
+    VideoPreview = false;
+    // 8., 9. Look the posture up.
+    attempt(OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)));
+    attempt(RsMoveFirst());
+
+    // 10. The lookup found no row.
+    if (last_error == engine_error::kNoCurrentRecord) {
+        host_.message_box("Asana not found - " + StoredAsanaNaME);
+        return {};
+    }
+
+    // 11. The posture's number and display type.
+    FieldValue asana_id;  // null until read
+    if (auto id = RsField("AsanaID"); attempt(status_of(id))) asana_id = *id;
+    bool is_video = false;
+    if (auto type = RsField("Disp_Type"); attempt(status_of(type))) {
+        const auto* text = std::get_if<std::string>(&*type);
+        is_video = text && *text == "Video";
+    }
+
+    if (is_video) {
+        // 12. Video posture.
+        if (auto name = RsText("VideoName"); attempt(status_of(name))) CurVideoName = *name;
+        attempt(OpenRecordset(catalogue::segment_rows(asana_id)));
+        attempt(InitVideo());
+    } else {
+        // 13. Photo posture.
+        PhotoPreview = false;
+        attempt(OpenRecordset(catalogue::photo_rows(asana_id)));
+        attempt(InitAudio());
+    }
+    // 14.
+    return {};
+}
+
+}  // namespace strovia

@@ -1,0 +1,29 @@
+#include "playback/commands.hpp"
+
+namespace strovia::commands {
+
+std::string handle_text(std::int64_t handle) {
+    return (handle < 0 ? "" : " ") + std::to_string(handle);
+}
+
+std::string path_token(std::string_view path) {
+    if (path.find(' ') == std::string_view::npos) return std::string(path);
+    return "\"" + std::string(path) + "\"";
+}
+
+std::string video_open(std::string_view resourcedir, std::string_view video_name,
+                       std::int64_t handle) {
+    const std::string path = std::string(resourcedir) + "\\video\\" + std::string(video_name);
+    return "open " + path_token(path) + "  alias video type mpegVideo  style child parent " +
+           handle_text(handle);
+}
+
+std::string narration_open(std::string_view resourcedir, std::string_view library_folder,
+                           std::string_view mp2name) {
+    const std::string base = mp2name == "mt"
+                                 ? std::string(library_folder) + "\\" + std::string(mp2name)
+                                 : std::string(resourcedir) + "\\sound\\mp2\\" + std::string(mp2name);
+    return "open " + path_token(base + ".mp2") + " alias Sound type mpegVideo";
+}
+
+}  // namespace strovia::commands

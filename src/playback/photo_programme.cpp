@@ -1,0 +1,133 @@
+// The photo programme: one picture shown per narration, or, as a preview,
+// one picture per tick.
+
+#include "control/video_cntl.hpp"
+#include "playback/commands.hpp"
+#include "playback/reply.hpp"
+
+namespace strovia {
+
+Status VideoCntl::InitAudio() {
+    run_ = Run::StartingPhoto;
+    // 1.-3. The first row.
+    if (auto s = RsMoveFirst(); !s) return s;
+    VideoMode = false;
+    auto mp2 = RsText("Mp2name");
+    if (!mp2) return mp2.error();
+    CurMp2name = *mp2;
+    auto image = RsText("ImageName");
+    if (!image) return image.error();
+    CurImageName = *image;
+    // 4., 5. Its picture.
+    if (auto s = host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName); !s) {
+        return s;
+    }
+    host_.do_events();
+    // 6. Its narration, unless this is a preview.
+    if (!PhotoPreview) {
+        host_.timer2().set_interval(kTimer2Interval);
+        NarrationOpen();
+        host_.do_events();
+        (void)channel_.execute(commands::kPlaySound);
+        SoundState = "Playing";
+    }
+    // 7., 8.
+    VideoState = "";
+    run_ = Run::Photo;
+    host_.timer2().set_enabled(true);
+    return {};
+}
+
+void VideoCntl::ShowCurrentImage() {
+    // A picture that cannot be shown leaves the box empty rather than
+    // showing the previous row's picture with this row's narration.
+    if (!host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName)) {
+        host_.picture1().clear();
+    }
+}
+
+bool VideoCntl::LoadPhotoRowForTick() {
+    // Rows without a narration name are skipped: there is nothing to wait
+    // for on them. Returns false when the rows ran out while skipping.
+    while (true) {
+        auto mp2 = RsText("Mp2name");
+        if (mp2 && !mp2->empty()) {
+            CurMp2name = *mp2;
+            auto image = RsText("ImageName");
+            CurImageName = image ? *image : std::string();
+            ShowCurrentImage();
+            return true;
+        }
+        if (!RsMoveNext() || RsAtEnd()) return false;
+    }
+}
+
+void VideoCntl::PhotoRowsUsedUp() {
+    CurStartPos = -10;
+    ListDone = true;
+    CloseRowsThenDatabase();
+}
+
+void VideoCntl::Timer2_Timer() {
+    if (run_ != Run::Photo) return;
+
+    if (PhotoPreview) {
+        // 1. Rows already used up.
+        if (RsAtEnd()) {
+            host_.picture1().clear();
+            PhotoRowsUsedUp();
+            host_.timer2().set_enabled(false);
+            run_ = Run::None;
+            return;
+        }
+        // 2. Past the last row: the end; the last picture stays shown.
+        (void)RsMoveNext();
+        if (RsAtEnd()) {
+            PhotoRowsUsedUp();
+            EndProgramme(host_.timer2());
+            return;
+        }
+        // 3. The next picture.
+        if (auto mp2 = RsText("Mp2name")) CurMp2name = *mp2;
+        auto image = RsText("ImageName");
+        CurImageName = image ? *image : std::string();
+        ShowCurrentImage();
+        return;
+    }
+
+    // 1. Wait for the narration to finish.
+    ReplyBuffer reply;
+    reply.query(channel_, commands::kStatusSoundMode);
+    if (!reads_stopped(clean_mode_reply(reply.chars()))) return;
+    // 2.
+    (void)channel_.execute(commands::kCloseSound);
+    SoundState = "Stopped";
+    // 3. The last narration has finished.
+    if (ListDone) {
+        EndProgramme(host_.timer2());
+        return;
+    }
+    // 4.
+    host_.timer2().set_enabled(false);
+    if (RsAtEnd()) {
+        // 5. Rows found used up: the finished narration plays once more.
+        host_.picture1().clear();
+        PhotoRowsUsedUp();
+    } else {
+        // 6. Past the last row: the end; the last picture stays shown.
+        (void)RsMoveNext();
+        if (RsAtEnd() || !LoadPhotoRowForTick()) {
+            PhotoRowsUsedUp();
+            EndProgramme(host_.timer2());
+            return;
+        }
+        // 7. done by LoadPhotoRowForTick.
+    }
+    // 8.-11. The narration of the row now shown.
+    NarrationOpen();
+    host_.timer2().set_enabled(true);
+    (void)channel_.execute(commands::kPlaySound);
+    SoundState = "Playing";
+}
+
+}  // namespace strovia

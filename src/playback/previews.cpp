@@ -1,0 +1,76 @@
+// Preview and Ppreview: the posture's video once without narration, or its
+// pictures alone, one per 200 ms tick.
+
+#include <cctype>
+
+#include "catalogue/queries.hpp"
+#include "control/video_cntl.hpp"
+#include "playback/commands.hpp"
+
+namespace strovia {
+namespace {
+
+std::string ascii_upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+}  // namespace
+
+Result<Variant> VideoCntl::Preview() {
+    // 1. Devices closed; ticks of any earlier run stop acting.
+    (void)channel_.execute(commands::kCloseAll);
+    run_ = Run::None;
+    // 2., 3.
+    ListDone = false;
+    if (auto s = OpenCatalogue(false); !s) return s.error();
+    // 4. The posture row; its number is read but not needed here.
+    if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
+    if (auto s = RsMoveFirst(); !s) return s.error();
+    if (auto id = RsField("AsanaID"); !id) return id.error();
+    // 5. A photo posture previews as pictures.
+    auto type = RsText("Disp_Type");
+    if (!type) return type.error();
+    if (ascii_upper(*type) == "PHOTO") {
+        if (auto r = Ppreview(); !r) return r.error();
+        return Variant{Empty{}};
+    }
+    // 6.-9. Anything else previews as video.
+    auto name = RsText("VideoName");
+    if (!name) return name.error();
+    CurVideoName = *name;
+    (void)channel_.execute(
+        commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
+    (void)channel_.execute(commands::kPlayVideo);
+    VideoPreview = true;
+    run_ = Run::VideoPreview;
+    host_.timer1().set_enabled(true);
+    return Variant{Empty{}};
+}
+
+Result<Variant> VideoCntl::Ppreview() {
+    // 1.
+    (void)channel_.execute(commands::kCloseAll);
+    run_ = Run::None;
+    // 2., 3.
+    PhotoPreview = true;
+    host_.timer2().set_interval(kPhotoPreviewInterval);
+    ListDone = false;
+    // 4. Coming from Preview the catalogue is still held; an engine that
+    // refuses to open it twice leaves that one in use.
+    if (auto s = OpenCatalogue(true); !s) return s.error();
+    // 5., 6.
+    if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
+    if (auto s = RsMoveFirst(); !s) return s.error();
+    auto id = RsField("AsanaID");
+    if (!id) return id.error();
+    if (auto s = OpenRecordset(catalogue::photo_rows(*id)); !s) return s.error();
+    // 7., 8.
+    if (auto s = InitAudio(); !s) return s.error();
+    host_.timer2().set_enabled(true);
+    return Variant{Empty{}};
+}
+
+}  // namespace strovia

@@ -1,0 +1,162 @@
+// The video programme: one video cut into segments, held at each segment's
+// end until that segment's narration has finished.
+
+#include "control/video_cntl.hpp"
+#include "playback/commands.hpp"
+#include "playback/reply.hpp"
+
+namespace strovia {
+
+Status VideoCntl::LoadSegmentRow(OnFailure regime) {
+    // The five fields, in order; each that reads and converts is stored.
+    auto step = [&](const Status& s) { return s.ok() || regime == OnFailure::Continue; };
+
+    auto filename = RsText("Filename");
+    if (filename) CurMp2name = *filename;
+    if (!step(status_of(filename))) return filename.error();
+
+    auto action = RsText("Action");
+    if (action) CurImageName = *action;
+    if (!step(status_of(action))) return action.error();
+
+    auto start = RsField("StartPos");
+    auto start16 = start ? field_as_int16(*start) : Result<std::int16_t>(start.error());
+    if (start16) CurStartPos = *start16;
+    if (!step(status_of(start16))) return start16.error();
+
+    auto end = RsField("EndPos");
+    auto end16 = end ? field_as_int16(*end) : Result<std::int16_t>(end.error());
+    if (end16) CurEndPos = *end16;
+    if (!step(status_of(end16))) return end16.error();
+
+    auto len = RsField("Filelen");
+    auto len_d = len ? field_as_double(*len) : Result<double>(len.error());
+    if (len_d) CurFilelen = *len_d;
+    if (!step(status_of(len_d))) return len_d.error();
+    return {};
+}
+
+void VideoCntl::NarrationOpen() {
+    (void)channel_.execute(
+        commands::narration_open(StoredResourcedir, host_.library_folder(), CurMp2name));
+}
+
+Status VideoCntl::InitVideo() {
+    run_ = Run::StartingVideo;
+    // 1., 2. The video, as a child of Picture1, counted in frames.
+    (void)channel_.execute(
+        commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
+    (void)channel_.execute(commands::kSetVideoFrames);
+    // 3., 4. The first row.
+    if (auto s = RsMoveFirst(); !s) return s;
+    VideoPreview = false;
+    if (auto s = LoadSegmentRow(OnFailure::Stop); !s) return s;
+    // 5., 6. Its narration.
+    VideoMode = true;
+    NarrationOpen();
+    // 7. Start both; the yield lets the video window come up.
+    (void)channel_.execute(commands::kPlayVideo);
+    (void)channel_.execute(commands::kPauseVideo);
+    host_.do_events();
+    (void)channel_.execute(commands::kPlaySound);
+    (void)channel_.execute(commands::kPlayVideo);
+    // 8.
+    SoundState = "Playing";
+    VideoState = "Playing";
+    run_ = Run::Video;
+    host_.timer1().set_enabled(true);
+    // 9. The second row: where the first segment ends. A table of one row
+    // is used up here and plays as a last segment.
+    if (auto s = RsMoveNext(); !s) return s;
+    if (RsAtEnd()) {
+        SegmentRowsUsedUp();
+        return {};
+    }
+    return LoadSegmentRow(OnFailure::Stop);
+}
+
+void VideoCntl::SegmentRowsUsedUp() {
+    CloseRowsThenDatabase();
+    CurStartPos = -10;
+    VideoState = "Pause";
+    ListDone = true;
+}
+
+void VideoCntl::EndProgramme(Timer& timer) {
+    // The timer is off and the run over before the host hears of the end,
+    // so a programme the handler starts is its own.
+    timer.set_enabled(false);
+    run_ = Run::None;
+    host_.raise_video_end();
+}
+
+void VideoCntl::Timer1_Timer() {
+    ReplyBuffer reply;
+
+    if (VideoPreview) {
+        if (run_ != Run::VideoPreview) return;
+        reply.query(channel_, commands::kStatusVideoMode);
+        if (reads_stopped(clean_mode_reply(reply.chars()))) {
+            run_ = Run::None;
+            host_.raise_video_end();
+            host_.timer1().set_enabled(false);
+        }
+        return;
+    }
+
+    if (run_ != Run::Video) return;
+    // 1., 2. Both queries into the one buffer.
+    reply.query(channel_, commands::kStatusSoundMode);
+    const std::string narration_mode = clean_mode_reply(reply.chars());
+    reply.query(channel_, commands::kStatusVideoPosition);
+    const double position = read_position(reply.chars());
+
+    // 3. Hold the video at the boundary.
+    if (position >= CurStartPos && CurStartPos >= 0) {
+        VideoState = "Pause";
+        (void)channel_.execute(commands::kPauseVideo);
+    }
+    // 4. The segment is over once its narration has stopped and the video
+    // stands at the boundary (or runs its last segment).
+    if (reads_stopped(narration_mode) && VideoState == "Pause") {
+        (void)channel_.execute(commands::kCloseSound);
+        SoundState = "Stopped";
+        if (ListDone) {
+            EndProgramme(host_.timer1());
+            return;
+        }
+        AdvanceSegment();
+    }
+}
+
+void VideoCntl::AdvanceSegment() {
+    // 1.
+    host_.timer1().set_enabled(false);
+    // 2. The loaded row is the next segment's. Rows that ran out without
+    // being marked used up end the programme like a last segment.
+    if (RsAtEnd()) {
+        SegmentRowsUsedUp();
+        run_ = Run::None;
+        host_.raise_video_end();
+        return;
+    }
+    (void)LoadSegmentRow(OnFailure::Continue);
+    // 3.-6.
+    NarrationOpen();
+    host_.timer1().set_enabled(true);
+    (void)channel_.execute(commands::kPlaySound);
+    (void)channel_.execute(commands::kPlayVideo);
+    SoundState = "Playing";
+    VideoState = "Playing";
+    // 7. Load the row after it, or mark the rows used up.
+    if (!RsAtEnd()) {
+        (void)RsMoveNext();
+        if (RsAtEnd()) {
+            SegmentRowsUsedUp();
+        } else {
+            (void)LoadSegmentRow(OnFailure::Continue);
+        }
+    }
+}
+
+}  // namespace strovia
