@@ -82,8 +82,8 @@ std::string describe_table() {
     out << pad("Member", 13) << pad("Kind", 14) << pad("Dispid", 12) << pad("Arguments", 18)
         << "Result\n";
     for (const MemberInfo& m : members()) {
-        out << pad(m.name, 13) << pad(member_kind_name(m.kind), 14) << pad(dispid_text(m.dispid), 12)
-            << pad(m.arguments, 18) << m.result << "\n";
+        out << pad(m.name, 13) << pad(member_kind_name(m.kind), 14)
+            << pad(dispid_text(m.dispid), 12) << pad(m.arguments, 18) << m.result << "\n";
     }
     out << pad(id.event_name, 13) << pad("event", 14) << pad(dispid_text(id.event_dispid), 12)
         << pad("none", 18) << "none\n";

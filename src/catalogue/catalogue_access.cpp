@@ -15,7 +15,8 @@ Error object_not_set() {
 
 Status VideoCntl::OpenCatalogue(bool reuse_held_on_conflict) {
     const std::string path = catalogue::catalogue_path(StoredResourcedir);
-    auto db = engines_.get().default_workspace().open_database(path, true, true, catalogue::kConnect);
+    auto db =
+        engines_.get().default_workspace().open_database(path, true, true, catalogue::kConnect);
     if (!db) {
         // An engine that refuses a second exclusive opening of the file this
         // control already holds open: go on with the one held.

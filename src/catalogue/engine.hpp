@@ -22,19 +22,21 @@ namespace strovia {
 
 // The engine's error numbers that callers and tests tell apart.
 namespace engine_error {
-inline constexpr std::int32_t kNoCurrentRecord = 3021;       // "No current record."
-inline constexpr std::int32_t kFileNotFound = 3024;          // "Could not find file '...'."
-inline constexpr std::int32_t kInvalidPassword = 3031;       // "Not a valid password."
-inline constexpr std::int32_t kFileInUse = 3045;             // "Could not use '...'; file already in use."
-inline constexpr std::int32_t kPermissionDenied = 3051;      // the file cannot be opened for reading
-inline constexpr std::int32_t kQuerySyntax = 3075;           // "Syntax error ... in query expression '...'."
-inline constexpr std::int32_t kTableNotFound = 3078;         // "... cannot find the input table or query '...'."
-inline constexpr std::int32_t kInvalidStatement = 3129;      // not a statement the engine knows
-inline constexpr std::int32_t kFromSyntax = 3131;            // "Syntax error in FROM clause."
-inline constexpr std::int32_t kTrailingCharacters = 3142;    // "Characters found after end of SQL statement."
-inline constexpr std::int32_t kItemNotFound = 3265;          // "Item not found in this collection."
-inline constexpr std::int32_t kUnrecognizedFormat = 3343;    // "Unrecognized database format '...'."
-inline constexpr std::int32_t kObjectClosed = 3420;          // "Object invalid or no longer set."
+inline constexpr std::int32_t kNoCurrentRecord = 3021;  // "No current record."
+inline constexpr std::int32_t kFileNotFound = 3024;     // "Could not find file '...'."
+inline constexpr std::int32_t kInvalidPassword = 3031;  // "Not a valid password."
+inline constexpr std::int32_t kFileInUse = 3045;  // "Could not use '...'; file already in use."
+inline constexpr std::int32_t kPermissionDenied = 3051;  // the file cannot be opened for reading
+inline constexpr std::int32_t kQuerySyntax = 3075;  // "Syntax error ... in query expression '...'."
+inline constexpr std::int32_t kTableNotFound =
+    3078;  // "... cannot find the input table or query '...'."
+inline constexpr std::int32_t kInvalidStatement = 3129;  // not a statement the engine knows
+inline constexpr std::int32_t kFromSyntax = 3131;        // "Syntax error in FROM clause."
+inline constexpr std::int32_t kTrailingCharacters =
+    3142;  // "Characters found after end of SQL statement."
+inline constexpr std::int32_t kItemNotFound = 3265;        // "Item not found in this collection."
+inline constexpr std::int32_t kUnrecognizedFormat = 3343;  // "Unrecognized database format '...'."
+inline constexpr std::int32_t kObjectClosed = 3420;        // "Object invalid or no longer set."
 }  // namespace engine_error
 
 // A row set from a query, walked strictly forward.
@@ -68,8 +70,8 @@ public:
     // Opens the database file at `path` (a path formed with backslashes).
     // `exclusive` keeps every other opening out while this one is held;
     // `connect` carries the password as ";PWD=...;".
-    virtual Result<std::shared_ptr<Database>> open_database(const std::string& path,
-                                                            bool exclusive, bool read_only,
+    virtual Result<std::shared_ptr<Database>> open_database(const std::string& path, bool exclusive,
+                                                            bool read_only,
                                                             std::string_view connect) = 0;
 };
 

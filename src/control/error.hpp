@@ -23,8 +23,8 @@ struct Error {
 template <typename T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : v_(std::move(value)) {}           // NOLINT: implicit by design
-    Result(Error error) : v_(std::move(error)) {}       // NOLINT: implicit by design
+    Result(T value) : v_(std::move(value)) {}      // NOLINT: implicit by design
+    Result(Error error) : v_(std::move(error)) {}  // NOLINT: implicit by design
 
     bool ok() const { return v_.index() == 0; }
     explicit operator bool() const { return ok(); }

@@ -24,8 +24,9 @@ constexpr Identity kIdentity{
     .event_dispid = dispid::kVideoEnd,
     .version = "1.02.0001",
     .misc_status = 0x20191,
-    .misc_status_names = "SETCLIENTSITEFIRST | ACTIVATEWHENVISIBLE | INSIDEOUT | "
-                         "CANTLINKINSIDE | RECOMPOSEONRESIZE",
+    .misc_status_names =
+        "SETCLIENTSITEFIRST | ACTIVATEWHENVISIBLE | INSIDEOUT | "
+        "CANTLINKINSIDE | RECOMPOSEONRESIZE",
     .toolbox_bitmap_id = 30000,
 };
 

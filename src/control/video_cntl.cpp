@@ -20,7 +20,8 @@ Error member_not_found(DispId id, InvokeKind kind) {
                                                          : "property put";
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(id));
-    return {kMemberNotFound, std::string("Member not found: no ") + what + " with dispatch id " + hex};
+    return {kMemberNotFound,
+            std::string("Member not found: no ") + what + " with dispatch id " + hex};
 }
 
 Error bad_param_count(std::size_t expected, std::size_t given) {

@@ -110,6 +110,7 @@ private:
     void SegmentRowsUsedUp();
     void NarrationOpen();
     void EndProgramme(Timer& timer);
+    void RaiseEnd();
 
     // Photo programme.
     bool LoadPhotoRowForTick();

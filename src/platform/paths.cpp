@@ -15,10 +15,10 @@ namespace fs = std::filesystem;
 // Case-folded form for comparison; invalid UTF-8 compares byte for byte.
 std::string fold(std::string_view s) {
     utf8proc_uint8_t* out = nullptr;
-    const auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
-                                static_cast<utf8proc_ssize_t>(s.size()), &out,
-                                static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE |
-                                                               UTF8PROC_STABLE));
+    const auto n = utf8proc_map(
+        reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
+        static_cast<utf8proc_ssize_t>(s.size()), &out,
+        static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE | UTF8PROC_STABLE));
     if (n < 0) return std::string(s);
     std::string folded(reinterpret_cast<char*>(out), static_cast<std::size_t>(n));
     std::free(out);

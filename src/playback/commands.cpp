@@ -20,9 +20,9 @@ std::string video_open(std::string_view resourcedir, std::string_view video_name
 
 std::string narration_open(std::string_view resourcedir, std::string_view library_folder,
                            std::string_view mp2name) {
-    const std::string base = mp2name == "mt"
-                                 ? std::string(library_folder) + "\\" + std::string(mp2name)
-                                 : std::string(resourcedir) + "\\sound\\mp2\\" + std::string(mp2name);
+    const std::string base =
+        mp2name == "mt" ? std::string(library_folder) + "\\" + std::string(mp2name)
+                        : std::string(resourcedir) + "\\sound\\mp2\\" + std::string(mp2name);
     return "open " + path_token(base + ".mp2") + " alias Sound type mpegVideo";
 }
 

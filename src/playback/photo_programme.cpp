@@ -19,7 +19,8 @@ Status VideoCntl::InitAudio() {
     if (!image) return image.error();
     CurImageName = *image;
     // 4., 5. Its picture.
-    if (auto s = host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName); !s) {
+    if (auto s = host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName);
+        !s) {
         return s;
     }
     host_.do_events();
@@ -39,9 +40,11 @@ Status VideoCntl::InitAudio() {
 }
 
 void VideoCntl::ShowCurrentImage() {
-    // A picture that cannot be shown leaves the box empty rather than
-    // showing the previous row's picture with this row's narration.
-    if (!host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName)) {
+    // A row without a picture, or one that cannot be shown, leaves the box
+    // empty rather than showing the previous row's picture with this row's
+    // narration.
+    if (CurImageName.empty() ||
+        !host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName)) {
         host_.picture1().clear();
     }
 }
@@ -118,7 +121,7 @@ void VideoCntl::Timer2_Timer() {
         (void)RsMoveNext();
         if (RsAtEnd() || !LoadPhotoRowForTick()) {
             PhotoRowsUsedUp();
-            EndProgramme(host_.timer2());
+            RaiseEnd();  // Timer2 is already off
             return;
         }
         // 7. done by LoadPhotoRowForTick.

@@ -82,12 +82,16 @@ void VideoCntl::SegmentRowsUsedUp() {
     ListDone = true;
 }
 
-void VideoCntl::EndProgramme(Timer& timer) {
-    // The timer is off and the run over before the host hears of the end,
-    // so a programme the handler starts is its own.
-    timer.set_enabled(false);
+void VideoCntl::RaiseEnd() {
+    // The run is over before the host hears of the end, so a programme the
+    // handler starts is its own.
     run_ = Run::None;
     host_.raise_video_end();
+}
+
+void VideoCntl::EndProgramme(Timer& timer) {
+    timer.set_enabled(false);
+    RaiseEnd();
 }
 
 void VideoCntl::Timer1_Timer() {
@@ -136,8 +140,7 @@ void VideoCntl::AdvanceSegment() {
     // being marked used up end the programme like a last segment.
     if (RsAtEnd()) {
         SegmentRowsUsedUp();
-        run_ = Run::None;
-        host_.raise_video_end();
+        RaiseEnd();  // Timer1 is already off
         return;
     }
     (void)LoadSegmentRow(OnFailure::Continue);

@@ -10,7 +10,14 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class ControlShell : public ControlTest {};
+class ControlShell : public ::testing::Test {
+protected:
+    Trace trace;
+    ScriptedHost host{trace};
+    ScriptedChannel channel{trace};
+    EngineHolder holder{[this] { return std::make_unique<MemoryEngine>(trace); }};
+    VideoCntl control{host, channel, holder};
+};
 
 TEST_F(ControlShell, NewControlHasDesignStateAndReportsZeroAfterInit) {
     // Before any handler every string is empty and every flag false.
@@ -119,12 +126,12 @@ TEST(Describe, JsonCarriesTheInterfaceInOrder) {
     for (const auto& m : j["members"]) {
         order.push_back(m["name"].get<std::string>() + " " + m["dispid"].get<std::string>());
     }
-    EXPECT_THAT(order, ElementsAre("fileOpen 0x60030002", "InitAudio 0x60030003",
-                                   "InitVideo 0x60030004", "Resourcedir 0x68030001",
-                                   "Resourcedir 0x68030001", "AsanaNaME 0x68030000",
-                                   "AsanaNaME 0x68030000", "StopPlay 0x6003000A",
-                                   "Preview 0x6003000B", "Pause 0x6003000C", "Start 0x6003000D",
-                                   "Ppreview 0x6003000E"));
+    EXPECT_THAT(
+        order,
+        ElementsAre("fileOpen 0x60030002", "InitAudio 0x60030003", "InitVideo 0x60030004",
+                    "Resourcedir 0x68030001", "Resourcedir 0x68030001", "AsanaNaME 0x68030000",
+                    "AsanaNaME 0x68030000", "StopPlay 0x6003000A", "Preview 0x6003000B",
+                    "Pause 0x6003000C", "Start 0x6003000D", "Ppreview 0x6003000E"));
     EXPECT_EQ(j["event"]["name"], "VideoEnd");
     EXPECT_EQ(j["event"]["dispid"], "0x00000001");
     ASSERT_EQ(j["interfaces"].size(), 2u);

@@ -1,8 +1,12 @@
 #pragma once
-// A control on scripted doubles, as most core tests need it.
+// A control on scripted doubles, with a catalogue in memory under the
+// content folder C:\course, as most core tests need it.
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,21 +17,76 @@
 
 namespace strovia::test {
 
+struct Segment {
+    std::string filename;
+    int start_pos;
+    FieldValue end_pos = std::int64_t{0};
+    FieldValue filelen = 1.5;
+};
+
+struct Photo {
+    FieldValue mp2name;
+    FieldValue image;
+};
+
 class ControlTest : public ::testing::Test {
 protected:
+    static constexpr const char* kRoot = "C:\\course";
+    static constexpr const char* kCatalogue = "C:\\course\\video\\AVPelmo.mdb";
+
+    ControlTest() {
+        control.UserControl_InitProperties().ok();
+        control.Resourcedir(kRoot);
+        control.AsanaNaME("Tadasana");
+        host.changes.clear();
+        trace.take();
+    }
+
+    void posture(const std::string& name, FieldValue id, FieldValue type,
+                 FieldValue video = std::string("tada.mpg")) {
+        auto& t = db.table(kCatalogue, "Asanas", {"AsanaID", "name", "Disp_Type", "VideoName"});
+        t.rows.push_back({std::move(id), name, std::move(type), std::move(video)});
+    }
+    void segments(int id, const std::vector<Segment>& rows) {
+        auto& t = db.table(kCatalogue, "Audio_Asana" + std::to_string(id),
+                           {"Filename", "Action", "StartPos", "EndPos", "Filelen"});
+        for (const auto& s : rows) {
+            t.rows.push_back(
+                {s.filename, std::string("act"), std::int64_t{s.start_pos}, s.end_pos, s.filelen});
+        }
+    }
+    void photos(int id, const std::vector<Photo>& rows) {
+        auto& t =
+            db.table(kCatalogue, "Photo_Asana" + std::to_string(id), {"Mp2name", "ImageName"});
+        for (const auto& p : rows) t.rows.push_back({p.mp2name, p.image});
+    }
+
+    // A tick as the host delivers it: only while the timer is enabled.
+    void tick1() {
+        ASSERT_TRUE(host.timer1().enabled()) << "Timer1 ticked while disabled";
+        control.Timer1_Timer();
+    }
+    void tick2() {
+        ASSERT_TRUE(host.timer2().enabled()) << "Timer2 ticked while disabled";
+        control.Timer2_Timer();
+    }
+
+    void narration(const std::string& mode) { channel.answer("status sound mode", mode + '\0'); }
+    void video_at(int frame) {
+        channel.answer("status video Position", std::to_string(frame) + '\0');
+    }
+    void video_mode(const std::string& mode) { channel.answer("status video mode", mode + '\0'); }
+
     Trace trace;
     ScriptedHost host{trace};
     ScriptedChannel channel{trace};
-    MemoryEngine* engine = nullptr;  // owned by the holder, made on first opening
+    std::unique_ptr<MemoryEngine> owned_engine = std::make_unique<MemoryEngine>(trace);
+    MemoryEngine& db = *owned_engine;
     int engines_made = 0;
-    EngineHolder holder{[this] {
+    EngineHolder holder{[this]() -> std::unique_ptr<CatalogueEngine> {
         ++engines_made;
-        auto e = std::make_unique<MemoryEngine>(trace);
-        engine = e.get();
-        if (prepare_engine) prepare_engine(*e);
-        return e;
+        return std::move(owned_engine);
     }};
-    std::function<void(MemoryEngine&)> prepare_engine;
     VideoCntl control{host, channel, holder};
 };
 

@@ -10,7 +10,8 @@ using namespace engine_error;
 Error closed_error() { return {kObjectClosed, "Object invalid or no longer set."}; }
 
 bool starts_with_ci(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && ascii_upper(s.substr(0, prefix.size())) == ascii_upper(prefix);
+    return s.size() >= prefix.size() &&
+           ascii_upper(s.substr(0, prefix.size())) == ascii_upper(prefix);
 }
 
 }  // namespace
@@ -81,10 +82,12 @@ Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_vi
     bool has_where = false;
     if (!rest.empty()) {
         constexpr std::string_view kWhere = " where ";
-        if (!starts_with_ci(rest, kWhere)) return Error{kFromSyntax, "Syntax error in FROM clause."};
+        if (!starts_with_ci(rest, kWhere))
+            return Error{kFromSyntax, "Syntax error in FROM clause."};
         rest.remove_prefix(kWhere.size());
         const std::size_t eq = rest.find(" = \"");
-        if (eq == std::string_view::npos) return Error{kQuerySyntax, "Syntax error in query expression."};
+        if (eq == std::string_view::npos)
+            return Error{kQuerySyntax, "Syntax error in query expression."};
         where_field = std::string(rest.substr(0, eq));
         std::string_view lit = rest.substr(eq + 4);
         std::size_t i = 0;
@@ -138,7 +141,8 @@ Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_vi
 Result<std::shared_ptr<Database>> MemoryEngine::open_database(const std::string& path,
                                                               bool exclusive, bool read_only,
                                                               std::string_view connect) {
-    trace_.add("db open " + path + (exclusive ? " exclusive" : "") + (read_only ? " read-only" : ""));
+    trace_.add("db open " + path + (exclusive ? " exclusive" : "") +
+               (read_only ? " read-only" : ""));
     connects.emplace_back(connect);
     auto it = files.find(path);
     if (it == files.end()) return Error{kFileNotFound, "Could not find file '" + path + "'."};

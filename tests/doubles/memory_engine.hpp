@@ -21,7 +21,7 @@ struct MemoryTable {
 };
 
 struct MemoryFile {
-    std::string password;  // empty: none
+    std::string password;                       // empty: none
     std::map<std::string, MemoryTable> tables;  // keyed by upper-case name
 };
 
@@ -50,7 +50,8 @@ private:
 
 class MemoryDatabase : public Database {
 public:
-    MemoryDatabase(MemoryEngine& engine, std::string path) : engine_(engine), path_(std::move(path)) {}
+    MemoryDatabase(MemoryEngine& engine, std::string path)
+        : engine_(engine), path_(std::move(path)) {}
     ~MemoryDatabase() override;
     Result<std::shared_ptr<Recordset>> open_recordset(std::string_view query) override;
     Status close() override;

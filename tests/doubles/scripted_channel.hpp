@@ -46,7 +46,9 @@ public:
     }
 
     // Answers `command` with `reply` from now on.
-    void answer(const std::string& command, std::string reply) { steady[command] = std::move(reply); }
+    void answer(const std::string& command, std::string reply) {
+        steady[command] = std::move(reply);
+    }
     // Answers `command` with `reply` once, before any steady answer.
     void answer_once(const std::string& command, std::string reply) {
         once[command].push_back(std::move(reply));

@@ -93,6 +93,7 @@ public:
     void raise_video_end() override {
         trace_.add("VideoEnd");
         ++video_ends;
+        if (on_video_end) on_video_end();
     }
 
     std::vector<std::string> messages;
@@ -101,6 +102,7 @@ public:
     std::string library_folder_value = "C:\\lib";
     std::function<void()> on_yield;        // runs inside do_events(), e.g. to deliver ticks
     std::function<void()> on_message_box;  // runs while the box is "open"
+    std::function<void()> on_video_end;    // the host's VideoEnd handler
 
 private:
     Trace& trace_;

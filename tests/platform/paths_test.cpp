@@ -12,9 +12,10 @@ using strovia::platform::map_path;
 class MapPath : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("strovia-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ =
+            fs::temp_directory_path() /
+            ("strovia-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root_);
         fs::create_directories(root_ / "Course" / "Video");
         std::ofstream(root_ / "Course" / "Video" / "AVPelmo.mdb") << "x";

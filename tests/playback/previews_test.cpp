@@ -1,0 +1,154 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "doubles/control_fixture.hpp"
+
+namespace strovia::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class Previews : public ControlTest {
+protected:
+    void catalogue(FieldValue type) {
+        posture("Tadasana", std::int64_t{5}, std::move(type), std::string("tada.mpg"));
+        photos(5, {{std::string("n1"), std::string("p1.bmp")},
+                   {std::string("n2"), std::string("p2.bmp")},
+                   {std::string("n3"), std::string("p3.bmp")}});
+    }
+};
+
+TEST_F(Previews, VideoPreviewSendsThreeCommandsAndEndsOnce) {
+    catalogue(std::string("Video"));
+    auto r = control.Preview();
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(is_empty(*r));
+    EXPECT_THAT(channel.commands,
+                ElementsAre("close all",
+                            "open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style "
+                            "child parent  4242",
+                            "play video"));
+    EXPECT_TRUE(control.VideoPreview);
+    EXPECT_TRUE(host.timer1().enabled());
+    video_mode("stopped");
+    tick1();
+    EXPECT_EQ(host.video_ends, 1);
+    EXPECT_FALSE(host.timer1().enabled());
+    EXPECT_EQ(channel.commands.size(), 3u);
+}
+
+TEST_F(Previews, DisplayTypePhotoInAnyCaseGivesPictures) {
+    struct Case {
+        FieldValue type;
+        bool photo;
+    };
+    for (const auto& c : std::vector<Case>{{std::string("Photo"), true},
+                                           {std::string("photo"), true},
+                                           {std::string("PHOTO"), true},
+                                           {std::string("Video"), false},
+                                           {std::string("video"), false},
+                                           {std::string(""), false}}) {
+        SCOPED_TRACE(std::get<std::string>(c.type));
+        db.files.clear();
+        catalogue(c.type);
+        control.StopPlay().ok();
+        channel.commands.clear();
+        ASSERT_TRUE(control.Preview());
+        EXPECT_EQ(control.PhotoPreview, c.photo);
+        if (c.photo) {
+            EXPECT_THAT(channel.commands, ElementsAre("close all", "close all"));
+            EXPECT_EQ(host.timer2().interval(), 200);
+            EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p1.bmp");
+        } else {
+            EXPECT_EQ(channel.commands.size(), 3u);
+        }
+        control.PhotoPreview = false;
+    }
+}
+
+TEST_F(Previews, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
+    catalogue(std::string("Photo"));
+    ASSERT_TRUE(control.Ppreview());
+    EXPECT_THAT(channel.commands, ElementsAre("close all")) << "no narration";
+    tick2();
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p2.bmp");
+    tick2();
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p3.bmp");
+    EXPECT_EQ(host.video_ends, 0);
+    tick2();
+    EXPECT_EQ(host.video_ends, 1);
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p3.bmp") << "the last picture stays";
+    EXPECT_TRUE(control.ListDone);
+    EXPECT_FALSE(host.timer2().enabled()) << "the ended preview does not tick on a closed row set";
+    EXPECT_EQ(channel.queries, 0);
+
+    // Start after the end brings the timer back; its ticks change nothing.
+    ASSERT_TRUE(control.Start());
+    tick2();
+    EXPECT_EQ(host.video_ends, 1);
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p3.bmp");
+}
+
+TEST_F(Previews, UnknownNameFailsWithNoCurrentRecordAfterClosingDevices) {
+    catalogue(std::string("Video"));
+    control.AsanaNaME("Nowhere");
+    auto r = control.Preview();
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().number, 3021);
+    EXPECT_THAT(channel.commands, ElementsAre("close all"));
+    EXPECT_FALSE(host.timer1().enabled());
+
+    auto p = control.Ppreview();
+    ASSERT_FALSE(p);
+    EXPECT_EQ(p.error().number, 3021);
+    EXPECT_TRUE(control.PhotoPreview);
+    EXPECT_EQ(host.timer2().interval(), 200);
+    EXPECT_FALSE(host.timer2().enabled());
+    // Through the dispatch entry the host gets the engine's error.
+    auto d = control.invoke(dispid::kPreview, InvokeKind::Method);
+    ASSERT_FALSE(d);
+    EXPECT_EQ(d.error().number, 3021);
+}
+
+TEST_F(Previews, HandOverToPhotosSurvivesAnEngineRefusingASecondOpening) {
+    catalogue(std::string("Photo"));
+    db.second_exclusive_fails = true;
+    ASSERT_TRUE(control.Preview());
+    EXPECT_TRUE(host.timer2().enabled());
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p1.bmp");
+}
+
+TEST_F(Previews, PreviewFromTheEndHandlerOfAPreviewRaisesNoFurtherEnd) {
+    catalogue(std::string("Video"));
+    ASSERT_TRUE(control.Preview());
+    video_mode("stopped");
+    host.on_video_end = [&] {
+        host.on_video_end = nullptr;
+        ASSERT_TRUE(control.Preview());
+        EXPECT_TRUE(host.timer1().enabled());
+    };
+    tick1();
+    EXPECT_EQ(host.video_ends, 1);
+    EXPECT_FALSE(host.timer1().enabled()) << "the ending tick turns Timer1 off after the handler";
+    EXPECT_EQ(channel.commands.size(), 6u) << "the new preview's video was started";
+}
+
+TEST_F(Previews, TimersOfEarlierRunsDoNotActOnAPreview) {
+    // A photo preview's Timer2 still runs when a video preview opens the
+    // posture row: its ticks must not walk that row as a photo list.
+    catalogue(std::string("Photo"));
+    ASSERT_TRUE(control.Ppreview());
+    db.files.clear();
+    catalogue(std::string("Video"));
+    ASSERT_TRUE(control.Preview());
+    ASSERT_TRUE(host.timer2().enabled());
+    const std::string shown = host.picture1().shown;
+    tick2();
+    tick2();
+    EXPECT_EQ(host.picture1().shown, shown);
+    EXPECT_EQ(host.video_ends, 0);
+    EXPECT_FALSE(control.ListDone);
+}
+
+}  // namespace
+}  // namespace strovia::test
