@@ -1,0 +1,90 @@
+#pragma once
+// The host seam over Qt 6: precise timers, picture boxes shown as labels,
+// the modal message box, one processEvents() for a yield, and the folder of
+// the library's own file. Used by `strovia play` and by the widget.
+
+#include <QLabel>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "control/host.hpp"
+
+namespace strovia::qt {
+
+class QtTimer : public Timer {
+public:
+    // `tick` runs on each timeout while enabled.
+    explicit QtTimer(std::function<void()> tick);
+    bool enabled() const override { return timer_.isActive(); }
+    void set_enabled(bool on) override;
+    int interval() const override { return timer_.interval(); }
+    void set_interval(int milliseconds) override;
+    // Observers for traces: called after each change.
+    std::function<void()> on_change;
+
+private:
+    QTimer timer_;
+};
+
+class QtPictureBox : public PictureBox {
+public:
+    // `label` shows the picture at its own size, top left. `handle` is the
+    // number under which the media channel finds this box's frame target.
+    QtPictureBox(QLabel* label, std::int64_t handle);
+    Status load_picture(const std::string& path) override;
+    void clear() override;
+    std::int64_t window_handle() const override { return handle_; }
+    QLabel* label() const { return label_; }
+    std::function<void(const std::string& path)> on_picture;  // empty path: cleared
+
+private:
+    QLabel* label_;
+    std::int64_t handle_;
+};
+
+// What the host application does with the control's requests that Qt does
+// not decide by itself.
+struct HostCallbacks {
+    std::function<void(std::string_view name)> property_changed;
+    std::function<void()> video_end;
+    // Shows the modal message box; when unset, a QMessageBox with the
+    // application's name as its title is shown.
+    std::function<void(const std::string& text)> message_box;
+};
+
+class QtHost : public Host {
+public:
+    // The control's tick handlers are bound after the control exists.
+    QtHost(QLabel* picture1, QLabel* picture2, std::int64_t picture1_handle,
+           std::int64_t picture2_handle, HostCallbacks callbacks);
+    void bind_ticks(std::function<void()> timer1_tick, std::function<void()> timer2_tick);
+
+    QtTimer& timer1() override { return timer1_; }
+    QtTimer& timer2() override { return timer2_; }
+    QtPictureBox& picture1() override { return picture1_; }
+    QtPictureBox& picture2() override { return picture2_; }
+    void message_box(const std::string& text) override;
+    void do_events() override;
+    std::string library_folder() const override;
+    void property_changed(std::string_view name) override;
+    void raise_video_end() override;
+
+private:
+    HostCallbacks callbacks_;
+    std::function<void()> tick1_;
+    std::function<void()> tick2_;
+    QtTimer timer1_;
+    QtTimer timer2_;
+    QtPictureBox picture1_;
+    QtPictureBox picture2_;
+};
+
+// Folder of the file that holds this library's code, without a trailing
+// separator.
+std::string library_folder_of_this_code();
+
+}  // namespace strovia::qt
