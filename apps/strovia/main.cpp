@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
 #ifdef STROVIA_HAVE_MCI
     strovia::cli::add_mci_command(app, exit_code);
 #endif
+#ifdef STROVIA_HAVE_PLAY
+    strovia::cli::add_play_command(app, exit_code);
+#endif
 
     try {
         app.parse(argc, argv);
