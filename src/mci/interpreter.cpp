@@ -1,0 +1,177 @@
+#include "mci/interpreter.hpp"
+
+#include <gst/gst.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "platform/paths.hpp"
+
+namespace strovia::mci {
+namespace {
+
+std::string from_env(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? std::string(v) : std::string();
+}
+
+// The default sound output, when the machine has one that opens; else a
+// null sink that still keeps the stream's clock.
+std::string default_audio_sink() {
+    GstElement* probe = gst_element_factory_make("autoaudiosink", nullptr);
+    if (probe == nullptr) return "fakeaudiosink sync=true";
+    gst_object_ref_sink(probe);
+    const bool works = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    gst_element_set_state(probe, GST_STATE_NULL);
+    // autoaudiosink falls back to a fake sink of its own when nothing opens.
+    bool real = works;
+    if (works && GST_IS_BIN(probe)) {
+        GstIterator* it = gst_bin_iterate_sinks(GST_BIN(probe));
+        GValue item = G_VALUE_INIT;
+        if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* child = GST_ELEMENT(g_value_get_object(&item));
+            const gchar* kind = GST_OBJECT_NAME(gst_element_get_factory(child));
+            real = std::strcmp(kind, "fakesink") != 0 && std::strcmp(kind, "fakeaudiosink") != 0;
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+    }
+    gst_object_unref(probe);
+    return real ? "autoaudiosink" : "fakeaudiosink sync=true";
+}
+
+Result<std::string> status_to_text(const Status& s) {
+    if (!s) return s.error();
+    return std::string();
+}
+
+}  // namespace
+
+void StderrReporter::report(std::string_view command, const Error& error) {
+    std::cerr << "strovia mci: \"" << command << "\" failed: error " << error.number << ": "
+              << error.text << "\n";
+}
+
+Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
+    GError* error = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &error)) {
+        std::string text = error != nullptr ? error->message : "unknown reason";
+        if (error != nullptr) g_error_free(error);
+        return Error{err::kNoMediaFramework, "GStreamer cannot start: " + text};
+    }
+    Sinks sinks;
+    sinks.video = !options.video_sink.empty() ? options.video_sink : from_env("STROVIA_VIDEO_SINK");
+    if (sinks.video.empty()) sinks.video = "fakesink sync=true";
+    sinks.audio = !options.audio_sink.empty() ? options.audio_sink : from_env("STROVIA_AUDIO_SINK");
+    if (sinks.audio.empty()) sinks.audio = default_audio_sink();
+    return std::unique_ptr<Interpreter>(new Interpreter(std::move(sinks)));
+}
+
+Interpreter::~Interpreter() { devices_.clear(); }
+
+void Interpreter::set_reporter(Reporter* reporter) {
+    reporter_ = reporter != nullptr ? reporter : &stderr_reporter_;
+}
+
+void Interpreter::register_frame_target(std::int64_t handle, FrameTarget* target) {
+    auto& slot = targets_[handle];
+    if (!slot) slot = std::make_shared<TargetSlot>();
+    std::lock_guard lock(slot->mutex);
+    slot->target = target;
+}
+
+void Interpreter::unregister_frame_target(std::int64_t handle) {
+    auto it = targets_.find(handle);
+    if (it == targets_.end()) return;
+    {
+        std::lock_guard lock(it->second->mutex);
+        it->second->target = nullptr;
+    }
+    targets_.erase(it);
+}
+
+GstElement* Interpreter::pipeline_of(std::string_view alias) const {
+    auto it = devices_.find(fold(alias));
+    return it != devices_.end() ? it->second->pipeline() : nullptr;
+}
+
+Result<Device*> Interpreter::device(const std::string& alias) {
+    auto it = devices_.find(fold(alias));
+    if (it == devices_.end()) {
+        return Error{err::kUnknownAlias, "no device is open under the alias \"" + alias + "\""};
+    }
+    return it->second.get();
+}
+
+Result<std::string> Interpreter::dispatch(const Command& c) {
+    if (c.verb == Verb::kOpen) {
+        const std::string key = fold(c.open.alias);
+        if (key == "all") return Error{err::kBadParameter, "\"all\" cannot name a device"};
+        if (devices_.count(key) != 0) {
+            return Error{err::kAliasInUse, "the alias \"" + c.open.alias + "\" is already open"};
+        }
+        std::shared_ptr<TargetSlot> slot;
+        if (c.open.parent) {
+            auto t = targets_.find(*c.open.parent);
+            if (t != targets_.end()) slot = t->second;
+        }
+        auto opened = Device::open(platform::map_path(c.open.path), sinks_, std::move(slot));
+        if (!opened) return opened.error();
+        devices_.emplace(key, std::move(opened).value());
+        return std::string();
+    }
+    if (c.verb == Verb::kClose && keyword_is(c.alias, "all")) {
+        devices_.clear();
+        return std::string();
+    }
+    auto d = device(c.alias);
+    if (!d) return d.error();
+    Device& dev = **d;
+    switch (c.verb) {
+        case Verb::kClose: devices_.erase(fold(c.alias)); return std::string();
+        case Verb::kPlay: return status_to_text(dev.play());
+        case Verb::kPause: return status_to_text(dev.pause());
+        case Verb::kStop: return status_to_text(dev.stop());
+        case Verb::kSet: dev.set_time_format(c.format); return std::string();
+        case Verb::kStatus:
+            switch (c.item) {
+                case StatusItem::kMode: return dev.mode();
+                case StatusItem::kPosition: return dev.position();
+                case StatusItem::kLength: return dev.length();
+                case StatusItem::kReady: return std::string("true");
+                case StatusItem::kTimeFormat:
+                    return std::string(dev.time_format() == TimeFormat::kFrames ? "frames"
+                                                                                : "milliseconds");
+            }
+            break;
+        case Verb::kOpen: break;
+    }
+    return Error{err::kUnknownCommand, "command not handled"};
+}
+
+Result<std::string> Interpreter::run(std::string_view command) {
+    auto parsed = parse(command);
+    if (!parsed) return parsed.error();
+    return dispatch(*parsed);
+}
+
+bool Interpreter::execute(std::string_view command) {
+    auto r = run(command);
+    if (!r) reporter_->report(command, r.error());
+    return r.ok();
+}
+
+std::int32_t Interpreter::send_string(std::string_view command, char* reply,
+                                      std::uint32_t reply_length, std::int64_t /*notify_window*/) {
+    auto r = run(command);
+    if (!r) return r.error().number;
+    if (reply == nullptr || reply_length == 0) return 0;
+    if (r->size() + 1 > reply_length) return err::kReplyTooLong;
+    std::memcpy(reply, r->data(), r->size());
+    reply[r->size()] = '\0';
+    return 0;
+}
+
+}  // namespace strovia::mci

@@ -1,0 +1,96 @@
+#pragma once
+// The media channel with real devices: an interpreter of the media command
+// language whose devices are GStreamer pipelines.
+//
+//   auto made = strovia::mci::Interpreter::create({});
+//   if (!made) { /* made.error() */ }
+//   std::unique_ptr<Interpreter> mci = std::move(made).value();
+//   mci->set_reporter(&my_reporter);              // optional
+//   mci->register_frame_target(handle, &target);  // optional, per window
+//   MediaChannel& channel = *mci;                 // hand to the control
+//
+// Everything is called from one (the host's UI) thread.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "control/error.hpp"
+#include "mci/device.hpp"
+#include "mci/frame_target.hpp"
+#include "mci/parser.hpp"
+#include "playback/media.hpp"
+
+namespace strovia::mci {
+
+// Tells the user that a command of execute() failed. Called on the caller's
+// thread before execute() returns; it must not run a nested event loop
+// (a modal box would let other timer ticks run inside the caller). A host
+// with a user interface queues the report and shows it later.
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    virtual void report(std::string_view command, const Error& error) = 0;
+};
+
+// The headless default: one line on standard error.
+class StderrReporter final : public Reporter {
+public:
+    void report(std::string_view command, const Error& error) override;
+};
+
+struct Options {
+    // Launch descriptions of the sinks used when no frame target takes the
+    // video. Empty: STROVIA_VIDEO_SINK / STROVIA_AUDIO_SINK from the
+    // environment, else a clock-synchronised null video sink, and the
+    // default sound output when one works, else a clock-synchronised null
+    // audio sink.
+    std::string video_sink;
+    std::string audio_sink;
+};
+
+class Interpreter final : public MediaChannel {
+public:
+    static Result<std::unique_ptr<Interpreter>> create(Options options);
+    ~Interpreter() override;
+
+    // The seam. execute() reports a failure through the reporter;
+    // send_string() writes a query's reply (NUL-terminated, at most
+    // reply_length bytes) and returns the error number on failure.
+    bool execute(std::string_view command) override;
+    std::int32_t send_string(std::string_view command, char* reply, std::uint32_t reply_length,
+                             std::int64_t notify_window) override;
+
+    // Runs one command: the reply of a query, an empty text otherwise.
+    Result<std::string> run(std::string_view command);
+
+    // Not owned; nullptr restores the standard-error default.
+    void set_reporter(Reporter* reporter);
+
+    // Video of a device opened with `parent <handle>` goes to the target
+    // registered for that handle at open time. Not owned: unregister
+    // before destroying it; once unregister returns, present() is no longer
+    // called.
+    void register_frame_target(std::int64_t handle, FrameTarget* target);
+    void unregister_frame_target(std::int64_t handle);
+
+    // The pipeline behind an alias, for measurements; nullptr if not open.
+    GstElement* pipeline_of(std::string_view alias) const;
+
+    const Sinks& sinks() const { return sinks_; }
+
+private:
+    explicit Interpreter(Sinks sinks) : sinks_(std::move(sinks)) {}
+    Result<Device*> device(const std::string& alias);
+    Result<std::string> dispatch(const Command& c);
+
+    Sinks sinks_;
+    StderrReporter stderr_reporter_;
+    Reporter* reporter_ = &stderr_reporter_;
+    std::map<std::string, std::unique_ptr<Device>> devices_;  // by folded alias
+    std::map<std::int64_t, std::shared_ptr<TargetSlot>> targets_;
+};
+
+}  // namespace strovia::mci
