@@ -49,7 +49,10 @@ private:
 };
 
 std::unique_ptr<Interpreter> make() {
-    auto made = Interpreter::create({});
+    Options headless;
+    headless.audio_sink = "fakeaudiosink sync=true";
+    headless.video_sink = "fakesink sync=true";
+    auto made = Interpreter::create(headless);
     EXPECT_TRUE(made.ok());
     return made.ok() ? std::move(made).value() : nullptr;
 }

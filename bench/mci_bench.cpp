@@ -1,0 +1,98 @@
+// A status query through the whole interpreter (parse, look-up, bus poll,
+// position query, formatting) against the bare GStreamer position query on
+// the same prerolled pipeline. The control asks twice a tick, so this must
+// cost microseconds.
+//
+//   mci_bench            media made with ffmpeg in a temporary folder
+//   mci_bench FILE.mpg   an MPEG program stream of your own
+
+#include <benchmark/benchmark.h>
+#include <gst/gst.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "mci/interpreter.hpp"
+
+namespace {
+
+std::string g_file;
+std::unique_ptr<strovia::mci::Interpreter> g_mci;
+
+void BM_StatusPositionThroughInterpreter(benchmark::State& state) {
+    std::string buffer(50, ' ');
+    buffer.push_back('\0');
+    for (auto _ : state) {
+        const auto rc = g_mci->send_string("status video Position", buffer.data(), 49, 0);
+        benchmark::DoNotOptimize(rc);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+BENCHMARK(BM_StatusPositionThroughInterpreter);
+
+void BM_StatusModeThroughInterpreter(benchmark::State& state) {
+    std::string buffer(50, ' ');
+    buffer.push_back('\0');
+    for (auto _ : state) {
+        const auto rc = g_mci->send_string("status video mode", buffer.data(), 49, 0);
+        benchmark::DoNotOptimize(rc);
+    }
+}
+BENCHMARK(BM_StatusModeThroughInterpreter);
+
+void BM_RawGstPositionQuery(benchmark::State& state) {
+    GstElement* pipeline = g_mci->pipeline_of("video");
+    for (auto _ : state) {
+        gint64 pos = 0;
+        const gboolean ok = gst_element_query_position(pipeline, GST_FORMAT_TIME, &pos);
+        benchmark::DoNotOptimize(ok);
+        benchmark::DoNotOptimize(pos);
+    }
+}
+BENCHMARK(BM_RawGstPositionQuery);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (argc > 1) {
+        g_file = argv[1];
+    } else {
+        const auto dir = std::filesystem::temp_directory_path() / "strovia-mci-bench";
+        std::filesystem::create_directories(dir);
+        g_file = (dir / "clip.mpg").string();
+        const std::string make =
+            "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25:duration=3"
+            " -c:v mpeg1video -f mpeg \"" +
+            g_file + "\"";
+        if (std::system(make.c_str()) != 0) {
+            std::cerr << "mci_bench: ffmpeg could not make the clip\n";
+            return 1;
+        }
+    }
+    auto made = strovia::mci::Interpreter::create({});
+    if (!made) {
+        std::cerr << "mci_bench: " << made.error().text << "\n";
+        return 1;
+    }
+    g_mci = std::move(made).value();
+    for (const char* c : {"open", "set", "play"}) {
+        std::string command = c == std::string("open")
+                                  ? "open \"" + g_file + "\" alias video type mpegVideo"
+                              : c == std::string("set") ? "set video time format frames"
+                                                        : "play video";
+        auto r = g_mci->run(command);
+        if (!r) {
+            std::cerr << "mci_bench: " << command << ": error " << r.error().number << ": "
+                      << r.error().text << "\n";
+            return 1;
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_mci.reset();
+    return 0;
+}
