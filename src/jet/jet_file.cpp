@@ -33,15 +33,18 @@ namespace strovia::jet {
 // the same file share it, so a reopening here never trips over our own lock.
 class LockHolder {
 public:
-    LockHolder(int fd, dev_t dev, ino_t ino) : fd_(fd), key_(dev, ino) {}
+    LockHolder(int fd, dev_t dev, ino_t ino) : fd_(fd), key_(dev, ino), owner_(::getpid()) {}
     ~LockHolder();
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
     int fd() const { return fd_; }
+    // A forked child inherits the registry but not the right to the lock.
+    bool ours() const { return owner_ == ::getpid(); }
 
 private:
     int fd_;
     std::pair<dev_t, ino_t> key_;
+    pid_t owner_;
 };
 
 namespace {
@@ -527,6 +530,7 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
     }
     auto key = std::make_pair(st.st_dev, st.st_ino);
     std::shared_ptr<LockHolder> lock = held_files()[key].lock();
+    if (lock && !lock->ours()) lock.reset();
     if (lock) {
         ::close(fd);
         fd = -1;

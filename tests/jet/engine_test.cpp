@@ -1,0 +1,239 @@
+// The engine on real files written by the desktop product, and on
+// catalogues of our writer: rows, types, conversions, password, lock.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "jet/engine.hpp"
+#include "support.hpp"
+
+namespace strovia::jet::test {
+namespace {
+
+const std::string kFixtures = STROVIA_FIXTURES;
+
+#define REQUIRE_FIXTURE(name)                                                  \
+    if (!std::filesystem::exists(kFixtures + "/" + (name)))                    \
+    GTEST_SKIP() << "fixture " << (name) << " not present under " << kFixtures \
+                 << " (the shared fixtures folder is not part of every checkout)"
+
+std::vector<std::vector<FieldValue>> all_rows(Database& db, const std::string& query,
+                                              const std::vector<std::string>& fields) {
+    std::vector<std::vector<FieldValue>> out;
+    auto rs = db.open_recordset(query);
+    EXPECT_TRUE(rs.ok()) << (rs.ok() ? "" : rs.error().text);
+    if (!rs) return out;
+    for (; !(*rs)->eof();) {
+        std::vector<FieldValue> row;
+        for (const auto& f : fields) {
+            auto v = (*rs)->field(f);
+            EXPECT_TRUE(v.ok()) << f;
+            row.push_back(v.ok() ? *v : FieldValue{Null{}});
+        }
+        out.push_back(row);
+        if (Status s = (*rs)->move_next(); !s) ADD_FAILURE() << s.error().text;
+    }
+    return out;
+}
+
+TEST(Fixtures, Jet3SampleTableOneRowsAndTypes) {
+    REQUIRE_FIXTURE("access97-sample.mdb");
+    auto db = open(kFixtures + "/access97-sample.mdb", ";PWD=anything;");
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto rows =
+        all_rows(**db, "select * from Table1", {"A", "B", "C", "D", "E", "F", "G", "H", "I"});
+    ASSERT_EQ(rows.size(), 2u);
+    std::vector<FieldValue> first{std::string("a"),
+                                  std::string("b"),
+                                  std::int64_t{0},
+                                  std::int64_t{0},
+                                  std::int64_t{0},
+                                  0.0,
+                                  29932.0 /* 1981-12-12 */,
+                                  0.0,
+                                  false};
+    std::vector<FieldValue> second{std::string("abcdefg"),
+                                   std::string("hijklmnop"),
+                                   std::int64_t{2},
+                                   std::int64_t{222},
+                                   std::int64_t{333333333},
+                                   444.555,
+                                   27293.0 /* 1974-09-21 */,
+                                   3.5,
+                                   true};
+    EXPECT_EQ(rows[0], first);
+    EXPECT_EQ(rows[1], second);
+    for (const char* t : {"Table2", "table3", "TABLE4"}) {
+        auto rs = (*db)->open_recordset(std::string("select * from ") + t);
+        ASSERT_TRUE(rs.ok()) << t;
+        EXPECT_TRUE((*rs)->eof()) << t;
+        EXPECT_EQ((*rs)->move_first().error().number, engine_error::kNoCurrentRecord);
+    }
+}
+
+TEST(Fixtures, Jet4OpensWithItsPasswordOnly) {
+    REQUIRE_FIXTURE("access2000-password.mdb");
+    const std::string path = kFixtures + "/access2000-password.mdb";
+    for (const char* wrong : {";PWD=passwore;", ";PWD=;", ";PWD=PASSWORD;", ";PWD=password1;"}) {
+        auto bad = open(path, wrong);
+        ASSERT_FALSE(bad.ok()) << wrong;
+        EXPECT_EQ(bad.error(), (Error{engine_error::kInvalidPassword, "Not a valid password."}));
+    }
+    auto db = open(path, ";PWD=password;");
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto rows = all_rows(**db, "select * from table1", {"ID", "data"});
+    std::vector<std::vector<FieldValue>> want{{std::int64_t{1}, std::string("One")},
+                                              {std::int64_t{2}, std::string("Two")},
+                                              {std::int64_t{3}, std::string("Three")}};
+    EXPECT_EQ(rows, want);
+}
+
+TEST(Catalogue, LookupIgnoresCaseForEveryLetterAndTakesQuotesLiterally) {
+    TempDir dir;
+    build(posture_manifest(), dir.file("c.mdb"));
+    auto db = open(dir.file("c.mdb"));
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto id_of = [&](const std::string& q) { return all_rows(**db, q, {"AsanaID"}); };
+    EXPECT_EQ(id_of(R"(select * from Asanas where name = "TADASANA")"),
+              (std::vector<std::vector<FieldValue>>{{std::int64_t{12}}}));
+    EXPECT_EQ(id_of(R"(SELECT * FROM asanas WHERE NAME = "éka pada")"),
+              (std::vector<std::vector<FieldValue>>{{std::int64_t{3}}}));
+    EXPECT_EQ(id_of(R"(select * from Asanas where name = "Warrior ""II""")"),
+              (std::vector<std::vector<FieldValue>>{{std::int64_t{-5}}}));
+    EXPECT_TRUE(id_of(R"(select * from Asanas where name = "x"" or ""a""=""a")").empty());
+
+    auto none = (*db)->open_recordset(R"(select * from Asanas where name = "Nobody")");
+    ASSERT_TRUE(none.ok());
+    EXPECT_EQ((*none)->move_first().error().number, engine_error::kNoCurrentRecord);
+    // The unescaped form of a quoted name is not a valid query.
+    auto broken = (*db)->open_recordset(R"(select * from Asanas where name = "Warrior "II"")");
+    EXPECT_FALSE(broken.ok());
+}
+
+TEST(Catalogue, TablesByNumberTextRowsInTableOrderAndConversions) {
+    TempDir dir;
+    build(posture_manifest(), dir.file("c.mdb"));
+    auto db = open(dir.file("c.mdb"));
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto seg = all_rows(**db, "select * from Audio_Asana12", {"Filename", "StartPos"});
+    ASSERT_EQ(seg.size(), 3u);
+    EXPECT_EQ(seg[0][0], FieldValue{std::string("s3")});  // not sorted by name
+    EXPECT_EQ(field_as_int16(seg[0][1]).error().number, runtime_error::kOverflow);
+    EXPECT_EQ(*field_as_int16(seg[1][1]), 2);
+    EXPECT_EQ(*field_as_int16(seg[2][1]), 4);
+    auto photo = all_rows(**db, "select * from Photo_Asana-5", {"ImageName"});
+    EXPECT_EQ(photo, (std::vector<std::vector<FieldValue>>{{std::string("one.jpg")}}));
+
+    auto rs = (*db)->open_recordset("select * from Audio_Asana12");
+    ASSERT_TRUE(rs.ok());
+    ASSERT_TRUE((*rs)->move_next().ok());
+    ASSERT_TRUE((*rs)->move_next().ok());
+    auto action = (*rs)->field("action");
+    ASSERT_TRUE(action.ok());
+    EXPECT_EQ(field_as_text(*action).error().number, runtime_error::kInvalidUseOfNull);
+    EXPECT_EQ((*rs)->field("Nope").error().number, engine_error::kItemNotFound);
+    ASSERT_TRUE((*rs)->move_next().ok());
+    EXPECT_TRUE((*rs)->eof());
+    EXPECT_EQ((*rs)->field("Filename").error().number, engine_error::kNoCurrentRecord);
+    EXPECT_EQ((*rs)->move_next().error().number, engine_error::kNoCurrentRecord);
+    ASSERT_TRUE((*rs)->close().ok());
+    EXPECT_EQ((*rs)->move_first().error().number, engine_error::kObjectClosed);
+
+    EXPECT_EQ((*db)->open_recordset("select * from Audio_Asana99").error().number,
+              engine_error::kTableNotFound);
+    auto disp =
+        all_rows(**db, R"(select * from Asanas where name = "Warrior ""II""")", {"Disp_Type"});
+    EXPECT_EQ(disp[0][0], FieldValue{std::string("video")});  // case kept as stored
+    ASSERT_TRUE((*db)->close().ok());
+    EXPECT_EQ((*db)->open_recordset("select * from Asanas").error().number,
+              engine_error::kObjectClosed);
+}
+
+TEST(Catalogue, PathsMapBackslashesAndCase) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("Course/Video"));
+    build(posture_manifest(), dir.file("Course/Video/avpelmo.MDB"));
+    EXPECT_TRUE(open(dir.path() + "/course\\video\\AVPelmo.mdb").ok());
+    // A doubled separator from a trailing backslash still names the file.
+    EXPECT_TRUE(open(dir.path() + "/course\\\\video\\AVPelmo.mdb").ok());
+    auto missing = open(dir.path() + "/course\\video\\Other.mdb");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().number, engine_error::kFileNotFound);
+}
+
+TEST(Password, LengthsFourteenToTwentyCompareEveryByte) {
+    TempDir dir;
+    const std::string full = "Abcdefghijklmnopqrst";
+    for (std::size_t len = 14; len <= 20; ++len) {
+        const std::string pw = full.substr(0, len);
+        const std::string path = dir.file("p" + std::to_string(len) + ".mdb");
+        build(posture_manifest(), path, pw);
+        EXPECT_TRUE(open(path, ";PWD=" + pw + ";").ok()) << len;
+        std::string last_changed = pw;
+        last_changed.back() = '!';
+        EXPECT_EQ(open(path, ";PWD=" + last_changed + ";").error().number,
+                  engine_error::kInvalidPassword)
+            << len;
+        EXPECT_EQ(open(path, ";PWD=" + pw.substr(0, 14) + ";").ok(), len == 14) << len;
+        EXPECT_EQ(open(path, ";PWD=" + pw + "x;").error().number, engine_error::kInvalidPassword)
+            << len;
+    }
+    const std::string open_file = dir.file("none.mdb");
+    build(posture_manifest(), open_file, "");
+    EXPECT_TRUE(open(open_file, ";PWD=whatever;").ok());
+}
+
+// Forks a child that tries the same opening and reports its error number.
+int child_open_number(const std::string& path) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        auto db = open(path);
+        ::_exit(db.ok() ? 0 : (db.error().number == engine_error::kFileInUse ? 45 : 1));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
+    TempDir dir;
+    const std::string path = dir.file("c.mdb");
+    build(posture_manifest(), path);
+    EXPECT_EQ(child_open_number(path), 0);
+    auto db = open(path);
+    ASSERT_TRUE(db.ok());
+    EXPECT_EQ(child_open_number(path), 45);
+    auto again = open(path);  // same process: shares the held lock
+    ASSERT_TRUE(again.ok());
+    auto rs = (*db)->open_recordset("select * from Asanas");
+    ASSERT_TRUE(rs.ok());
+    ASSERT_TRUE((*db)->close().ok());
+    EXPECT_EQ(child_open_number(path), 45);
+    again = Error{};
+    db = Error{};
+    EXPECT_EQ(child_open_number(path), 45);  // the open row set still holds the file
+    ASSERT_TRUE((*rs)->close().ok());
+    EXPECT_EQ(child_open_number(path), 0);
+}
+
+TEST(Environment, LibmdbVariablesDoNotSteerDecoding) {
+    TempDir dir;
+    build(posture_manifest(), dir.file("c.mdb"));
+    ::setenv("MDB_JET3_CHARSET", "UTF-16", 1);
+    ::setenv("MDBICONV", "UTF-16", 1);
+    ::setenv("MDBOPTS", "debug_all", 1);
+    auto db = open(dir.file("c.mdb"));
+    ::unsetenv("MDB_JET3_CHARSET");
+    ::unsetenv("MDBICONV");
+    ::unsetenv("MDBOPTS");
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto rows = all_rows(**db, R"(select * from Asanas where Disp_Type = "photo")", {"name"});
+    EXPECT_EQ(rows, (std::vector<std::vector<FieldValue>>{{std::string("Vrksasana")},
+                                                          {std::string("ÉKA PADA")}}));
+}
+
+}  // namespace
+}  // namespace strovia::jet::test

@@ -1,0 +1,68 @@
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "jet/engine.hpp"
+#include "jet/writer.hpp"
+
+namespace strovia::jet::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "strovia-jet-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void build(const nlohmann::json& manifest, const std::string& path, const std::string& password) {
+    auto m = manifest_from_json(manifest);
+    ASSERT_TRUE(m.ok()) << m.error().text;
+    Status s = write_catalogue(*m, path, password);
+    ASSERT_TRUE(s.ok()) << s.error().text;
+}
+
+std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+Result<std::shared_ptr<Database>> open(const std::string& path, const std::string& connect) {
+    auto engine = make_engine();
+    return engine->default_workspace().open_database(path, true, true, connect);
+}
+
+nlohmann::json posture_manifest() {
+    return nlohmann::json::parse(R"({"tables": [
+  {"name": "Asanas",
+   "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
+               {"name": "Disp_Type", "type": "Text", "size": 10}, {"name": "VideoName", "type": "Text", "size": 50}],
+   "rows": [[12, "Tadasana", "Video", "tada.mpg"], [7, "Vrksasana", "Photo", null],
+            [-5, "Warrior \"II\"", "video", "w2.mpg"], [3, "ÉKA PADA", "PHOTO", null]]},
+  {"name": "Audio_Asana12",
+   "columns": [{"name": "Filename", "type": "Text", "size": 50}, {"name": "Action", "type": "Text", "size": 50},
+               {"name": "StartPos", "type": "Double"}, {"name": "EndPos", "type": "Long"},
+               {"name": "Filelen", "type": "Double"}],
+   "rows": [["s3", "c", 40000, 1, 1.5], ["s1", "a", 2.5, 2, 2.5], ["mt", null, 3.5, 3, 0]]},
+  {"name": "Photo_Asana-5",
+   "columns": [{"name": "Mp2name", "type": "Text", "size": 50}, {"name": "ImageName", "type": "Text", "size": 50}],
+   "rows": [["p1", "one.jpg"]]}
+]})");
+}
+
+}  // namespace strovia::jet::test
