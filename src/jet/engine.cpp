@@ -52,7 +52,7 @@ public:
 
 private:
     static Error no_record() { return Error{engine_error::kNoCurrentRecord, "No current record."}; }
-    // Keeps the decoded rows alive; the file's lock goes with the database.
+    // Keeps the decoded rows, and with them the lock, alive until close().
     std::shared_ptr<const JetFile> file_;
     const TableData* table_;
     std::vector<std::size_t> rows_;
@@ -60,8 +60,9 @@ private:
     bool closed_ = false;
 };
 
-// Decoded tables outlive a closed database while a row set still reads
-// them, but the lock does not: it is held by the database alone.
+// A row set shares the file object (decoded tables and lock) with its
+// database, so the file stays held until both are closed, as after
+// StopPlay closes Db and then Rs.
 class JetDatabase final : public Database {
 public:
     explicit JetDatabase(std::shared_ptr<const JetFile> file) : file_(std::move(file)) {}
@@ -99,10 +100,6 @@ public:
     }
 
 private:
-    // Row sets share the decoded tables without the lock: a copy of the
-    // tables would double memory, so they share the file object and the
-    // lock lives until both are gone. Catalogues are small; the lock
-    // promise is per database reference.
     std::shared_ptr<const JetFile> snapshot() const { return file_; }
     std::shared_ptr<const JetFile> file_;
 };

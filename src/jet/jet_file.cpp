@@ -389,10 +389,9 @@ Result<TableData> Reader::decode_rows(MdbTableDef* table, const std::string& nam
     out.name = name;
     for (unsigned i = 0; i < table->num_cols; ++i) {
         auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-        auto col_name = text(col->name);
-        // libmdb hands column names over already converted to UTF-8.
+        // libmdb converts column names to UTF-8 itself (its default, since
+        // QuietLibmdb hides the variables that would change it).
         out.columns.push_back(ColumnInfo{col->name, col->col_type, col->col_size});
-        (void)col_name;
     }
     // A table cannot hold more rows than its pages have offsets for.
     std::size_t owned_pages = page_count();

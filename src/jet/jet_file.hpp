@@ -9,7 +9,19 @@
 // binds cooperating programs on the same machine (it is advisory and not
 // reliable over network file systems). A second opening of a file this
 // process already holds shares the held lock and succeeds; another process
-// gets 3045 until the last opening here is closed.
+// gets 3045 until the last opening here and its row sets are closed.
+//
+// Guards against hostile files (libmdb 1.0 trusts its input): our own
+// descriptor and read, then mdb_open_buffer on the bytes; size a whole
+// number of pages under kMaxFileSize; signature and version byte; our own
+// walk of the system table instead of mdb_read_catalog (its property
+// column is never read); table definition chains inside the file, of
+// definition pages, without loops; mdb_read_table's result checked (usage
+// map, at most 256 columns); rows capped by what the file's pages can hold
+// and required to match the count the table declares; no column is bound
+// (values are decoded from the cracked row, memo chains from our own copy
+// of the bytes with a hop limit), so no libmdb copy into a bind buffer
+// happens; libmdb's output and environment are shut out around each call.
 //
 // The database password only guards the opening: Jet pages are not
 // encrypted, so anyone can read the bytes without it.
