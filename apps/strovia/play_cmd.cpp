@@ -1,0 +1,261 @@
+// `strovia play`: hosts the control on the command line, in a window when
+// there is a display, headless otherwise, and runs until VideoEnd.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalogue/engine.hpp"
+#include "control/video_cntl.hpp"
+#include "qt/qt_host.hpp"
+#include "strovia/commands.hpp"
+#include "strovia/media_factory.hpp"
+
+namespace strovia::cli {
+namespace {
+
+constexpr int kExitTimeout = 3;
+constexpr std::int64_t kPicture1Handle = 1;
+constexpr std::int64_t kPicture2Handle = 2;
+
+struct PlayOptions {
+    std::string content;
+    std::string posture;
+    bool headless = false;
+    bool trace = false;
+    bool preview = false;
+    bool photo_preview = false;
+    double timeout = 0;
+    std::vector<std::string> at;
+};
+
+// One JSON object a line, `t` in milliseconds since the start.
+class TraceOut {
+public:
+    explicit TraceOut(bool on) : on_(on) { clock_.start(); }
+    bool on() const { return on_; }
+    double t() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e6; }
+    void put(nlohmann::json j) {
+        if (!on_) return;
+        nlohmann::ordered_json line;
+        line["t"] = std::round(t() * 1000.0) / 1000.0;
+        for (auto& [k, v] : j.items()) line[k] = v;
+        std::fputs((line.dump() + "\n").c_str(), stdout);
+    }
+
+private:
+    bool on_;
+    QElapsedTimer clock_;
+};
+
+// Passes everything to the real channel and records it in the trace.
+class TracingChannel : public MediaChannel {
+public:
+    TracingChannel(MediaChannel& inner, TraceOut& out) : inner_(inner), out_(out) {}
+    bool execute(std::string_view command) override {
+        const bool ok = inner_.execute(command);
+        out_.put({{"kind", "command"}, {"text", std::string(command)}, {"ok", ok}});
+        return ok;
+    }
+    std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
+                             std::int64_t notify) override {
+        const std::int32_t rc = inner_.send_string(command, reply, length, notify);
+        if (out_.on()) {
+            const std::string text(reply, ::strnlen(reply, length));
+            auto& last = last_reply_[std::string(command)];
+            if (!last || *last != text) {
+                last = text;
+                out_.put({{"kind", "query"}, {"text", std::string(command)}, {"reply", text}});
+            }
+        }
+        return rc;
+    }
+
+private:
+    MediaChannel& inner_;
+    TraceOut& out_;
+    std::map<std::string, std::optional<std::string>> last_reply_;
+};
+
+bool has_display() {
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+using Method = Result<Variant> (VideoCntl::*)();
+
+std::optional<std::pair<double, std::string>> parse_at(const std::string& spec) {
+    const auto colon = spec.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const std::string when = spec.substr(0, colon);
+    const double seconds = std::strtod(when.c_str(), &end);
+    if (end == when.c_str() || *end != '\0' || seconds < 0) return std::nullopt;
+    return std::make_pair(seconds, spec.substr(colon + 1));
+}
+
+Result<Variant> call_method(VideoCntl& control, const std::string& name) {
+    if (name == "fileOpen") {
+        auto s = control.fileOpen();
+        if (!s) return s.error();
+        return Variant{Empty{}};
+    }
+    if (name == "Pause") return control.Pause();
+    if (name == "Start") return control.Start();
+    if (name == "StopPlay") return control.StopPlay();
+    if (name == "Preview") return control.Preview();
+    if (name == "Ppreview") return control.Ppreview();
+    return Error{-1, "unknown method " + name};
+}
+
+int run_play(const PlayOptions& opt) {
+    std::vector<std::pair<double, std::string>> scheduled;
+    for (const auto& spec : opt.at) {
+        auto parsed = parse_at(spec);
+        if (!parsed) {
+            std::cerr << "strovia play: --at wants SECONDS:METHOD, got '" << spec << "'\n";
+            return 2;
+        }
+        static const std::set<std::string> kMethods{"Pause",    "Start",   "StopPlay",
+                                                    "fileOpen", "Preview", "Ppreview"};
+        if (!kMethods.contains(parsed->second)) {
+            std::cerr << "strovia play: --at: unknown method '" << parsed->second << "'\n";
+            return 2;
+        }
+        scheduled.push_back(*parsed);
+    }
+
+    const bool headless = opt.headless || !has_display();
+    if (headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "strovia";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Strovia");
+
+    TraceOut out(opt.trace);
+    int ends = 0;
+
+    QWidget window;
+    window.setFixedSize(352, 288);
+    window.setWindowTitle(QString::fromStdString("Strovia - " + opt.posture));
+    auto* picture1 = new QLabel(&window);
+    picture1->setGeometry(0, 0, 352, 288);
+    auto* picture2 = new QLabel(&window);
+    picture2->setGeometry(0, 287, 352, 1);
+
+    qt::QtHost host(picture1, picture2, kPicture1Handle, kPicture2Handle,
+                    qt::HostCallbacks{[](std::string_view) {},
+                                      [&] {
+                                          ++ends;
+                                          out.put({{"kind", "event"}, {"name", "VideoEnd"}});
+                                          if (!out.on())
+                                              std::cout << "VideoEnd after " << out.t() / 1000.0
+                                                        << " s\n";
+                                          QTimer::singleShot(0, &app, [&] { app.exit(0); });
+                                      },
+                                      [&](const std::string& text) {
+                                          out.put({{"kind", "message"}, {"text", text}});
+                                          if (!out.on()) std::cout << text << "\n";
+                                      }});
+    auto timer_trace = [&](const char* timer_name, qt::QtTimer& t) {
+        t.on_change = [&out, timer_name, &t] {
+            out.put({{"kind", "timer"},
+                     {"name", timer_name},
+                     {"enabled", t.enabled()},
+                     {"interval", t.interval()}});
+        };
+    };
+    timer_trace("Timer1", host.timer1());
+    timer_trace("Timer2", host.timer2());
+    host.picture1().on_picture = [&](const std::string& path) {
+        out.put({{"kind", "picture"}, {"path", path}});
+    };
+
+    auto made = make_media(picture1, kPicture1Handle, headless);
+    if (!made) {
+        std::cerr << "strovia play: " << made.error().text << "\n";
+        return 1;
+    }
+    const std::shared_ptr<Media> media = *made;
+    TracingChannel channel(*media->channel, out);
+    EngineHolder engines(make_catalogue_engine);
+    VideoCntl control(host, channel, engines);
+    host.bind_ticks([&] { control.Timer1_Timer(); }, [&] { control.Timer2_Timer(); });
+    (void)control.UserControl_InitProperties();
+    control.Resourcedir(opt.content);
+    control.AsanaNaME(opt.posture);
+    if (!headless) window.show();
+
+    auto call = [&](const std::string& method) {
+        out.put({{"kind", "call"}, {"name", method}});
+        auto r = call_method(control, method);
+        if (!r) {
+            std::cerr << "strovia play: " << method << " failed: error " << r.error().number << ": "
+                      << r.error().text << "\n";
+        }
+        return r.ok();
+    };
+    for (const auto& [seconds, method] : scheduled) {
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &app,
+                           [&call, m = method] { call(m); });
+    }
+    bool timed_out = false;
+    if (opt.timeout > 0) {
+        QTimer::singleShot(static_cast<int>(opt.timeout * 1000), &app, [&] {
+            timed_out = true;
+            app.exit(kExitTimeout);
+        });
+    }
+
+    const std::string first = opt.preview ? "Preview" : opt.photo_preview ? "Ppreview" : "fileOpen";
+    bool started = false;
+    QTimer::singleShot(0, &app, [&] {
+        started = call(first);
+        if (!started) app.exit(1);
+    });
+    const int rc = app.exec();
+    if (timed_out) {
+        std::cerr << "strovia play: no VideoEnd within " << opt.timeout << " s\n";
+        return kExitTimeout;
+    }
+    return rc;
+}
+
+}  // namespace
+
+void add_play_command(CLI::App& app, int& exit_code) {
+    auto opt = std::make_shared<PlayOptions>();
+    auto* cmd = app.add_subcommand("play", "Play one posture of a course until VideoEnd");
+    cmd->add_option("--content", opt->content, "Content folder of the course (Resourcedir)")
+        ->required();
+    cmd->add_option("--posture", opt->posture, "Name of the posture (AsanaNaME)")->required();
+    cmd->add_flag("--headless", opt->headless, "No window, even when there is a display");
+    cmd->add_flag("--trace", opt->trace,
+                  "Print every command, query, picture, timer and event as JSON lines");
+    cmd->add_flag("--preview", opt->preview, "Call Preview instead of fileOpen");
+    cmd->add_flag("--photo-preview", opt->photo_preview, "Call Ppreview instead of fileOpen");
+    cmd->add_option("--timeout", opt->timeout, "Give up after SECONDS without VideoEnd (exit 3)");
+    cmd->add_option("--at", opt->at,
+                    "SECONDS:METHOD, call Pause, Start, StopPlay, fileOpen, Preview or Ppreview "
+                    "at that time (repeatable)");
+    cmd->callback([opt, &exit_code] { exit_code = run_play(*opt); });
+}
+
+}  // namespace strovia::cli
