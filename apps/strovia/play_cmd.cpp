@@ -251,7 +251,8 @@ void add_play_command(CLI::App& app, int& exit_code) {
                   "Print every command, query, picture, timer and event as JSON lines");
     cmd->add_flag("--preview", opt->preview, "Call Preview instead of fileOpen");
     cmd->add_flag("--photo-preview", opt->photo_preview, "Call Ppreview instead of fileOpen");
-    cmd->add_option("--timeout", opt->timeout, "Give up after SECONDS without VideoEnd (exit 3)");
+    cmd->add_option("--timeout", opt->timeout, "Give up after SECONDS without VideoEnd (exit 3)")
+        ->take_last();
     cmd->add_option("--at", opt->at,
                     "SECONDS:METHOD, call Pause, Start, StopPlay, fileOpen, Preview or Ppreview "
                     "at that time (repeatable)");

@@ -171,6 +171,51 @@ TEST_F(Course, PhotoPostureShowsEachPictureWithItsNarration) {
     EXPECT_EQ(of_kind(r, "event").size(), 1u);
 }
 
+TEST_F(Course, PauseHoldsThePositionStillUntilStart) {
+    const PlayRun r = play("Tadasana", "--at 0.5:Pause --at 1.5:Start");
+    ASSERT_EQ(r.exit_code, 0) << r.text;
+    double paused_at = -1, first_after = -1;
+    bool paused = false, started = false;
+    for (const auto& j : r.trace) {
+        if (j["kind"] == "call" && j["name"] == "Pause") paused = true;
+        if (j["kind"] == "call" && j["name"] == "Start") started = true;
+        if (j["kind"] == "query" && j["text"] == "status video Position") {
+            const double p = std::atof(j["reply"].get<std::string>().c_str());
+            if (!paused) paused_at = p;
+            if (started && first_after < 0) first_after = p;
+        }
+    }
+    ASSERT_TRUE(paused && started);
+    // No tick queries while paused; the first position after Start is where
+    // the video stood (give or take the frame it was on).
+    EXPECT_GE(first_after, paused_at);
+    EXPECT_LE(first_after, paused_at + 2) << "the video moved while paused";
+    EXPECT_EQ(of_kind(r, "event").size(), 1u);
+}
+
+TEST_F(Course, StopPlayEndsWithoutVideoEnd) {
+    const PlayRun r = play("Tadasana", "--timeout 3 --at 0.5:StopPlay");
+    EXPECT_EQ(r.exit_code, 3) << "no VideoEnd: the run times out";
+    EXPECT_TRUE(of_kind(r, "event").empty());
+    EXPECT_EQ(count_command(r, "close all"), 2);
+}
+
+TEST_F(Course, PreviewsPlayWithoutNarration) {
+    const PlayRun video = play("Tadasana", "--preview");
+    ASSERT_EQ(video.exit_code, 0) << video.text;
+    EXPECT_EQ(count_command(video, ".mp2"), 0);
+    EXPECT_EQ(of_kind(video, "command").size(), 3u);
+    EXPECT_GT(of_kind(video, "event")[0]["t"].get<double>(), 3500) << "the whole 4 s video";
+
+    const PlayRun photos = play("Vrksasana", "--photo-preview");
+    ASSERT_EQ(photos.exit_code, 0) << photos.text;
+    const auto pictures = of_kind(photos, "picture");
+    ASSERT_EQ(pictures.size(), 3u);
+    const double gap = pictures[2]["t"].get<double>() - pictures[1]["t"].get<double>();
+    EXPECT_GE(gap, 190) << "pictures come one per 200 ms tick";
+    EXPECT_EQ(count_command(photos, ".mp2"), 0);
+}
+
 TEST_F(Course, UnknownPostureIsReportedByName) {
     const PlayRun r = run(std::string(STROVIA_EXE) + " play --headless --timeout 2 --content " +
                           root_.string() + " --posture Nowhere");
