@@ -1,0 +1,11 @@
+// Sanitizer settings of the command-line program, read by the sanitizer
+// runtime in sanitizer builds only.
+//
+// GLib allocates a block in a library constructor (run by the dynamic
+// loader before main) and drops its pointer once GStreamer has started;
+// none of our code is on that stack. Only allocations made during library
+// initialisation are suppressed; the slow unwinder sees through GLib, which
+// is built without frame pointers.
+
+extern "C" const char* __lsan_default_suppressions() { return "leak:_dl_init\n"; }
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
