@@ -100,14 +100,14 @@ bool has_display() {
 
 using Method = Result<Variant> (VideoCntl::*)();
 
-std::optional<std::pair<double, std::string>> parse_at(const std::string& spec) {
-    const auto colon = spec.find(':');
+std::optional<std::pair<double, std::string>> parse_at(const std::string& entry) {
+    const auto colon = entry.find(':');
     if (colon == std::string::npos) return std::nullopt;
     char* end = nullptr;
-    const std::string when = spec.substr(0, colon);
+    const std::string when = entry.substr(0, colon);
     const double seconds = std::strtod(when.c_str(), &end);
     if (end == when.c_str() || *end != '\0' || seconds < 0) return std::nullopt;
-    return std::make_pair(seconds, spec.substr(colon + 1));
+    return std::make_pair(seconds, entry.substr(colon + 1));
 }
 
 Result<Variant> call_method(VideoCntl& control, const std::string& name) {
@@ -126,10 +126,10 @@ Result<Variant> call_method(VideoCntl& control, const std::string& name) {
 
 int run_play(const PlayOptions& opt) {
     std::vector<std::pair<double, std::string>> scheduled;
-    for (const auto& spec : opt.at) {
-        auto parsed = parse_at(spec);
+    for (const auto& entry : opt.at) {
+        auto parsed = parse_at(entry);
         if (!parsed) {
-            std::cerr << "strovia play: --at wants SECONDS:METHOD, got '" << spec << "'\n";
+            std::cerr << "strovia play: --at wants SECONDS:METHOD, got '" << entry << "'\n";
             return 2;
         }
         static const std::set<std::string> kMethods{"Pause",    "Start",   "StopPlay",
