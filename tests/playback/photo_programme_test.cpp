@@ -60,20 +60,6 @@ TEST_F(PhotoProgramme, NarratedRunShowsOnePicturePerNarrationAndEnds) {
     EXPECT_FALSE(host.timer2().enabled());
 }
 
-TEST_F(PhotoProgramme, OnlyAnExactStoppedCountsAsFinished) {
-    start({{std::string("n1"), std::string("p1.bmp")}, {std::string("n2"), std::string("p2.bmp")}});
-    for (const char* reply : {"playing", "paused", "not ready", "stopped now", ""}) {
-        narration(reply);
-        tick2();
-    }
-    channel.forget("status sound mode");  // the device wrote nothing
-    tick2();
-    EXPECT_EQ(control.CurMp2name, "n1");
-    narration("StOpPeD");
-    tick2();
-    EXPECT_EQ(control.CurMp2name, "n2");
-}
-
 TEST_F(PhotoProgramme, OneRowEndsOnTheFirstFinishedNarration) {
     start({{std::string("mt"), std::string("only.bmp")}});
     EXPECT_TRUE(trace.contains("mci open C:\\lib\\mt.mp2 alias Sound type mpegVideo"));

@@ -132,17 +132,6 @@ TEST_F(VideoProgramme, OneRowTablePlaysItsNarrationAndEndsOnce) {
               1u);
 }
 
-TEST_F(VideoProgramme, MtNarrationComesFromTheLibraryFolderOnlyInLowerCase) {
-    host.library_folder_value = "/usr/lib/strovia";
-    start({{"mt", 0}, {"MT", 10}});
-    narration("stopped");
-    video_at(10);
-    tick1();
-    EXPECT_TRUE(trace.contains("mci open /usr/lib/strovia\\mt.mp2 alias Sound type mpegVideo"));
-    EXPECT_TRUE(
-        trace.contains("mci open C:\\course\\sound\\mp2\\MT.mp2 alias Sound type mpegVideo"));
-}
-
 TEST_F(VideoProgramme, ABadLaterRowKeepsThePreviousValues) {
     start({{"one", 0}, {"two", 50}, {"three", 40000}});
     narration("stopped");
