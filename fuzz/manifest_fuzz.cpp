@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ::unlink(path.c_str());
     if (!db) std::abort();  // the writer made a file its own engine refuses
     for (const auto& t : m->tables) {
+        // A bracketed name cannot hold ']'; such a table is not queryable by name.
+        if (t.name.find(']') != std::string::npos) continue;
         auto rs = (*db)->open_recordset("select * from [" + t.name + "]");
         if (!rs) std::abort();
         std::size_t n = 0;
