@@ -67,7 +67,8 @@ std::vector<Posture> course(int segments) {
     };
     Posture tadasana{1, "Tadasana", "tadasana.mpg", segments * kSegmentFrames, {}, {}};
     for (int i = 0; i < segments; ++i) {
-        const std::string text = i < 6 ? kSteps[i] : "Step " + std::to_string(i + 1) + ". Hold the pose and breathe.";
+        const std::string text =
+            i < 6 ? kSteps[i] : "Step " + std::to_string(i + 1) + ". Hold the pose and breathe.";
         tadasana.segments.push_back({{"tadasana" + std::to_string(i + 1), text},
                                      "Step " + std::to_string(i + 1),
                                      i * kSegmentFrames,
@@ -87,12 +88,13 @@ std::vector<Posture> course(int segments) {
     };
     Posture vrksasana{3, "Vrksasana", "", 0, {}, {}};
     vrksasana.pictures = {
-        {{"vrksasana1", "Vrksasana, the tree pose. Stand on the left leg."}, "vrksasana1.bmp",
+        {{"vrksasana1", "Vrksasana, the tree pose. Stand on the left leg."},
+         "vrksasana1.bmp",
          "Vrksasana 1"},
-        {{"vrksasana2", "Place the right foot on the inner left thigh."}, "vrksasana2.jpg",
+        {{"vrksasana2", "Place the right foot on the inner left thigh."},
+         "vrksasana2.jpg",
          "Vrksasana 2"},
-        {{"vrksasana3", "Join the palms in front of the chest."}, "vrksasana3.bmp",
-         "Vrksasana 3"},
+        {{"vrksasana3", "Join the palms in front of the chest."}, "vrksasana3.bmp", "Vrksasana 3"},
     };
     Posture arbol{4, "\xC3\x81rbol", "", 0, {}, {}};  // a name beyond ASCII
     arbol.pictures = {{{"arbol", "The tree, seen from the side."}, "arbol.jpg", "\xC3\x81rbol"}};
@@ -171,14 +173,14 @@ struct Maker {
     int done = 0, total = 0;
 
     void step(const fs::path& file) {
-        progress("[" + std::to_string(++done) + "/" + std::to_string(total) + "] " +
-                 file.string());
+        progress("[" + std::to_string(++done) + "/" + std::to_string(total) + "] " + file.string());
     }
 
     // Spoken text, encoded as MPEG-1 audio layer II; returns its seconds.
     Result<double> narration(const Narration& n) {
-        const fs::path out = n.name == "mt" ? fs::path(spec.mt_folder) / "mt.mp2"
-                                            : fs::path(spec.dir) / "sound" / "mp2" / (n.name + ".mp2");
+        const fs::path out = n.name == "mt"
+                                 ? fs::path(spec.mt_folder) / "mt.mp2"
+                                 : fs::path(spec.dir) / "sound" / "mp2" / (n.name + ".mp2");
         step(out);
         const fs::path wav = fs::path(spec.dir) / (n.name + ".wav");
         if (auto s = run({"espeak-ng", "-w", wav.string(), n.text}, log); !s) return s.error();
@@ -224,8 +226,8 @@ std::vector<DemoPosture> demo_postures(const DemoSpec& spec) {
     std::vector<DemoPosture> out;
     for (const auto& p : course(spec.segments)) {
         const bool video = !p.video.empty();
-        out.push_back({p.name, video,
-                       static_cast<int>(video ? p.segments.size() : p.pictures.size())});
+        out.push_back(
+            {p.name, video, static_cast<int>(video ? p.segments.size() : p.pictures.size())});
     }
     return out;
 }
@@ -275,31 +277,37 @@ Status make_demo_course(const DemoSpec& spec,
     fs::remove(dir / kStampName, ec);
     for (const auto& sub : {dir / "video", dir / "sound" / "mp2", fs::path(spec.mt_folder)}) {
         fs::create_directories(sub, ec);
-        if (ec) return Error{kCannotWrite, "cannot make the folder " + sub.string() + ": " + ec.message()};
+        if (ec)
+            return Error{kCannotWrite,
+                         "cannot make the folder " + sub.string() + ": " + ec.message()};
     }
     const auto postures = course(spec.segments);
     Maker make{spec, progress, dir / "make.log"};
     for (const auto& p : postures) {
-        make.total += static_cast<int>(p.segments.size() + 2 * p.pictures.size()) + (p.video.empty() ? 0 : 1);
+        make.total +=
+            static_cast<int>(p.segments.size() + 2 * p.pictures.size()) + (p.video.empty() ? 0 : 1);
     }
     make.total += 1;  // the catalogue
 
     json asanas = {{"name", "Asanas"},
                    {"columns",
-                    {{{"name", "AsanaID"}, {"type", "Long"}}, text_column("name", 50),
-                     text_column("Disp_Type", 10), text_column("VideoName", 50)}},
+                    {{{"name", "AsanaID"}, {"type", "Long"}},
+                     text_column("name", 50),
+                     text_column("Disp_Type", 10),
+                     text_column("VideoName", 50)}},
                    {"rows", json::array()}};
     json tables = json::array();
     for (const auto& p : postures) {
         const bool video = !p.video.empty();
-        asanas["rows"].push_back({p.id, p.name, video ? "Video" : "Photo",
-                                  video ? json(p.video) : json(nullptr)});
+        asanas["rows"].push_back(
+            {p.id, p.name, video ? "Video" : "Photo", video ? json(p.video) : json(nullptr)});
         json table;
         if (video) {
             if (auto s = make.video(p); !s) return s;
             table = {{"name", "Audio_Asana" + std::to_string(p.id)},
                      {"columns",
-                      {text_column("Filename", 50), text_column("Action", 50),
+                      {text_column("Filename", 50),
+                       text_column("Action", 50),
                        {{"name", "StartPos"}, {"type", "Integer"}},
                        {{"name", "EndPos"}, {"type", "Integer"}},
                        {{"name", "Filelen"}, {"type", "Double"}}}},

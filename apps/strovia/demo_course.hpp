@@ -13,9 +13,9 @@ namespace strovia::cli {
 inline constexpr int kDemoVersion = 1;
 
 struct DemoSpec {
-    std::string dir;         // the course folder (Resourcedir)
-    int segments = 4;        // segments of the long video posture, at least 3
-    std::string mt_folder;   // where the "mt" narration goes: beside the library
+    std::string dir;        // the course folder (Resourcedir)
+    int segments = 4;       // segments of the long video posture, at least 3
+    std::string mt_folder;  // where the "mt" narration goes: beside the library
 };
 
 struct DemoPosture {
@@ -37,6 +37,7 @@ bool demo_course_complete(const DemoSpec& spec);
 
 // Makes the course, reporting each file as it is made; writes its stamp
 // last, so an interrupted run is made again next time.
-Status make_demo_course(const DemoSpec& spec, const std::function<void(const std::string&)>& progress);
+Status make_demo_course(const DemoSpec& spec,
+                        const std::function<void(const std::string&)>& progress);
 
 }  // namespace strovia::cli

@@ -22,6 +22,7 @@
 
 #include "catalogue/engine.hpp"
 #include "control/video_cntl.hpp"
+#include "platform/paths.hpp"
 #include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/media_factory.hpp"
@@ -70,15 +71,20 @@ public:
             std::string path(text.substr(5, alias - 5));
             while (!path.empty() && path.back() == ' ') path.pop_back();
             if (path.size() >= 2 && path.front() == '"') path = path.substr(1, path.size() - 2);
+            path = platform::map_path(path);
             if (text.find(" alias video") != std::string_view::npos) {
                 line("video " + path);
             } else {
                 ++narrations;
                 line("narration " + std::to_string(narrations) + ": " + path);
             }
-        } else if (text == "pause video" && narrations > 0) {
+        } else if (text == "pause video" && !position.empty() && !held_) {
+            // Held again on every tick at the boundary: said once.
+            held_ = true;
             ++holds;
             line("video held at frame " + std::string(position) + " until the narration ends");
+        } else if (text == "play video") {
+            held_ = false;
         } else if (text == "close sound") {
             line("narration " + std::to_string(narrations) + " ended");
         }
@@ -89,6 +95,7 @@ public:
 
 private:
     bool on_;
+    bool held_ = false;
     const TraceOut& clock_;
 };
 
@@ -229,7 +236,8 @@ int run_play(const PlayOptions& opt) {
         out.put({{"kind", "picture"}, {"path", path}});
         if (!path.empty()) {
             ++progress.pictures;
-            progress.line("picture " + std::to_string(progress.pictures) + ": " + path);
+            progress.line("picture " + std::to_string(progress.pictures) + ": " +
+                          platform::map_path(path));
         }
     };
 
@@ -280,7 +288,9 @@ int run_play(const PlayOptions& opt) {
     if (progress.on()) {
         std::printf("%s: %s, %d narration%s, %s after %.2f s\n", opt.posture.c_str(),
                     progress.pictures > 0
-                        ? (std::to_string(progress.pictures) + " pictures").c_str()
+                        ? (std::to_string(progress.pictures) +
+                           (progress.pictures == 1 ? " picture" : " pictures"))
+                              .c_str()
                         : (std::to_string(progress.narrations) + " segments").c_str(),
                     progress.narrations, progress.narrations == 1 ? "" : "s",
                     ends > 0 ? "VideoEnd" : "no VideoEnd", out.t() / 1000.0);
