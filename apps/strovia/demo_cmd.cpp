@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/play.hpp"
@@ -48,24 +47,6 @@ fs::path this_program() {
     return ec ? fs::path() : exe;
 }
 
-// Every folder an "mt" narration is looked for in: beside this program's
-// own code, and beside an installed libstrovia, which the player and the
-// widget load it from.
-std::vector<std::string> library_folders() {
-    std::vector<std::string> out{qt::library_folder_of_this_code()};
-#ifdef STROVIA_BIN_TO_LIB
-    const fs::path lib = fs::path(out.front()) / STROVIA_BIN_TO_LIB;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(lib, ec)) {
-        if (entry.path().filename().string().starts_with("libstrovia.so")) {
-            out.push_back(fs::weakly_canonical(lib, ec).string());
-            break;
-        }
-    }
-#endif
-    return out;
-}
-
 int run_player(const fs::path& player, const DemoOptions& opt) {
     std::vector<std::string> args{player.string(), "--content", opt.dir,
                                   "--posture",     opt.posture, "--quit-at-end"};
@@ -85,7 +66,7 @@ int run_player(const fs::path& player, const DemoOptions& opt) {
 
 int run_demo(DemoOptions opt) {
     if (opt.dir.empty()) opt.dir = default_demo_dir();
-    const auto folders = library_folders();
+    const auto folders = mt_folders();
     DemoSpec spec{opt.dir, opt.segments, folders.front()};
 
     std::error_code ec;

@@ -13,6 +13,7 @@
 
 #include "catalogue/queries.hpp"
 #include "jet/writer.hpp"
+#include "qt/qt_host.hpp"
 
 extern char** environ;
 
@@ -343,6 +344,21 @@ Status make_demo_course(const DemoSpec& spec,
     stamp.close();
     if (!stamp) return Error{kCannotWrite, "cannot write " + (dir / kStampName).string()};
     return {};
+}
+
+std::vector<std::string> mt_folders() {
+    std::vector<std::string> out{qt::library_folder_of_this_code()};
+#ifdef STROVIA_BIN_TO_LIB
+    const fs::path lib = fs::path(out.front()) / STROVIA_BIN_TO_LIB;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(lib, ec)) {
+        if (entry.path().filename().string().starts_with("libstrovia.so")) {
+            out.push_back(fs::weakly_canonical(lib, ec).string());
+            break;
+        }
+    }
+#endif
+    return out;
 }
 
 }  // namespace strovia::cli

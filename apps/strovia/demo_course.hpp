@@ -35,6 +35,11 @@ std::string default_demo_dir();
 // these segments.
 bool demo_course_complete(const DemoSpec& spec);
 
+// The folders an "mt" narration is looked for in: beside this program's
+// own code first, then beside an installed libstrovia, which the player
+// and the widget take it from.
+std::vector<std::string> mt_folders();
+
 // Makes the course, reporting each file as it is made; writes its stamp
 // last, so an interrupted run is made again next time.
 Status make_demo_course(const DemoSpec& spec,
