@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "mci/sink_log.hpp"
 #include "platform/paths.hpp"
 
 namespace strovia::mci {
@@ -170,6 +171,7 @@ Result<std::string> Interpreter::run(std::string_view command) {
 }
 
 bool Interpreter::execute(std::string_view command) {
+    sink_log::command(command);
     auto r = run(command);
     if (!r) reporter_->report(command, r.error());
     return r.ok();
