@@ -61,6 +61,21 @@ void BM_OpenLookupWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenLookupWalk)->Unit(benchmark::kMillisecond);
 
+// The opening alone, to tell its share from the look-up's.
+void BM_OpenOnly(benchmark::State& state) {
+    auto engine = strovia::jet::make_engine();
+    for (auto _ : state) {
+        auto db = engine->default_workspace().open_database(g_file, true, true,
+                                                            strovia::catalogue::kConnect);
+        if (!db) {
+            state.SkipWithError(db.error().text.c_str());
+            break;
+        }
+        (void)(*db)->close();
+    }
+}
+BENCHMARK(BM_OpenOnly)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

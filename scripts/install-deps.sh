@@ -16,6 +16,7 @@ gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 gstreamer1.0-plugins-ugly gstreamer1.0-libav
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev
 xvfb xauth espeak-ng ffmpeg fonts-dejavu-core time
+python3
 "
 
 missing=""
