@@ -91,6 +91,25 @@ private:
         return it->second.ok();
     }
 
+    // Walks a posture's table row by row; the row count, -1 when the table
+    // cannot be read.
+    template <class Row>
+    int walk(const std::string& posture, const std::string& table, const std::string& query,
+             const char* kind, Row row) {
+        auto rs = db_->open_recordset(query);
+        if (!rs) {
+            add(posture, table, std::string("no ") + kind + " table: " + error_text(rs.error()));
+            return -1;
+        }
+        int count = 0;
+        for (Status s = (*rs)->move_first(); s && !(*rs)->eof(); s = (*rs)->move_next()) {
+            ++count;
+            row(**rs, table + " row " + std::to_string(count), count);
+        }
+        (void)(*rs)->close();
+        return count;
+    }
+
     void lookup(const AsanaRow& a, const std::string& name, const std::string& place);
     std::optional<int> video(const std::string& posture, const std::string& place,
                              const std::string& video_name);
@@ -227,64 +246,58 @@ std::optional<int> Walker::video(const std::string& posture, const std::string& 
 
 int Walker::segments(const std::string& posture, const FieldValue& id, std::optional<int> frames) {
     const std::string table = "Audio_Asana" + text_or(id, "");
-    auto rs = db_->open_recordset(catalogue::segment_rows(id));
-    if (!rs) {
-        add(posture, table, "no segment table: " + error_text(rs.error()));
-        return -1;
-    }
-    int count = 0;
     std::optional<std::int16_t> previous_start;
-    Status s = (*rs)->move_first();
-    for (; s && !(*rs)->eof(); s = (*rs)->move_next()) {
-        const std::string place = table + " row " + std::to_string(++count);
-        if (auto f = text_field((*rs)->field("Filename"), "Filename", posture, place,
-                                ": the segment has no narration")) {
-            narration(posture, place, *f);
-        }
-        (void)text_field((*rs)->field("Action"), "Action", posture, place, "");
-        std::optional<std::int16_t> start, end;
-        for (const char* field : {"StartPos", "EndPos"}) {
-            auto v = (*rs)->field(field);
-            auto n = v ? field_as_int16(*v) : Result<std::int16_t>(v.error());
-            if (!n) {
-                add(posture, place,
-                    std::string(field) +
-                        " cannot be read as a 16-bit whole number: " + error_text(n.error()));
-            } else {
-                (std::string_view(field) == "StartPos" ? start : end) = *n;
+    const int count = walk(
+        posture, table, catalogue::segment_rows(id), "segment",
+        [&](Recordset& rs, const std::string& place, int row) {
+            if (auto f = text_field(rs.field("Filename"), "Filename", posture, place,
+                                    ": the segment has no narration")) {
+                narration(posture, place, *f);
             }
-        }
-        auto len = (*rs)->field("Filelen");
-        if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
-            add(posture, place, "Filelen cannot be read as a number: " + error_text(d.error()));
-        }
-        // The first row's StartPos is never used: the video starts at its
-        // beginning; every later one is where the segment before ends.
-        if (count > 1 && start) {
-            if (frames && *start >= *frames) {
-                add(posture, place,
-                    "StartPos " + std::to_string(*start) + " lies past the video's last frame (" +
-                        std::to_string(*frames - 1) + "): the video never reaches it");
-            } else if (*start < 0) {
-                add(posture, place,
-                    "StartPos " + std::to_string(*start) +
-                        " is negative: the video is never held for this segment",
-                    true);
-            } else if (previous_start && *start <= *previous_start) {
-                add(posture, place,
-                    "StartPos " + std::to_string(*start) +
-                        " is not above the row before: the segment before shows no video",
+            (void)text_field(rs.field("Action"), "Action", posture, place, "");
+            std::optional<std::int16_t> start, end;
+            for (const char* field : {"StartPos", "EndPos"}) {
+                auto v = rs.field(field);
+                auto n = v ? field_as_int16(*v) : Result<std::int16_t>(v.error());
+                if (!n) {
+                    add(posture, place,
+                        std::string(field) +
+                            " cannot be read as a 16-bit whole number: " + error_text(n.error()));
+                } else {
+                    (std::string_view(field) == "StartPos" ? start : end) = *n;
+                }
+            }
+            auto len = rs.field("Filelen");
+            if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
+                add(posture, place, "Filelen cannot be read as a number: " + error_text(d.error()));
+            }
+            // The first row's StartPos is never used: the video starts at its
+            // beginning; every later one is where the segment before ends.
+            if (row > 1 && start) {
+                if (frames && *start >= *frames) {
+                    add(posture, place,
+                        "StartPos " + std::to_string(*start) +
+                            " lies past the video's last frame (" + std::to_string(*frames - 1) +
+                            "): the video never reaches it");
+                } else if (*start < 0) {
+                    add(posture, place,
+                        "StartPos " + std::to_string(*start) +
+                            " is negative: the video is never held for this segment",
+                        true);
+                } else if (previous_start && *start <= *previous_start) {
+                    add(posture, place,
+                        "StartPos " + std::to_string(*start) +
+                            " is not above the row before: the segment before shows no video",
+                        true);
+                }
+            }
+            if (start && end && *end < *start) {
+                add(posture, place, "EndPos lies before StartPos (EndPos is not used in playing)",
                     true);
             }
-        }
-        if (start && end && *end < *start) {
-            add(posture, place, "EndPos lies before StartPos (EndPos is not used in playing)",
-                true);
-        }
-        if (count > 1 && start) previous_start = start;
-        if (count == 1 && start) previous_start = std::int16_t{0};
-    }
-    (void)(*rs)->close();
+            if (row > 1 && start) previous_start = start;
+            if (row == 1 && start) previous_start = std::int16_t{0};
+        });
     if (count == 0) {
         add(posture, table, "no segment rows: fileOpen plays nothing");
     } else if (count == 1) {
@@ -296,26 +309,19 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
 
 int Walker::pictures(const std::string& posture, const FieldValue& id) {
     const std::string table = "Photo_Asana" + text_or(id, "");
-    auto rs = db_->open_recordset(catalogue::photo_rows(id));
-    if (!rs) {
-        add(posture, table, "no photo table: " + error_text(rs.error()));
-        return -1;
-    }
-    int count = 0;
-    Status s = (*rs)->move_first();
-    for (; s && !(*rs)->eof(); s = (*rs)->move_next()) {
-        const std::string place = table + " row " + std::to_string(++count);
-        if (auto f = text_field((*rs)->field("Mp2name"), "Mp2name", posture, place,
-                                ": the picture has no narration")) {
-            narration(posture, place, *f);
-        }
-        if (auto f = text_field((*rs)->field("ImageName"), "ImageName", posture, place,
-                                ": no picture can be shown")) {
-            const std::string path = commands::picture_path(content_, *f);
-            (void)media(posture, place, "picture", path, [&] { return probe_->picture(path); });
-        }
-    }
-    (void)(*rs)->close();
+    const int count = walk(posture, table, catalogue::photo_rows(id), "photo",
+                           [&](Recordset& rs, const std::string& place, int) {
+                               if (auto f = text_field(rs.field("Mp2name"), "Mp2name", posture,
+                                                       place, ": the picture has no narration")) {
+                                   narration(posture, place, *f);
+                               }
+                               if (auto f = text_field(rs.field("ImageName"), "ImageName", posture,
+                                                       place, ": no picture can be shown")) {
+                                   const std::string path = commands::picture_path(content_, *f);
+                                   (void)media(posture, place, "picture", path,
+                                               [&] { return probe_->picture(path); });
+                               }
+                           });
     if (count == 0) add(posture, table, "no photo rows: fileOpen shows nothing");
     return count;
 }
