@@ -1,5 +1,6 @@
-// A status query through the whole interpreter (parse, look-up, bus poll,
-// position query, formatting) against the bare GStreamer position query on
+// A status query through the whole channel (command string, parse, look-up,
+// bus poll, position query, formatting, the control's reading of the reply)
+// against the bare GStreamer position query on
 // the same prerolled pipeline. The control asks twice a tick, so this must
 // cost microseconds.
 //
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "mci/interpreter.hpp"
+#include "playback/reply.hpp"
 
 namespace {
 
@@ -28,7 +30,7 @@ void BM_StatusPositionThroughInterpreter(benchmark::State& state) {
     for (auto _ : state) {
         const auto rc = g_mci->send_string("status video Position", buffer.data(), 49, 0);
         benchmark::DoNotOptimize(rc);
-        benchmark::DoNotOptimize(buffer.data());
+        benchmark::DoNotOptimize(strovia::read_position({buffer.data(), 50}));
     }
 }
 BENCHMARK(BM_StatusPositionThroughInterpreter);
@@ -39,6 +41,7 @@ void BM_StatusModeThroughInterpreter(benchmark::State& state) {
     for (auto _ : state) {
         const auto rc = g_mci->send_string("status video mode", buffer.data(), 49, 0);
         benchmark::DoNotOptimize(rc);
+        benchmark::DoNotOptimize(strovia::clean_mode_reply({buffer.data(), 50}));
     }
 }
 BENCHMARK(BM_StatusModeThroughInterpreter);

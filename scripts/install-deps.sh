@@ -15,7 +15,8 @@ libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 gstreamer1.0-plugins-ugly gstreamer1.0-libav
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev
-xvfb xauth espeak-ng ffmpeg time
+xvfb xauth espeak-ng ffmpeg fonts-dejavu-core time
+python3
 "
 
 missing=""

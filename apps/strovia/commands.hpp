@@ -10,5 +10,7 @@ void add_describe_command(CLI::App& app, int& exit_code);
 void add_catalogue_command(CLI::App& app, int& exit_code);  // strovia catalogue build|dump|query
 void add_mci_command(CLI::App& app, int& exit_code);        // strovia mci
 void add_play_command(CLI::App& app, int& exit_code);       // strovia play
+void add_demo_command(CLI::App& app, int& exit_code);       // strovia demo
+void add_course_commands(CLI::App& app, int& exit_code);    // strovia list|check
 
 }  // namespace strovia::cli

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
 #endif
 #ifdef STROVIA_HAVE_PLAY
     strovia::cli::add_play_command(app, exit_code);
+    strovia::cli::add_demo_command(app, exit_code);
+    strovia::cli::add_course_commands(app, exit_code);
 #endif
 
     try {

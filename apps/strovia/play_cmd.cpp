@@ -22,9 +22,11 @@
 
 #include "catalogue/engine.hpp"
 #include "control/video_cntl.hpp"
+#include "platform/paths.hpp"
 #include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/media_factory.hpp"
+#include "strovia/play.hpp"
 
 namespace strovia::cli {
 namespace {
@@ -32,17 +34,6 @@ namespace {
 constexpr int kExitTimeout = 3;
 constexpr std::int64_t kPicture1Handle = 1;
 constexpr std::int64_t kPicture2Handle = 2;
-
-struct PlayOptions {
-    std::string content;
-    std::string posture;
-    bool headless = false;
-    bool trace = false;
-    bool preview = false;
-    bool photo_preview = false;
-    double timeout = 0;
-    std::vector<std::string> at;
-};
 
 // One JSON object a line, `t` in milliseconds since the start.
 class TraceOut {
@@ -63,18 +54,69 @@ private:
     QElapsedTimer clock_;
 };
 
+// Readable lines of what the programme does, for people watching a run.
+class ProgressOut {
+public:
+    ProgressOut(bool on, const TraceOut& clock) : on_(on), clock_(clock) {}
+    bool on() const { return on_; }
+    void line(const std::string& text) const {
+        if (on_) std::printf("%7.2f s  %s\n", clock_.t() / 1000.0, text.c_str());
+        std::fflush(stdout);
+    }
+    // What a command means for the programme, in words.
+    void command(std::string_view text, std::string_view position) {
+        if (!on_) return;
+        const auto alias = text.find(" alias ");
+        if (text.starts_with("open ") && alias != std::string_view::npos) {
+            std::string path(text.substr(5, alias - 5));
+            while (!path.empty() && path.back() == ' ') path.pop_back();
+            if (path.size() >= 2 && path.front() == '"') path = path.substr(1, path.size() - 2);
+            path = platform::map_path(path);
+            if (text.find(" alias video") != std::string_view::npos) {
+                line("video " + path);
+            } else {
+                ++narrations;
+                line("narration " + std::to_string(narrations) + ": " + path);
+            }
+        } else if (text == "pause video" && !position.empty() && !held_) {
+            // Held again on every tick at the boundary: said once.
+            held_ = true;
+            ++holds;
+            line("video held at frame " + std::string(position) + " until the narration ends");
+        } else if (text == "play video") {
+            held_ = false;
+        } else if (text == "close sound") {
+            line("narration " + std::to_string(narrations) + " ended");
+        }
+    }
+    int narrations = 0;
+    int holds = 0;
+    int pictures = 0;
+
+private:
+    bool on_;
+    bool held_ = false;
+    const TraceOut& clock_;
+};
+
 // Passes everything to the real channel and records it in the trace.
 class TracingChannel : public MediaChannel {
 public:
-    TracingChannel(MediaChannel& inner, TraceOut& out) : inner_(inner), out_(out) {}
+    TracingChannel(MediaChannel& inner, TraceOut& out, ProgressOut& progress)
+        : inner_(inner), out_(out), progress_(progress) {}
     bool execute(std::string_view command) override {
         const bool ok = inner_.execute(command);
         out_.put({{"kind", "command"}, {"text", std::string(command)}, {"ok", ok}});
+        progress_.command(command, position_);
         return ok;
     }
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
                              std::int64_t notify) override {
         const std::int32_t rc = inner_.send_string(command, reply, length, notify);
+        if (command == "status video Position") {
+            position_ = std::string(reply, ::strnlen(reply, length));
+            while (!position_.empty() && position_.back() == ' ') position_.pop_back();
+        }
         if (out_.on()) {
             const std::string text(reply, ::strnlen(reply, length));
             auto& last = last_reply_[std::string(command)];
@@ -89,6 +131,8 @@ public:
 private:
     MediaChannel& inner_;
     TraceOut& out_;
+    ProgressOut& progress_;
+    std::string position_;  // the video's last reported position
     std::map<std::string, std::optional<std::string>> last_reply_;
 };
 
@@ -124,6 +168,8 @@ Result<Variant> call_method(VideoCntl& control, const std::string& name) {
     return Error{-1, "unknown method " + name};
 }
 
+}  // namespace
+
 int run_play(const PlayOptions& opt) {
     std::vector<std::pair<double, std::string>> scheduled;
     for (const auto& entry : opt.at) {
@@ -149,7 +195,8 @@ int run_play(const PlayOptions& opt) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Strovia");
 
-    TraceOut out(opt.trace);
+    TraceOut out(opt.output == PlayOptions::Output::Trace);
+    ProgressOut progress(opt.output == PlayOptions::Output::Progress, out);
     int ends = 0;
 
     QWidget window;
@@ -165,7 +212,8 @@ int run_play(const PlayOptions& opt) {
                                       [&] {
                                           ++ends;
                                           out.put({{"kind", "event"}, {"name", "VideoEnd"}});
-                                          if (!out.on())
+                                          progress.line("VideoEnd");
+                                          if (!out.on() && !progress.on())
                                               std::cout << "VideoEnd after " << out.t() / 1000.0
                                                         << " s\n";
                                           QTimer::singleShot(0, &app, [&] { app.exit(0); });
@@ -186,6 +234,11 @@ int run_play(const PlayOptions& opt) {
     timer_trace("Timer2", host.timer2());
     host.picture1().on_picture = [&](const std::string& path) {
         out.put({{"kind", "picture"}, {"path", path}});
+        if (!path.empty()) {
+            ++progress.pictures;
+            progress.line("picture " + std::to_string(progress.pictures) + ": " +
+                          platform::map_path(path));
+        }
     };
 
     auto made = make_media(picture1, kPicture1Handle, headless);
@@ -194,7 +247,7 @@ int run_play(const PlayOptions& opt) {
         return 1;
     }
     const std::shared_ptr<Media> media = *made;
-    TracingChannel channel(*media->channel, out);
+    TracingChannel channel(*media->channel, out, progress);
     EngineHolder engines(make_catalogue_engine);
     VideoCntl control(host, channel, engines);
     host.bind_ticks([&] { control.Timer1_Timer(); }, [&] { control.Timer2_Timer(); });
@@ -205,6 +258,7 @@ int run_play(const PlayOptions& opt) {
 
     auto call = [&](const std::string& method) {
         out.put({{"kind", "call"}, {"name", method}});
+        progress.line(method + " (" + opt.posture + ")");
         auto r = call_method(control, method);
         if (!r) {
             std::cerr << "strovia play: " << method << " failed: error " << r.error().number << ": "
@@ -231,14 +285,22 @@ int run_play(const PlayOptions& opt) {
         if (!started) app.exit(1);
     });
     const int rc = app.exec();
+    if (progress.on()) {
+        std::printf("%s: %s, %d narration%s, %s after %.2f s\n", opt.posture.c_str(),
+                    progress.pictures > 0
+                        ? (std::to_string(progress.pictures) +
+                           (progress.pictures == 1 ? " picture" : " pictures"))
+                              .c_str()
+                        : (std::to_string(progress.narrations) + " segments").c_str(),
+                    progress.narrations, progress.narrations == 1 ? "" : "s",
+                    ends > 0 ? "VideoEnd" : "no VideoEnd", out.t() / 1000.0);
+    }
     if (timed_out) {
         std::cerr << "strovia play: no VideoEnd within " << opt.timeout << " s\n";
         return kExitTimeout;
     }
     return rc;
 }
-
-}  // namespace
 
 void add_play_command(CLI::App& app, int& exit_code) {
     auto opt = std::make_shared<PlayOptions>();
@@ -247,8 +309,13 @@ void add_play_command(CLI::App& app, int& exit_code) {
         ->required();
     cmd->add_option("--posture", opt->posture, "Name of the posture (AsanaNaME)")->required();
     cmd->add_flag("--headless", opt->headless, "No window, even when there is a display");
-    cmd->add_flag("--trace", opt->trace,
-                  "Print every command, query, picture, timer and event as JSON lines");
+    auto* trace = cmd->add_flag_callback(
+        "--trace", [opt] { opt->output = PlayOptions::Output::Trace; },
+        "Print every command, query, picture, timer and event as JSON lines");
+    cmd->add_flag_callback(
+           "--progress", [opt] { opt->output = PlayOptions::Output::Progress; },
+           "Print one readable line per event and a summary at the end")
+        ->excludes(trace);
     cmd->add_flag("--preview", opt->preview, "Call Preview instead of fileOpen");
     cmd->add_flag("--photo-preview", opt->photo_preview, "Call Ppreview instead of fileOpen");
     cmd->add_option("--timeout", opt->timeout, "Give up after SECONDS without VideoEnd (exit 3)")

@@ -1,5 +1,7 @@
 #include "mci/device.hpp"
 
+#include "mci/sink_log.hpp"
+
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -136,6 +138,7 @@ struct Device::Branches {
     GstElement* pipeline = nullptr;
     Sinks sinks;
     std::shared_ptr<TargetSlot> slot;
+    std::string file;
     std::mutex mutex;
     int linked = 0;
     bool has_video = false;
@@ -183,6 +186,7 @@ struct Device::Branches {
             gst_element_sync_state_with_parent(**it);
         }
         if (!linked_ok) return linked_ok.error();
+        sink_log::watch(*parts[5], video, file);
         if (video) video_decoder = *parts[2];
         return *parts[0];
     }
@@ -251,6 +255,7 @@ Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sink
     b.pipeline = d->pipeline_;
     b.sinks = sinks;
     b.slot = std::move(slot);
+    b.file = file;
 
     GstBus* bus = gst_element_get_bus(d->pipeline_);
     gst_bus_set_sync_handler(bus, keep_needed, nullptr, nullptr);

@@ -15,14 +15,30 @@ typedef struct _GstElement GstElement;
 
 namespace strovia::mci {
 
+// What the interpreter asks of an open device. Device is the real one;
+// the fuzz target of the command language puts a scripted one here.
+class MediaDevice {
+public:
+    virtual ~MediaDevice() = default;
+    virtual Status play() = 0;
+    virtual Status pause() = 0;
+    virtual Status stop() = 0;
+    virtual void set_time_format(TimeFormat format) = 0;
+    virtual std::string mode() = 0;
+    virtual Result<std::string> position() = 0;
+    virtual Result<std::string> length() = 0;
+    virtual TimeFormat time_format() const = 0;
+    virtual GstElement* pipeline() const { return nullptr; }
+};
+
 struct Sinks {
     std::string audio;  // a launch description, e.g. "fakeaudiosink sync=true"
     std::string video;
 };
 
-class Device {
+class Device final : public MediaDevice {
 public:
-    ~Device();
+    ~Device() override;
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
@@ -31,18 +47,18 @@ public:
     static Result<std::unique_ptr<Device>> open(const std::string& file, const Sinks& sinks,
                                                 std::shared_ptr<TargetSlot> slot);
 
-    Status play();
-    Status pause();
-    Status stop();
-    void set_time_format(TimeFormat format) { format_ = format; }
+    Status play() override;
+    Status pause() override;
+    Status stop() override;
+    void set_time_format(TimeFormat format) override { format_ = format; }
 
     // Replies as text in this device's time format.
-    std::string mode();
-    Result<std::string> position();
-    Result<std::string> length();
-    TimeFormat time_format() const { return format_; }
+    std::string mode() override;
+    Result<std::string> position() override;
+    Result<std::string> length() override;
+    TimeFormat time_format() const override { return format_; }
 
-    GstElement* pipeline() const { return pipeline_; }
+    GstElement* pipeline() const override { return pipeline_; }
 
 private:
     enum class Mode { kStopped, kPlaying, kPaused };

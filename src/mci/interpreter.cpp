@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "mci/sink_log.hpp"
 #include "platform/paths.hpp"
 
 namespace strovia::mci {
@@ -66,7 +67,19 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     if (sinks.video.empty()) sinks.video = "fakesink sync=true";
     sinks.audio = !options.audio_sink.empty() ? options.audio_sink : from_env("STROVIA_AUDIO_SINK");
     if (sinks.audio.empty()) sinks.audio = default_audio_sink();
-    return std::unique_ptr<Interpreter>(new Interpreter(std::move(sinks)));
+    auto* made = new Interpreter(std::move(sinks), {});
+    made->opener_ = [made](
+                        const std::string& file,
+                        std::shared_ptr<TargetSlot> slot) -> Result<std::unique_ptr<MediaDevice>> {
+        auto d = Device::open(file, made->sinks_, std::move(slot));
+        if (!d) return d.error();
+        return std::unique_ptr<MediaDevice>(std::move(d).value());
+    };
+    return std::unique_ptr<Interpreter>(made);
+}
+
+std::unique_ptr<Interpreter> Interpreter::with_devices(DeviceOpener opener) {
+    return std::unique_ptr<Interpreter>(new Interpreter({}, std::move(opener)));
 }
 
 Interpreter::~Interpreter() { devices_.clear(); }
@@ -97,7 +110,7 @@ GstElement* Interpreter::pipeline_of(std::string_view alias) const {
     return it != devices_.end() ? it->second->pipeline() : nullptr;
 }
 
-Result<Device*> Interpreter::device(const std::string& alias) {
+Result<MediaDevice*> Interpreter::device(const std::string& alias) {
     auto it = devices_.find(fold(alias));
     if (it == devices_.end()) {
         return Error{err::kUnknownAlias, "no device is open under the alias \"" + alias + "\""};
@@ -117,7 +130,7 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
             auto t = targets_.find(*c.open.parent);
             if (t != targets_.end()) slot = t->second;
         }
-        auto opened = Device::open(platform::map_path(c.open.path), sinks_, std::move(slot));
+        auto opened = opener_(platform::map_path(c.open.path), std::move(slot));
         if (!opened) return opened.error();
         devices_.emplace(key, std::move(opened).value());
         return std::string();
@@ -128,7 +141,7 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
     }
     auto d = device(c.alias);
     if (!d) return d.error();
-    Device& dev = **d;
+    MediaDevice& dev = **d;
     switch (c.verb) {
         case Verb::kClose: devices_.erase(fold(c.alias)); return std::string();
         case Verb::kPlay: return status_to_text(dev.play());
@@ -158,6 +171,7 @@ Result<std::string> Interpreter::run(std::string_view command) {
 }
 
 bool Interpreter::execute(std::string_view command) {
+    sink_log::command(command);
     auto r = run(command);
     if (!r) reporter_->report(command, r.error());
     return r.ok();

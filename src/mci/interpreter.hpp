@@ -12,6 +12,7 @@
 // Everything is called from one (the host's UI) thread.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,9 +52,15 @@ struct Options {
     std::string audio_sink;
 };
 
+// Opens the device for a file (already mapped); video to the slot if any.
+using DeviceOpener = std::function<Result<std::unique_ptr<MediaDevice>>(
+    const std::string& file, std::shared_ptr<TargetSlot> slot)>;
+
 class Interpreter final : public MediaChannel {
 public:
     static Result<std::unique_ptr<Interpreter>> create(Options options);
+    // Devices from `opener` instead of GStreamer, which is not started.
+    static std::unique_ptr<Interpreter> with_devices(DeviceOpener opener);
     ~Interpreter() override;
 
     // The seam. execute() reports a failure through the reporter;
@@ -82,14 +89,16 @@ public:
     const Sinks& sinks() const { return sinks_; }
 
 private:
-    explicit Interpreter(Sinks sinks) : sinks_(std::move(sinks)) {}
-    Result<Device*> device(const std::string& alias);
+    Interpreter(Sinks sinks, DeviceOpener opener)
+        : sinks_(std::move(sinks)), opener_(std::move(opener)) {}
+    Result<MediaDevice*> device(const std::string& alias);
     Result<std::string> dispatch(const Command& c);
 
     Sinks sinks_;
+    DeviceOpener opener_;
     StderrReporter stderr_reporter_;
     Reporter* reporter_ = &stderr_reporter_;
-    std::map<std::string, std::unique_ptr<Device>> devices_;  // by folded alias
+    std::map<std::string, std::unique_ptr<MediaDevice>> devices_;  // by folded alias
     std::map<std::int64_t, std::shared_ptr<TargetSlot>> targets_;
 };
 

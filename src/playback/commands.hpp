@@ -26,12 +26,20 @@ std::string handle_text(std::int64_t handle);
 // quotes when it holds a blank (an unquoted blank would end the path).
 std::string path_token(std::string_view path);
 
+// The files the control plays, as it forms their paths (backslashes,
+// before any mapping to the file system).
+std::string video_path(std::string_view resourcedir, std::string_view video_name);
+std::string picture_path(std::string_view resourcedir, std::string_view image_name);
+// From the content folder, or, for the name "mt" exactly, from the control
+// library's own folder.
+std::string narration_path(std::string_view resourcedir, std::string_view library_folder,
+                           std::string_view mp2name);
+
 // Opens the posture's video as a child of the window `handle`.
 std::string video_open(std::string_view resourcedir, std::string_view video_name,
                        std::int64_t handle);
 
-// Opens a narration under the alias "Sound": from the content folder, or,
-// for the name "mt" exactly, from the control library's own folder.
+// Opens a narration under the alias "Sound".
 std::string narration_open(std::string_view resourcedir, std::string_view library_folder,
                            std::string_view mp2name);
 

@@ -20,7 +20,8 @@ Status VideoCntl::InitAudio() {
     if (!image) return image.error();
     CurImageName = *image;
     // 4., 5. Its picture.
-    if (auto s = host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName);
+    if (auto s =
+            host_.picture1().load_picture(commands::picture_path(StoredResourcedir, CurImageName));
         !s) {
         return s;
     }
@@ -48,7 +49,7 @@ void VideoCntl::ShowCurrentImage() {
     // empty rather than showing the previous row's picture with this row's
     // narration.
     if (CurImageName.empty() ||
-        !host_.picture1().load_picture(StoredResourcedir + "\\video\\" + CurImageName)) {
+        !host_.picture1().load_picture(commands::picture_path(StoredResourcedir, CurImageName))) {
         host_.picture1().clear();
     }
 }

@@ -1,0 +1,50 @@
+# What `cmake --install` puts under the prefix: the widget library and its
+# header, a CMake package config (find_package(Strovia)), a pkg-config
+# file, the programs, and the Designer plugin.
+include(CMakePackageConfigHelpers)
+
+if(NOT TARGET strovia_widget)
+    return()
+endif()
+
+set(STROVIA_DESIGNER_DIR ${CMAKE_INSTALL_LIBDIR}/qt6/plugins/designer
+    CACHE STRING "Where the Qt Designer plugin is installed, under the prefix")
+
+set_target_properties(strovia_widget PROPERTIES EXPORT_NAME strovia)
+install(TARGETS strovia_widget EXPORT StroviaTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/video_cntl_widget.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/strovia)
+install(EXPORT StroviaTargets NAMESPACE Strovia::
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/StroviaConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/StroviaConfig.cmake
+    INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/StroviaConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/StroviaConfig.cmake
+              ${PROJECT_BINARY_DIR}/StroviaConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
+
+# Relative to the .pc file, so that the installed tree can move.
+file(RELATIVE_PATH pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/strovia.pc.in ${PROJECT_BINARY_DIR}/strovia.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/strovia.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# Installed programs and the plugin find libstrovia relative to themselves,
+# wherever the prefix is.
+file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+file(RELATIVE_PATH plugin_to_lib /${STROVIA_DESIGNER_DIR} /${CMAKE_INSTALL_LIBDIR})
+set(programs strovia)
+if(TARGET strovia-player)
+    list(APPEND programs strovia-player)
+    set_target_properties(strovia-player PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+endif()
+install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET strovia_designer)
+    set_target_properties(strovia_designer PROPERTIES INSTALL_RPATH "$ORIGIN/${plugin_to_lib}")
+    install(TARGETS strovia_designer LIBRARY DESTINATION ${STROVIA_DESIGNER_DIR})
+endif()

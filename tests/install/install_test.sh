@@ -1,0 +1,45 @@
+#!/bin/sh
+# install_test.sh BUILD_DIR EXAMPLE_DIR SCRATCH_DIR
+set -eu
+build=$1 example=$2 scratch=$3
+rm -rf "$scratch"
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "install test: $*" >&2; exit 1; }
+libdir=$(cd "$prefix" && ls -d lib*/ | head -1)
+libdir=${libdir%/}
+for f in "$libdir/libstrovia.so" include/strovia/video_cntl_widget.hpp \
+         "$libdir/cmake/Strovia/StroviaConfig.cmake" "$libdir/pkgconfig/strovia.pc" \
+         bin/strovia bin/strovia-player "$libdir/qt6/plugins/designer/libstrovia_designer.so"; do
+    [ -e "$prefix/$f" ] || fail "missing $f"
+done
+# Installed programs find the library through their own run path.
+"$prefix/bin/strovia-player" --help >/dev/null || fail "strovia-player --help"
+"$prefix/bin/strovia" describe >/dev/null || fail "strovia describe"
+
+# find_package(Strovia), with the control placed on a Designer form.
+cmake -S "$example" -B "$scratch/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/example" >/dev/null
+out=$("$scratch/example/example_host" --properties)
+[ "$out" = "Resourcedir=0 AsanaNaME=0" ] || fail "example host printed '$out'"
+
+# pkg-config.
+cat > "$scratch/pc.cpp" <<'CPP'
+#include <QApplication>
+#include <cstdio>
+#include <strovia/video_cntl_widget.hpp>
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    strovia::VideoCntlWidget control;
+    control.setAsanaNaME("Tadasana");
+    std::printf("%s\n", qPrintable(control.AsanaNaME()));
+    return 0;
+}
+CPP
+flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs strovia) ||
+    fail "pkg-config strovia"
+# shellcheck disable=SC2086
+c++ -std=c++17 -fPIC "$scratch/pc.cpp" -o "$scratch/pc" $flags -Wl,-rpath,"$prefix/$libdir"
+[ "$("$scratch/pc")" = "Tadasana" ] || fail "pkg-config program"
+echo "installed, example built and run against $prefix"
