@@ -23,8 +23,8 @@ namespace strovia::test {
 namespace {
 
 struct Faults {
-    int fail_every = 0;         // every Nth call fails (0: none)
-    int garbage_percent = 0;    // queries answered with random bytes
+    int fail_every = 0;       // every Nth call fails (0: none)
+    int garbage_percent = 0;  // queries answered with random bytes
     bool sound_never_stops = false;
 };
 
@@ -204,13 +204,12 @@ constexpr const char* kCatalogue = "C:\\course\\video\\AVPelmo.mdb";
 
 void fill_catalogue(MemoryEngine& db) {
     auto& asanas = db.table(kCatalogue, "Asanas", {"AsanaID", "name", "Disp_Type", "VideoName"});
-    asanas.rows = {{std::int64_t{7}, std::string("Tadasana"), std::string("Video"),
-                    std::string("tada.mpg")},
-                   {std::int64_t{8}, std::string("Ekapada"), std::string("Video"),
-                    std::string("eka.mpg")},
-                   {std::int64_t{9}, std::string("Lost"), std::string("Video"), Null{}},
-                   {std::int64_t{12}, std::string("Vrksasana"), std::string("Photo"), Null{}},
-                   {std::int64_t{13}, std::string("Bare"), std::string("photo"), Null{}}};
+    asanas.rows = {
+        {std::int64_t{7}, std::string("Tadasana"), std::string("Video"), std::string("tada.mpg")},
+        {std::int64_t{8}, std::string("Ekapada"), std::string("Video"), std::string("eka.mpg")},
+        {std::int64_t{9}, std::string("Lost"), std::string("Video"), Null{}},
+        {std::int64_t{12}, std::string("Vrksasana"), std::string("Photo"), Null{}},
+        {std::int64_t{13}, std::string("Bare"), std::string("photo"), Null{}}};
     const std::vector<std::string> seg{"Filename", "Action", "StartPos", "EndPos", "Filelen"};
     db.table(kCatalogue, "Audio_Asana7", seg).rows = {
         {std::string("s1"), std::string("a"), std::int64_t{0}, std::int64_t{29}, 0.6},
@@ -229,8 +228,11 @@ void fill_catalogue(MemoryEngine& db) {
 class Harness {
 public:
     Harness(unsigned seed, Faults faults)
-        : rng(seed), faults_(faults), channel(scripted, rng, faults_),
-          engine(std::make_unique<FaultyEngine>(memory, rng, faults_)), faulty(*engine),
+        : rng(seed),
+          faults_(faults),
+          channel(scripted, rng, faults_),
+          engine(std::make_unique<FaultyEngine>(memory, rng, faults_)),
+          faulty(*engine),
           holder([this] { return std::move(engine); }) {
         fill_catalogue(memory);
         host.picture1().failures["C:\\course\\video\\gone.bmp"] = Error{53, "File not found"};
@@ -250,8 +252,8 @@ public:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
 
     void reshuffle_replies() {
-        static const char* kModes[] = {"stopped", "playing", "paused", "not ready", "Stopped",
-                                       "STOPPED stopped"};
+        static const char* kModes[] = {"stopped",   "playing", "paused",
+                                       "not ready", "Stopped", "STOPPED stopped"};
         scripted.answer("status sound mode", std::string(kModes[pick(6)]) + '\0');
         scripted.answer("status video mode", std::string(kModes[pick(6)]) + '\0');
         scripted.answer("status video Position", std::to_string(pick(120)) + '\0');
@@ -267,8 +269,8 @@ public:
         } else if (r < 70) {
             reshuffle_replies();
         } else if (r < 73) {
-            static const char* kNames[] = {"Tadasana", "Ekapada",  "Lost",  "Vrksasana",
-                                           "Bare",     "Nobody",   "Ta\"da"};
+            static const char* kNames[] = {"Tadasana", "Ekapada", "Lost",  "Vrksasana",
+                                           "Bare",     "Nobody",  "Ta\"da"};
             control->AsanaNaME(kNames[pick(7)]);
         } else if (r < 80) {
             begin("fileOpen");
@@ -325,7 +327,8 @@ private:
 };
 
 std::vector<unsigned> seeds() {
-    if (const char* s = std::getenv("STROVIA_FAULT_SEED")) return {static_cast<unsigned>(std::stoul(s))};
+    if (const char* s = std::getenv("STROVIA_FAULT_SEED"))
+        return {static_cast<unsigned>(std::stoul(s))};
     return {1, 2, 3, 4, 5, 6, 7, 8};
 }
 
@@ -333,8 +336,8 @@ TEST(PlatformFaults, ProgrammesSurviveAndKeepTheirPromises) {
     const Faults kinds[] = {{0, 0, false}, {3, 0, false}, {7, 15, false}, {13, 5, true}};
     for (unsigned seed : seeds()) {
         const Faults& f = kinds[seed % std::size(kinds)];
-        SCOPED_TRACE("seed " + std::to_string(seed) + " (STROVIA_FAULT_SEED=" +
-                     std::to_string(seed) + ")");
+        SCOPED_TRACE("seed " + std::to_string(seed) +
+                     " (STROVIA_FAULT_SEED=" + std::to_string(seed) + ")");
         Harness h(seed, f);
         int ended = 0;
         for (int i = 0; i < 3000 && !::testing::Test::HasFailure(); ++i) {
@@ -350,7 +353,9 @@ TEST(PlatformFaults, ProgrammesSurviveAndKeepTheirPromises) {
         h.host.timer1().set_enabled(true);
         h.control.reset();
         EXPECT_FALSE(h.host.timer1().enabled());
-        if (f.fail_every == 0 && !f.sound_never_stops) EXPECT_GT(h.host.video_ends, 0);
+        if (f.fail_every == 0 && !f.sound_never_stops) {
+            EXPECT_GT(h.host.video_ends, 0);
+        }
     }
 }
 
