@@ -100,10 +100,13 @@ GstFlowReturn on_sample(GstAppSink* sink, gpointer data) {
 }
 
 // Only what the device reads is queued; everything else is dropped at once
-// so that an unpolled bus does not grow.
+// so that an unpolled bus does not grow. A dropped message is ours to free:
+// it holds its element, and through it the whole pipeline and its file.
 GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer) {
     constexpr int kKept = GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE;
-    return (GST_MESSAGE_TYPE(message) & kKept) != 0 ? GST_BUS_PASS : GST_BUS_DROP;
+    if ((GST_MESSAGE_TYPE(message) & kKept) != 0) return GST_BUS_PASS;
+    gst_message_unref(message);
+    return GST_BUS_DROP;
 }
 
 std::string error_text(GstMessage* message) {

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include <gst/gst.h>
+
 #include "mci/interpreter.hpp"
 
 namespace strovia::mci {
@@ -155,6 +157,23 @@ TEST_F(Devices, StopEndsPlayingAndCloseAllClosesEveryDevice) {
     EXPECT_EQ(fails_with("status sound mode"), err::kUnknownAlias);
     EXPECT_EQ(ask("open " + quoted(Media::get().clip) + " alias v"),
               "");  // the alias is free again
+}
+
+TEST_F(Devices, ClosingReleasesThePipelineWhole) {
+    // Every message the bus drops must be freed: each one holds its
+    // element, so one kept back keeps the whole pipeline and its file open.
+    for (const auto& file : {quoted(Media::get().clip), Media::get().narration.string()}) {
+        ask("open " + file + " alias v");
+        ask("play v");
+        std::this_thread::sleep_for(300ms);
+        ask("pause v");
+        GstElement* pipeline = mci->pipeline_of("v");
+        ASSERT_NE(pipeline, nullptr);
+        gst_object_ref(pipeline);
+        ask("close v");
+        EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(pipeline), 1) << file;
+        gst_object_unref(pipeline);
+    }
 }
 
 TEST_F(Devices, FormedPathsAreMappedWithoutRegardToCase) {
