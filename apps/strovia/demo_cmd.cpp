@@ -69,32 +69,10 @@ int run_demo(DemoOptions opt) {
     const auto folders = mt_folders();
     DemoSpec spec{opt.dir, opt.segments, folders.front()};
 
-    std::error_code ec;
-    bool complete = !opt.remake && demo_course_complete(spec);
-    for (std::size_t i = 1; i < folders.size(); ++i) {
-        complete = complete && fs::exists(fs::path(folders[i]) / "mt.mp2", ec);
-    }
-    if (complete) {
-        std::cout << "Demo course in " << opt.dir << " (already made)\n";
-    } else {
-        std::cout << "Making the demo course in " << opt.dir << "\n";
-        auto made = make_demo_course(spec, [](const std::string& line) {
-            std::cout << "  " << line << "\n" << std::flush;
-        });
-        if (!made) {
-            std::cerr << "strovia demo: error " << made.error().number << ": " << made.error().text
-                      << "\n";
-            return 1;
-        }
-        for (std::size_t i = 1; i < folders.size(); ++i) {
-            fs::copy_file(fs::path(folders[0]) / "mt.mp2", fs::path(folders[i]) / "mt.mp2",
-                          fs::copy_options::overwrite_existing, ec);
-            if (ec) {
-                std::cerr << "strovia demo: warning: cannot write " << folders[i] << "/mt.mp2 ("
-                          << ec.message() << "); the player will report that "
-                          << "narration missing\n";
-            }
-        }
+    if (auto made = ensure_demo_course(spec, opt.remake); !made) {
+        std::cerr << "strovia demo: error " << made.error().number << ": " << made.error().text
+                  << "\n";
+        return 1;
     }
     std::cout << "Postures:";
     for (const auto& p : demo_postures(spec)) {
@@ -106,6 +84,7 @@ int run_demo(DemoOptions opt) {
     std::cout << "\n";
     if (opt.no_play) return 0;
 
+    std::error_code ec;
     const fs::path player = this_program().parent_path() / "strovia-player";
     if (!opt.headless && has_display() && fs::exists(player, ec)) {
         std::cout << "Playing " << opt.posture << " in strovia-player\n" << std::flush;

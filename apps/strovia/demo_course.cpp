@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -359,6 +360,33 @@ std::vector<std::string> mt_folders() {
     }
 #endif
     return out;
+}
+
+Status ensure_demo_course(const DemoSpec& spec, bool remake) {
+    const auto folders = mt_folders();
+    std::error_code ec;
+    bool complete = !remake && demo_course_complete(spec);
+    for (std::size_t i = 1; i < folders.size(); ++i) {
+        complete = complete && fs::exists(fs::path(folders[i]) / "mt.mp2", ec);
+    }
+    if (complete) {
+        std::cout << "Demo course in " << spec.dir << " (already made)\n";
+        return {};
+    }
+    std::cout << "Making the demo course in " << spec.dir << "\n";
+    auto made = make_demo_course(spec, [](const std::string& line) {
+        std::cout << "  " << line << "\n" << std::flush;
+    });
+    if (!made) return made;
+    for (std::size_t i = 1; i < folders.size(); ++i) {
+        fs::copy_file(fs::path(folders[0]) / "mt.mp2", fs::path(folders[i]) / "mt.mp2",
+                      fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            std::cerr << "strovia: warning: cannot write " << folders[i] << "/mt.mp2 ("
+                      << ec.message() << "); the player will report that narration missing\n";
+        }
+    }
+    return {};
 }
 
 }  // namespace strovia::cli

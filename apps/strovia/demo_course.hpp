@@ -45,4 +45,8 @@ std::vector<std::string> mt_folders();
 Status make_demo_course(const DemoSpec& spec,
                         const std::function<void(const std::string&)>& progress);
 
+// Makes the course unless a complete one is there, with "mt" beside every
+// library folder; says which on standard output.
+Status ensure_demo_course(const DemoSpec& spec, bool remake);
+
 }  // namespace strovia::cli

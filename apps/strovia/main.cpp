@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     strovia::cli::add_play_command(app, exit_code);
     strovia::cli::add_demo_command(app, exit_code);
     strovia::cli::add_course_commands(app, exit_code);
+    strovia::cli::add_soak_command(app, exit_code);
 #endif
 
     try {
