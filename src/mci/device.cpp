@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -25,6 +26,11 @@ enum class Format { kProgramStream, kAudioLayer2 };
 // The formats this device type stands for are told apart by their first
 // bytes, so that no automatic type finding ever picks an unrelated element.
 Result<Format> sniff(const std::string& file) {
+    // A folder opens for reading here but is no file to play.
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec)) {
+        return Error{err::kFileNotFound, "the path " + file + " is a folder, not a file"};
+    }
     std::FILE* f = std::fopen(file.c_str(), "rb");
     if (f == nullptr) return Error{err::kFileNotFound, "cannot open the file " + file};
     std::array<unsigned char, 4> b{};
