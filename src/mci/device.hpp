@@ -12,6 +12,7 @@
 #include "mci/parser.hpp"
 
 typedef struct _GstElement GstElement;
+typedef struct _GstBus GstBus;
 
 namespace strovia::mci {
 
@@ -69,6 +70,8 @@ private:
     Status wait_preroll();
 
     GstElement* pipeline_ = nullptr;
+    GstBus* bus_ = nullptr;                  // held for the device's life
+    GstElement* position_source_ = nullptr;  // a sink of the pipeline, else the pipeline
     Mode mode_ = Mode::kStopped;
     bool ended_ = false;
     TimeFormat format_ = TimeFormat::kMilliseconds;
