@@ -88,6 +88,20 @@ void BM_RawGstSinkPositionQuery(benchmark::State& state) {
 }
 BENCHMARK(BM_RawGstSinkPositionQuery);
 
+// Opening and closing the video (pipeline, preroll), the first part of
+// the start latency.
+void BM_OpenVideo(benchmark::State& state) {
+    const std::string open = "open \"" + g_file + "\" alias clip type mpegVideo";
+    for (auto _ : state) {
+        if (auto r = g_mci->run(open); !r) {
+            state.SkipWithError(r.error().text.c_str());
+            break;
+        }
+        (void)g_mci->run("close clip");
+    }
+}
+BENCHMARK(BM_OpenVideo)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

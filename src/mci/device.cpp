@@ -257,6 +257,23 @@ struct Device::Branches {
     }
 };
 
+void Device::warm_up(const Sinks& sinks) {
+    // Loading a plugin and initialising an element class happen once per
+    // process, on the first element of the kind; done here, the first
+    // opening no longer waits for them. Missing elements are reported by
+    // the opening that needs them.
+    for (const char* kind :
+         {"filesrc", "mpegpsdemux", "queue", "mpegvideoparse", "mpegaudioparse", "videoconvert",
+          "audioconvert", "identity", "audioresample", "appsink", "fakesink"}) {
+        if (auto e = make(kind)) drop(*e);
+    }
+    if (auto e = make_first({"avdec_mpeg2video", "mpeg2dec"})) drop(*e);
+    if (auto e = make_first({"mpg123audiodec", "avdec_mp2float"})) drop(*e);
+    for (const std::string* d : {&sinks.video, &sinks.audio}) {
+        if (auto e = make_sink(*d)) drop(*e);
+    }
+}
+
 Device::~Device() {
     if (bus_ != nullptr) gst_object_unref(bus_);
     if (pipeline_ != nullptr) {

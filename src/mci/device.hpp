@@ -47,6 +47,9 @@ public:
     // prerolls it. Video goes to `slot` when given, else to `sinks.video`.
     static Result<std::unique_ptr<Device>> open(const std::string& file, const Sinks& sinks,
                                                 std::shared_ptr<TargetSlot> slot);
+    // Makes one element of every kind an opening uses, so that plugins
+    // are loaded before the first opening rather than during it.
+    static void warm_up(const Sinks& sinks);
 
     Status play() override;
     Status pause() override;
