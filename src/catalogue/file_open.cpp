@@ -8,7 +8,7 @@ namespace strovia {
 
 Status VideoCntl::fileOpen() {
     // Whatever ran before stops acting on the members from here on.
-    run_ = Run::None;
+    BeginRun(Run::None);
 
     // 1. Close every device.
     (void)channel_.execute(commands::kCloseAll);

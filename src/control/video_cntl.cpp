@@ -44,6 +44,16 @@ VideoCntl::VideoCntl(Host& host, MediaChannel& channel, EngineHolder& engines)
     host_.timer2().set_interval(kTimer2Interval);
 }
 
+VideoCntl::~VideoCntl() {
+    host_.timer1().set_enabled(false);
+    host_.timer2().set_enabled(false);
+}
+
+void VideoCntl::BeginRun(Run run) {
+    run_ = run;
+    ++run_epoch_;
+}
+
 std::string VideoCntl::Resourcedir() const { return StoredResourcedir; }
 
 void VideoCntl::Resourcedir(std::string value) {

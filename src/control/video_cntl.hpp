@@ -33,6 +33,9 @@ public:
     VideoCntl(Host& host, MediaChannel& channel, EngineHolder& engines);
     VideoCntl(const VideoCntl&) = delete;
     VideoCntl& operator=(const VideoCntl&) = delete;
+    // Both timers are switched off, so the host never ticks a control that
+    // is gone; nothing else is stopped or closed.
+    ~VideoCntl();
 
     // --- Member state, in the order of the interface's definition. ---
     std::shared_ptr<Database> Db;
@@ -120,7 +123,13 @@ private:
     Host& host_;
     MediaChannel& channel_;
     EngineHolder& engines_;
+    // Sets the run and counts the change, so that a routine coming back
+    // from a yield can tell that the host ended or replaced its run.
+    void BeginRun(Run run);
+    bool RunChangedSince(unsigned epoch) const { return run_epoch_ != epoch; }
+
     Run run_ = Run::None;
+    unsigned run_epoch_ = 0;
     std::string db_path_;  // path of the catalogue held in Db
     bool db_open_ = false;
 };

@@ -8,7 +8,8 @@
 namespace strovia {
 
 Status VideoCntl::InitAudio() {
-    run_ = Run::StartingPhoto;
+    BeginRun(Run::StartingPhoto);
+    const unsigned epoch = run_epoch_;
     // 1.-3. The first row.
     if (auto s = RsMoveFirst(); !s) return s;
     VideoMode = false;
@@ -25,17 +26,20 @@ Status VideoCntl::InitAudio() {
         return s;
     }
     host_.do_events();
+    // A StopPlay or a new programme in a yield ends this start.
+    if (RunChangedSince(epoch)) return {};
     // 6. Its narration, unless this is a preview.
     if (!PhotoPreview) {
         host_.timer2().set_interval(kTimer2Interval);
         NarrationOpen();
         host_.do_events();
+        if (RunChangedSince(epoch)) return {};
         (void)channel_.execute(commands::kPlaySound);
         SoundState = "Playing";
     }
     // 7., 8.
     VideoState = "";
-    run_ = Run::Photo;
+    BeginRun(Run::Photo);
     host_.timer2().set_enabled(true);
     return {};
 }
@@ -81,7 +85,7 @@ void VideoCntl::Timer2_Timer() {
             host_.picture1().clear();
             PhotoRowsUsedUp();
             host_.timer2().set_enabled(false);
-            run_ = Run::None;
+            BeginRun(Run::None);
             return;
         }
         // 2. Past the last row: the end; the last picture stays shown.

@@ -22,7 +22,7 @@ std::string ascii_upper(std::string s) {
 Result<Variant> VideoCntl::Preview() {
     // 1. Devices closed; ticks of any earlier run stop acting.
     (void)channel_.execute(commands::kCloseAll);
-    run_ = Run::None;
+    BeginRun(Run::None);
     // 2., 3.
     ListDone = false;
     if (auto s = OpenCatalogue(false); !s) return s.error();
@@ -45,7 +45,7 @@ Result<Variant> VideoCntl::Preview() {
         commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
     (void)channel_.execute(commands::kPlayVideo);
     VideoPreview = true;
-    run_ = Run::VideoPreview;
+    BeginRun(Run::VideoPreview);
     host_.timer1().set_enabled(true);
     return Variant{Empty{}};
 }
@@ -53,7 +53,7 @@ Result<Variant> VideoCntl::Preview() {
 Result<Variant> VideoCntl::Ppreview() {
     // 1.
     (void)channel_.execute(commands::kCloseAll);
-    run_ = Run::None;
+    BeginRun(Run::None);
     // 2., 3.
     PhotoPreview = true;
     host_.timer2().set_interval(kPhotoPreviewInterval);
@@ -69,7 +69,8 @@ Result<Variant> VideoCntl::Ppreview() {
     if (auto s = OpenRecordset(catalogue::photo_rows(*id)); !s) return s.error();
     // 7., 8.
     if (auto s = InitAudio(); !s) return s.error();
-    host_.timer2().set_enabled(true);
+    // Not when a StopPlay or another programme came in InitAudio's yield.
+    if (run_ == Run::Photo) host_.timer2().set_enabled(true);
     return Variant{Empty{}};
 }
 

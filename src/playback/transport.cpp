@@ -40,7 +40,7 @@ Result<Variant> VideoCntl::Start() {
 Result<Variant> VideoCntl::StopPlay() {
     // Every failure is ignored from here on. The run ends: ticks that a
     // later Start brings back find nothing to act on.
-    run_ = Run::None;
+    BeginRun(Run::None);
     host_.timer1().set_enabled(false);
     host_.timer2().set_enabled(false);
     if (Db) (void)Db->close();

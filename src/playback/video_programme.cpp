@@ -42,7 +42,8 @@ void VideoCntl::NarrationOpen() {
 }
 
 Status VideoCntl::InitVideo() {
-    run_ = Run::StartingVideo;
+    BeginRun(Run::StartingVideo);
+    const unsigned epoch = run_epoch_;
     // 1., 2. The video, as a child of Picture1, counted in frames.
     (void)channel_.execute(
         commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
@@ -58,12 +59,14 @@ Status VideoCntl::InitVideo() {
     (void)channel_.execute(commands::kPlayVideo);
     (void)channel_.execute(commands::kPauseVideo);
     host_.do_events();
+    // A StopPlay or a new programme in the yield ends this start.
+    if (RunChangedSince(epoch)) return {};
     (void)channel_.execute(commands::kPlaySound);
     (void)channel_.execute(commands::kPlayVideo);
     // 8.
     SoundState = "Playing";
     VideoState = "Playing";
-    run_ = Run::Video;
+    BeginRun(Run::Video);
     host_.timer1().set_enabled(true);
     // 9. The second row: where the first segment ends. A table of one row
     // is used up here and plays as a last segment.
@@ -85,7 +88,7 @@ void VideoCntl::SegmentRowsUsedUp() {
 void VideoCntl::RaiseEnd() {
     // The run is over before the host hears of the end, so a programme the
     // handler starts is its own.
-    run_ = Run::None;
+    BeginRun(Run::None);
     host_.raise_video_end();
 }
 
@@ -101,9 +104,12 @@ void VideoCntl::Timer1_Timer() {
         if (run_ != Run::VideoPreview) return;
         reply.query(channel_, commands::kStatusVideoMode);
         if (reads_stopped(clean_mode_reply(reply.chars()))) {
-            run_ = Run::None;
+            // The handler may destroy the control: nothing of it is
+            // touched after the event, only the host's timer.
+            Timer& timer1 = host_.timer1();
+            BeginRun(Run::None);
             host_.raise_video_end();
-            host_.timer1().set_enabled(false);
+            timer1.set_enabled(false);
         }
         return;
     }

@@ -1,0 +1,199 @@
+// A host that misuses the control or calls back into it at awkward moments:
+// before any property is set, twice in a row, from inside the end handler
+// and the start yields, and a control destroyed under its own event. Each
+// must end in an error value or the normal outcome, never in a second end,
+// a timer left ticking or (under the sanitizers) a touch of freed memory.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "doubles/control_fixture.hpp"
+
+namespace strovia::test {
+namespace {
+
+class Reentry : public ControlTest {
+protected:
+    Reentry() {
+        posture("Tadasana", std::int64_t{7}, std::string("Video"));
+        segments(7, {{"one", 0}, {"two", 30}, {"three", 60}});
+        posture("Vrksasana", std::int64_t{12}, std::string("Photo"));
+        photos(12, {{std::string("p1"), std::string("one.bmp")},
+                    {std::string("p2"), std::string("two.bmp")}});
+        narration("stopped");
+        video_at(1000);
+        video_mode("stopped");
+    }
+
+    // Delivers ticks as the host's loop would, until both timers are off or
+    // `limit` ticks have gone by.
+    int run(VideoCntl& c, int limit = 50) {
+        int n = 0;
+        for (; n < limit && (host.timer1().enabled() || host.timer2().enabled()); ++n) {
+            if (host.timer1().enabled()) c.Timer1_Timer();
+            if (host.timer2().enabled()) c.Timer2_Timer();
+        }
+        return n;
+    }
+    void expect_idle() {
+        EXPECT_FALSE(host.timer1().enabled());
+        EXPECT_FALSE(host.timer2().enabled());
+    }
+};
+
+TEST_F(Reentry, MethodsOfAFreshControlFailWithANumberOrDoNothing) {
+    VideoCntl fresh{host, channel, holder};
+    host.timer1().set_enabled(false);
+    host.timer2().set_enabled(false);
+    // fileOpen reports nothing by design; it must not play or end either.
+    ASSERT_TRUE(fresh.fileOpen());
+    EXPECT_EQ(std::count(channel.commands.begin(), channel.commands.end(), "close all"), 1);
+    EXPECT_EQ(channel.commands.size(), 1u);
+    for (auto method : {&VideoCntl::Preview, &VideoCntl::Ppreview}) {
+        auto r = (fresh.*method)();
+        ASSERT_FALSE(r);
+        EXPECT_NE(r.error().number, 0);
+    }
+    for (auto method : {&VideoCntl::Pause, &VideoCntl::Start, &VideoCntl::StopPlay}) {
+        EXPECT_TRUE((fresh.*method)());
+    }
+    // Ticks the host delivers anyway find no run to act for.
+    channel.commands.clear();
+    fresh.Timer1_Timer();
+    fresh.Timer2_Timer();
+    EXPECT_TRUE(channel.commands.empty());
+    EXPECT_EQ(host.video_ends, 0);
+    expect_idle();
+}
+
+TEST_F(Reentry, EachMethodTwiceInARowKeepsOneProgrammeAndOneEnd) {
+    ASSERT_TRUE(control.fileOpen());
+    ASSERT_TRUE(control.fileOpen());
+    ASSERT_TRUE(control.Pause());
+    ASSERT_TRUE(control.Pause());
+    expect_idle();
+    ASSERT_TRUE(control.Start());
+    ASSERT_TRUE(control.Start());
+    run(control);
+    EXPECT_EQ(host.video_ends, 1);
+    expect_idle();
+
+    for (const char* name : {"Tadasana", "Vrksasana"}) {
+        SCOPED_TRACE(name);
+        control.AsanaNaME(name);
+        const auto method = name[0] == 'T' ? &VideoCntl::Preview : &VideoCntl::Ppreview;
+        host.video_ends = 0;
+        ASSERT_TRUE((control.*method)());
+        ASSERT_TRUE((control.*method)());
+        run(control);
+        EXPECT_EQ(host.video_ends, 1);
+    }
+    ASSERT_TRUE(control.StopPlay());
+    ASSERT_TRUE(control.StopPlay());
+    expect_idle();
+    EXPECT_EQ(channel.commands.back(), "close all");
+}
+
+TEST_F(Reentry, TheEndHandlerStartsTheNextProgramme) {
+    int ends = 0;
+    host.on_video_end = [&] {
+        if (++ends == 1) {
+            control.AsanaNaME("Vrksasana");
+            ASSERT_TRUE(control.fileOpen());
+        }
+    };
+    ASSERT_TRUE(control.fileOpen());
+    run(control);
+    EXPECT_EQ(ends, 2) << "the video programme's end, then the photo programme's";
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\two.bmp");
+    expect_idle();
+}
+
+TEST_F(Reentry, StopPlayInsideAStartYieldLeavesNothingRunning) {
+    for (const char* name : {"Tadasana", "Vrksasana"}) {
+        SCOPED_TRACE(name);
+        control.AsanaNaME(name);
+        host.on_yield = [&] {
+            host.on_yield = nullptr;
+            ASSERT_TRUE(control.StopPlay());
+        };
+        trace.take();
+        ASSERT_TRUE(control.fileOpen());
+        const auto lines = trace.take();
+        const auto stop = std::find(lines.begin(), lines.end(), "mci close all");
+        ASSERT_NE(std::find(stop + 1, lines.end(), "mci close all"), lines.end())
+            << "StopPlay closed every device";
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "mci play sound"), 0)
+            << "no narration started after StopPlay";
+        expect_idle();
+        EXPECT_EQ(run(control), 0);
+        EXPECT_EQ(host.video_ends, 0);
+    }
+}
+
+TEST_F(Reentry, ANestedLoopInTheEndHandlerRaisesNoSecondEnd) {
+    // The handler runs the host's loop itself, ticks included, and the user
+    // presses Start in it.
+    host.on_video_end = [&] {
+        host.on_video_end = nullptr;
+        (void)control.Start();
+        run(control, 10);
+    };
+    for (const char* name : {"Tadasana", "Vrksasana"}) {
+        SCOPED_TRACE(name);
+        host.video_ends = 0;
+        control.AsanaNaME(name);
+        ASSERT_TRUE(control.fileOpen());
+        run(control);
+        EXPECT_EQ(host.video_ends, 1);
+        // Start brought the ended programme's timer back: its ticks find no run.
+        channel.commands.clear();
+        run(control, 10);
+        EXPECT_TRUE(channel.commands.empty());
+        EXPECT_EQ(host.video_ends, 1);
+        ASSERT_TRUE(control.StopPlay());
+    }
+}
+
+TEST_F(Reentry, DestroyedByItsEndHandlerOrWhilePlaying) {
+    using Start = Status (*)(VideoCntl&);
+    const std::pair<const char*, Start> cases[] = {
+        {"Tadasana", [](VideoCntl& c) { return c.fileOpen(); }},
+        {"Vrksasana", [](VideoCntl& c) { return c.fileOpen(); }},
+        {"Tadasana", [](VideoCntl& c) { return status_of(c.Preview()); }},
+        {"Vrksasana", [](VideoCntl& c) { return status_of(c.Ppreview()); }},
+    };
+    for (const auto& [name, start] : cases) {
+        SCOPED_TRACE(name);
+        auto owned = std::make_unique<VideoCntl>(host, channel, holder);
+        ASSERT_TRUE(owned->UserControl_InitProperties());
+        owned->Resourcedir(kRoot);
+        owned->AsanaNaME(name);
+        host.video_ends = 0;
+        host.on_video_end = [&] { owned.reset(); };
+        ASSERT_TRUE(start(*owned));
+        for (int i = 0; i < 50 && owned; ++i) {
+            if (host.timer1().enabled()) owned->Timer1_Timer();
+            if (owned && host.timer2().enabled()) owned->Timer2_Timer();
+        }
+        EXPECT_EQ(owned, nullptr) << "the programme ended";
+        EXPECT_EQ(host.video_ends, 1);
+        expect_idle();
+    }
+    // Gone in the middle of a programme: the host's timers stop with it.
+    host.on_video_end = nullptr;
+    auto owned = std::make_unique<VideoCntl>(host, channel, holder);
+    ASSERT_TRUE(owned->UserControl_InitProperties());
+    owned->Resourcedir(kRoot);
+    owned->AsanaNaME("Tadasana");
+    narration("playing");
+    ASSERT_TRUE(owned->fileOpen());
+    ASSERT_TRUE(host.timer1().enabled());
+    owned.reset();
+    expect_idle();
+}
+
+}  // namespace
+}  // namespace strovia::test
