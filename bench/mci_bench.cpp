@@ -1,8 +1,9 @@
 // A status query through the whole channel (command string, parse, look-up,
 // bus poll, position query, formatting, the control's reading of the reply)
 // against the bare GStreamer position query on
-// the same prerolled pipeline. The control asks twice a tick, so this must
-// cost microseconds.
+// the same prerolled pipeline, and on its video sink (the element the
+// device asks). The control asks twice a tick, so this must cost
+// microseconds.
 //
 //   mci_bench            media made with ffmpeg in a temporary folder
 //   mci_bench FILE.mpg   an MPEG program stream of your own
@@ -56,6 +57,50 @@ void BM_RawGstPositionQuery(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RawGstPositionQuery);
+
+// The sink that renders, inside bins built from sink descriptions.
+GstElement* first_sink(GstElement* e) {
+    if (!GST_IS_BIN(e)) return e;
+    GstElement* found = nullptr;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(e));
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        found = first_sink(GST_ELEMENT(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
+void BM_RawGstSinkPositionQuery(benchmark::State& state) {
+    GstElement* sink = first_sink(g_mci->pipeline_of("video"));
+    if (sink == nullptr) {
+        state.SkipWithError("no sink in the pipeline");
+        return;
+    }
+    for (auto _ : state) {
+        gint64 pos = 0;
+        const gboolean ok = gst_element_query_position(sink, GST_FORMAT_TIME, &pos);
+        benchmark::DoNotOptimize(ok);
+        benchmark::DoNotOptimize(pos);
+    }
+}
+BENCHMARK(BM_RawGstSinkPositionQuery);
+
+// Opening and closing the video (pipeline, preroll), the first part of
+// the start latency.
+void BM_OpenVideo(benchmark::State& state) {
+    const std::string open = "open \"" + g_file + "\" alias clip type mpegVideo";
+    for (auto _ : state) {
+        if (auto r = g_mci->run(open); !r) {
+            state.SkipWithError(r.error().text.c_str());
+            break;
+        }
+        (void)g_mci->run("close clip");
+    }
+}
+BENCHMARK(BM_OpenVideo)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

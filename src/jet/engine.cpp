@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "jet/fold.hpp"
 #include "jet/jet_file.hpp"
 #include "jet/query.hpp"
 #include "platform/paths.hpp"
@@ -84,9 +85,14 @@ public:
                 if (platform::equal_ignoring_case(table->columns[i].name, q->where->field)) col = i;
             if (col == table->columns.size())
                 return Error{kTooFewParameters, "Too few parameters. Expected 1."};
+            const FoldedKey key(q->where->text);
             for (std::size_t i = 0; i < table->rows.size(); ++i) {
-                auto t = field_as_text(table->rows[i][col]);
-                if (t && platform::equal_ignoring_case(*t, q->where->text)) rows.push_back(i);
+                const FieldValue& v = table->rows[i][col];
+                if (const auto* s = std::get_if<std::string>(&v)) {
+                    if (key.matches(*s)) rows.push_back(i);
+                } else if (auto t = field_as_text(v); t && key.matches(*t)) {
+                    rows.push_back(i);
+                }
             }
         }
         return std::shared_ptr<Recordset>(

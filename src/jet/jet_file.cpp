@@ -4,6 +4,7 @@
 #include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <utility>
@@ -24,6 +26,7 @@
 // clang-format on
 
 #include "catalogue/engine.hpp"
+#include "jet/fold.hpp"
 #include "jet/format.hpp"
 #include "platform/paths.hpp"
 
@@ -58,6 +61,38 @@ using engine_error::kUnrecognizedFormat;
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<LockHolder>>& held_files() {
     static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<LockHolder>> held;
     return held;
+}
+
+// What identifies one state of a file: any write changes the change time.
+struct FileStamp {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    std::int64_t mtime_ns;
+    std::int64_t ctime_ns;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+FileStamp stamp_of(const struct stat& st) {
+    auto ns = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+    return {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+// The last file read and checked, kept for the process's life: the control
+// opens the same catalogue for every posture, and reading and checking a
+// large one is most of an opening. Lock and password are still taken on
+// every opening. File times tick coarsely (a few milliseconds; seconds on
+// some file systems), so a file changed shortly before it was read could
+// change again without a new stamp: such a file is not kept.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
+struct CheckedFile {
+    FileStamp stamp;
+    int version;
+    std::shared_ptr<const std::vector<TableData>> tables;
+};
+std::optional<CheckedFile>& last_checked() {
+    static std::optional<CheckedFile> last;
+    return last;
 }
 
 Error unrecognized(const std::string& shown, const std::string& why) {
@@ -147,11 +182,18 @@ public:
 
     Result<std::vector<TableData>> read(std::string_view password);
     int version() const { return version_; }
+    // The password alone, for a file already read and checked: the bytes
+    // are its definition page.
+    Status recheck_password(int version, std::string_view password) {
+        version_ = version;
+        page_size_ = bytes_.size();
+        return check_password(password);
+    }
 
 private:
     Status check_header();
     Status check_password(std::string_view password);
-    Status check_tdef_chain(std::uint32_t page) const;
+    Status check_tdef_chain(std::uint32_t page);
     Result<TablePtr> load_table(std::uint32_t page, const std::string& name);
     Result<TableData> decode_rows(MdbTableDef* table, const std::string& name);
     Result<FieldValue> decode_value(const MdbColumn& col, const MdbField& f) const;
@@ -167,7 +209,9 @@ private:
     std::size_t page_size_ = kJet3PageSize;
     unsigned code_page_ = kCodePage1252;
     MdbPtr mdb_;
-    std::vector<MdbCatalogEntry> entries_;  // stable storage for libmdb's entries
+    std::deque<MdbCatalogEntry> entries_;  // libmdb keeps pointers to them
+    std::vector<std::uint32_t> seen_;
+    std::uint32_t walk_ = 0;
 };
 
 Status Reader::check_header() {
@@ -235,12 +279,14 @@ Status Reader::check_password(std::string_view password) {
 
 // The definition of a table may continue on further pages; each must be a
 // definition page inside the file and the chain must not come back on itself.
-Status Reader::check_tdef_chain(std::uint32_t page) const {
-    std::vector<bool> seen(page_count(), false);
+Status Reader::check_tdef_chain(std::uint32_t page) {
+    // Pages seen by this walk carry its number; one array for all walks.
+    if (seen_.size() != page_count()) seen_.assign(page_count(), 0);
+    ++walk_;
     for (std::uint32_t p = page; p != 0;) {
         if (p >= page_count()) return damaged("table definition outside the file");
-        if (seen[p]) return damaged("table definition pages form a loop");
-        seen[p] = true;
+        if (seen_[p] == walk_) return damaged("table definition pages form a loop");
+        seen_[p] = walk_;
         const std::uint8_t* pg = bytes_.data() + static_cast<std::size_t>(p) * page_size_;
         if (pg[0] != 0x02) return damaged("page " + std::to_string(p) + " is no table definition");
         p = get32(pg + 4);
@@ -250,22 +296,16 @@ Status Reader::check_tdef_chain(std::uint32_t page) const {
 
 Result<TablePtr> Reader::load_table(std::uint32_t page, const std::string& name) {
     if (Status s = check_tdef_chain(page); !s) return s.error();
-    entries_.emplace_back();
-    // libmdb keeps a pointer to the entry; entries_ is reserved up front.
-    MdbCatalogEntry& entry = entries_.back();
+    MdbCatalogEntry& entry = entries_.emplace_back();
     entry.mdb = mdb_.get();
     std::snprintf(entry.object_name, sizeof entry.object_name, "%s", name.c_str());
     entry.object_type = MDB_TABLE;
     entry.table_pg = page;
-    TablePtr table;
-    {
-        QuietLibmdb quiet;
-        table.reset(mdb_read_table(&entry));
-        if (table) {
-            if (table->num_cols > kMaxColumns)
-                return damaged("table '" + name + "' has too many columns");
-            mdb_read_columns(table.get());
-        }
+    TablePtr table(mdb_read_table(&entry));
+    if (table) {
+        if (table->num_cols > kMaxColumns)
+            return damaged("table '" + name + "' has too many columns");
+        mdb_read_columns(table.get());
     }
     if (!table) return damaged("table '" + name + "' cannot be read");
     if (!table->usage_map || table->map_sz == 0)
@@ -399,7 +439,6 @@ Result<TableData> Reader::decode_rows(MdbTableDef* table, const std::string& nam
     std::array<MdbField, 256> fields{};
     const std::size_t rco = version_ == 0 ? 8 : 12;
     {
-        QuietLibmdb quiet;
         mdb_rewind_table(table);
         while (true) {
             int got = mdb_fetch_row(table);
@@ -442,13 +481,11 @@ Result<TableData> Reader::decode_rows(MdbTableDef* table, const std::string& nam
 Result<std::vector<TableData>> Reader::read(std::string_view password) {
     if (Status s = check_header(); !s) return s.error();
     if (Status s = check_password(password); !s) return s.error();
-    {
-        QuietLibmdb quiet;
-        mdb_.reset(mdb_open_buffer(bytes_.data(), bytes_.size(), MDB_NOFLAGS));
-    }
+    // One quiet stretch for every libmdb call of the reading.
+    QuietLibmdb quiet;
+    mdb_.reset(mdb_open_buffer(bytes_.data(), bytes_.size(), MDB_NOFLAGS));
     if (!mdb_) return damaged("libmdb refused it");
     if (mdb_->fmt->pg_size != static_cast<ssize_t>(page_size_)) return damaged("page size");
-    entries_.reserve(page_count() + 1);
 
     // Our own walk of the system table, which always starts on page 2.
     auto sys = load_table(2, "MSysObjects");
@@ -549,28 +586,56 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
     if (st.st_size <= 0) return unrecognized(shown, "empty file");
     if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize)
         return unrecognized(shown, "too large");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n =
-            ::pread(lock->fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return unrecognized(shown, "read failed");
-        done += static_cast<std::size_t>(n);
-    }
-    Reader reader(std::move(bytes), shown);
-    auto tables = reader.read(password);
-    if (!tables) return tables.error();
+    auto read_bytes = [&](std::size_t size) -> Result<std::vector<std::uint8_t>> {
+        std::vector<std::uint8_t> bytes(size);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::pread(lock->fd(), bytes.data() + done, bytes.size() - done,
+                                static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return unrecognized(shown, "read failed");
+            done += static_cast<std::size_t>(n);
+        }
+        return bytes;
+    };
     std::shared_ptr<JetFile> file(new JetFile());
-    file->version_ = reader.version();
-    file->tables_ = std::move(*tables);
+    // The stamp is taken under the lock, so no cooperating writer changes
+    // the file between it and the reading.
+    if (::fstat(lock->fd(), &st) != 0) return unrecognized(shown, "read failed");
+    const FileStamp stamp = stamp_of(st);
+    auto& last = last_checked();
+    if (last && last->stamp == stamp) {
+        const std::size_t page = last->version == 0 ? kJet3PageSize : kJet4PageSize;
+        auto head = read_bytes(page);
+        if (!head) return head.error();
+        Reader reader(std::move(*head), shown);
+        if (Status s = reader.recheck_password(last->version, password); !s) return s.error();
+        file->version_ = last->version;
+        file->tables_ = last->tables;
+    } else {
+        auto bytes = read_bytes(static_cast<std::size_t>(st.st_size));
+        if (!bytes) return bytes.error();
+        Reader reader(std::move(*bytes), shown);
+        auto tables = reader.read(password);
+        if (!tables) return tables.error();
+        file->version_ = reader.version();
+        file->tables_ = std::make_shared<const std::vector<TableData>>(std::move(*tables));
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const std::int64_t now_ns = std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+        if (stamp.ctime_ns < now_ns - kSettledNs && stamp.mtime_ns < now_ns - kSettledNs)
+            last = CheckedFile{stamp, file->version_, file->tables_};
+        else
+            last.reset();
+    }
     file->lock_ = std::move(lock);
     return std::shared_ptr<const JetFile>(std::move(file));
 }
 
 const TableData* JetFile::find_table(std::string_view name) const {
-    for (const auto& t : tables_)
-        if (platform::equal_ignoring_case(t.name, name)) return &t;
+    const FoldedKey key(name);
+    for (const auto& t : *tables_)
+        if (key.matches(t.name)) return &t;
     return nullptr;
 }
 

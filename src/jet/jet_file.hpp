@@ -3,6 +3,9 @@
 // from our own descriptor, libmdb parses them from memory, and every table
 // the system table lists is decoded before the opening succeeds, so a
 // damaged file fails as a whole instead of showing part of a catalogue.
+// The last file so checked is kept for the process's life and reused while
+// its identity, size and times stay the same; lock and password are taken
+// again on every opening.
 //
 // Locking: the file is held with flock() on the descriptor the engine
 // opened, exclusive for an exclusive opening and shared otherwise. flock
@@ -81,14 +84,14 @@ public:
                                                        std::string_view password, bool exclusive);
 
     int jet_version() const { return version_; }  // 0: Jet 3, 1: Jet 4
-    const std::vector<TableData>& tables() const { return tables_; }
+    const std::vector<TableData>& tables() const { return *tables_; }
     // Case-insensitive lookup; nullptr when no such user table.
     const TableData* find_table(std::string_view name) const;
 
 private:
     JetFile() = default;
     int version_ = 0;
-    std::vector<TableData> tables_;
+    std::shared_ptr<const std::vector<TableData>> tables_;  // shared with later openings
     std::shared_ptr<LockHolder> lock_;
 };
 

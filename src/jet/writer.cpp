@@ -7,7 +7,9 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
+#include "jet/fold.hpp"
 #include "jet/format.hpp"
 #include "platform/paths.hpp"
 
@@ -237,6 +239,7 @@ Result<Manifest> manifest_from_json(const nlohmann::json& j) {
     if (!j.is_object() || !j.contains("tables") || !j["tables"].is_array())
         return invalid("manifest", "an object with a \"tables\" array expected");
     Manifest m;
+    std::unordered_set<std::string> table_names;  // folded
     for (std::size_t ti = 0; ti < j["tables"].size(); ++ti) {
         const auto& jt = j["tables"][ti];
         std::string tw = "table " + std::to_string(ti + 1);
@@ -250,9 +253,8 @@ Result<Manifest> manifest_from_json(const nlohmann::json& j) {
             return invalid(tw, "name must be 1 to 64 Windows-1252 characters");
         if (platform::equal_ignoring_case(t.name, "MSysObjects"))
             return invalid(tw, "name is reserved");
-        for (const auto& other : m.tables)
-            if (platform::equal_ignoring_case(other.name, t.name))
-                return invalid(tw, "duplicate table name");
+        if (!table_names.insert(fold_text(t.name)).second)
+            return invalid(tw, "duplicate table name");
         if (!jt.contains("columns") || !jt["columns"].is_array() || jt["columns"].empty())
             return invalid(tw, "a \"columns\" array is needed");
         if (jt["columns"].size() > kMaxColumns) return invalid(tw, "more than 256 columns");
@@ -373,22 +375,45 @@ Result<std::vector<std::uint8_t>> build_catalogue(const Manifest& m, std::string
     }
     // Page numbers: 0 definition, 1 first usage-map page, 2 system table,
     // its data pages, then each table's definition and data, then the
-    // remaining usage-map pages. Each table has two usage-map rows.
-    const std::size_t sys_rows = m.tables.size() + 1;
-    const std::size_t sys_pages = (sys_rows * 90) / (kPage - kDataHeader) + 1;
-    std::size_t total = 0;
-    std::size_t bitmap = 0;
-    std::size_t map_pages = 1;
-    for (int iter = 0; iter < 8; ++iter) {
-        total = 2 + 1 + sys_pages + (map_pages - 1);
-        for (std::size_t t = 1; t < plans.size(); ++t) total += 1 + plans[t].pages.size();
-        bitmap = (total + 7) / 8;
-        std::size_t per_page = (kPage - kDataHeader) / (2 + 5 + bitmap);
-        if (per_page == 0) return Error{writer_error::kTooLarge, "catalogue too large"};
-        map_pages = (2 * sys_rows + per_page - 1) / per_page;
+    // remaining usage-map pages. A table's data pages are consecutive, so
+    // each of its two usage maps is an inline map that starts at its first
+    // data page and covers only its own pages; no map grows with the file.
+    // The system table row of a table holds its definition page as a fixed
+    // four-byte number, so the rows' sizes, and with them the system
+    // table's pages, are known before the pages are numbered.
+    auto sys_row = [](std::uint32_t page, const std::string& name, std::int64_t flags) {
+        return std::vector<FieldValue>{
+            std::int64_t{page}, std::int64_t{0x0F000001}, name, std::int64_t{1}, flags, Null{}};
+    };
+    auto encode_sys = [&]() -> Result<PagePlan> {
+        std::vector<std::vector<std::uint8_t>> encoded;
+        for (std::size_t r = 0; r < sys.rows.size(); ++r) {
+            auto row = encode_row(sys, r);
+            if (!row) return row.error();
+            encoded.push_back(std::move(*row));
+        }
+        return pack(std::move(encoded));
+    };
+    sys.rows.push_back(sys_row(kSysObjectsPage, "MSysObjects", 0x80000002LL));
+    for (const auto& t : m.tables) sys.rows.push_back(sys_row(0, t.name, 0));
+    auto sys_plan = encode_sys();
+    if (!sys_plan) return sys_plan.error();
+    const std::size_t sys_pages = sys_plan->pages.size();
+    auto map_row_size = [](std::size_t pages) {
+        return 5 + std::max<std::size_t>(1, (pages + 7) / 8);
+    };
+    std::vector<std::vector<std::uint8_t>> map_rows;  // sizes only, for the packing
+    for (std::size_t t = 0; t < plans.size(); ++t) {
+        const std::size_t pages = t == 0 ? sys_pages : plans[t].pages.size();
+        if (map_row_size(pages) + 2 > kPage - kDataHeader)
+            return Error{writer_error::kTooLarge,
+                         "table '" + (t == 0 ? std::string("MSysObjects") : m.tables[t - 1].name) +
+                             "' too large for one usage map"};
+        map_rows.emplace_back(map_row_size(pages), 0);
+        map_rows.emplace_back(map_row_size(pages), 0);
     }
-    if (total > 16000) return Error{writer_error::kTooLarge, "catalogue too large"};
-    const std::size_t per_map_page = (kPage - kDataHeader) / (2 + 5 + bitmap);
+    PagePlan maps = pack(map_rows);
+    const std::size_t map_pages = maps.pages.size();
 
     std::vector<std::uint32_t> tdef(plans.size());
     std::vector<std::vector<std::uint32_t>> data(plans.size());
@@ -404,49 +429,45 @@ Result<std::vector<std::uint8_t>> build_catalogue(const Manifest& m, std::string
     std::vector<std::uint32_t> map_page_numbers{1};
     while (map_page_numbers.size() < map_pages)
         map_page_numbers.push_back(static_cast<std::uint32_t>(next++));
-    total = next;
+    const std::size_t total = next;
+    if (total * kPage > kMaxFileSize) return Error{writer_error::kTooLarge, "catalogue too large"};
 
-    for (std::size_t t = 0; t < m.tables.size(); ++t) {
-        std::vector<FieldValue> r{std::int64_t{tdef[t + 1]}, std::int64_t{0x0F000001},
-                                  m.tables[t].name,          std::int64_t{1},
-                                  std::int64_t{0},           Null{}};
-        sys.rows.push_back(std::move(r));
-    }
-    sys.rows.insert(sys.rows.begin(),
-                    std::vector<FieldValue>{std::int64_t{kSysObjectsPage}, std::int64_t{0x0F000001},
-                                            std::string("MSysObjects"), std::int64_t{1},
-                                            std::int64_t{0x80000002LL}, Null{}});
-    std::vector<std::vector<std::uint8_t>> sys_encoded;
-    for (std::size_t r = 0; r < sys.rows.size(); ++r) {
-        auto row = encode_row(sys, r);
-        if (!row) return row.error();
-        sys_encoded.push_back(std::move(*row));
-    }
-    plans[0] = pack(std::move(sys_encoded));
-    if (plans[0].pages.size() > sys_pages)
-        return Error{writer_error::kTooLarge, "system table overflow"};
-    plans[0].pages.resize(sys_pages);  // spare pages stay empty
+    for (std::size_t t = 1; t < plans.size(); ++t) sys.rows[t][0] = std::int64_t{tdef[t]};
+    sys_plan = encode_sys();
+    if (!sys_plan) return sys_plan.error();
+    plans[0] = std::move(*sys_plan);
 
     std::vector<std::uint8_t> file(total * kPage, 0);
-    // Usage maps: type 0 maps from page 0; the used map marks the data pages.
-    std::vector<std::vector<std::vector<std::uint8_t>>> map_rows(map_pages);
+    // Type 0 maps: the start page, then one bit per page from it; the used
+    // map marks the data pages, the free-space map stays empty.
     std::vector<std::uint32_t> used_ref(plans.size());
     std::vector<std::uint32_t> free_ref(plans.size());
-    std::size_t slot = 0;
+    std::size_t mp = 0;
+    std::size_t in_page = 0;
     for (std::size_t t = 0; t < plans.size(); ++t) {
-        for (int which = 0; which < 2; ++which, ++slot) {
-            std::vector<std::uint8_t> row(5 + bitmap, 0);
-            if (which == 0)
-                for (auto p : data[t]) row[5 + p / 8] |= static_cast<std::uint8_t>(1U << (p % 8));
-            std::size_t mp = slot / per_map_page;
-            std::uint32_t ref =
-                (map_page_numbers[mp] << 8) | static_cast<std::uint32_t>(map_rows[mp].size());
-            map_rows[mp].push_back(std::move(row));
-            (which == 0 ? used_ref : free_ref)[t] = ref;
+        const std::uint32_t first = data[t].empty() ? 0 : data[t].front();
+        for (int which = 0; which < 2; ++which) {
+            if (in_page == maps.pages[mp].size()) {
+                ++mp;
+                in_page = 0;
+            }
+            auto& row = maps.pages[mp][in_page];
+            std::fill(row.begin(), row.end(), 0);
+            if (which == 0) {
+                row[1] = static_cast<std::uint8_t>(first);
+                row[2] = static_cast<std::uint8_t>(first >> 8);
+                row[3] = static_cast<std::uint8_t>(first >> 16);
+                row[4] = static_cast<std::uint8_t>(first >> 24);
+                for (auto p : data[t])
+                    row[5 + (p - first) / 8] |= static_cast<std::uint8_t>(1U << ((p - first) % 8));
+            }
+            (which == 0 ? used_ref : free_ref)[t] =
+                (map_page_numbers[mp] << 8) | static_cast<std::uint32_t>(in_page);
+            ++in_page;
         }
     }
-    for (std::size_t mp = 0; mp < map_pages; ++mp)
-        write_data_page(file, map_page_numbers[mp], 0, map_rows[mp]);
+    for (std::size_t k = 0; k < map_pages; ++k)
+        write_data_page(file, map_page_numbers[k], 0, maps.pages[k]);
 
     write_tdef(file, kSysObjectsPage, sys, true, used_ref[0], free_ref[0]);
     for (std::size_t t = 0; t < plans.size(); ++t) {

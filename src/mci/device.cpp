@@ -125,6 +125,22 @@ std::string error_text(GstMessage* message) {
     return text;
 }
 
+// The element that renders inside a sink description (the sink itself, or
+// the first sink of the bin built from it); not referenced.
+GstElement* rendering_sink(GstElement* e) {
+    if (!GST_IS_BIN(e)) return e;
+    GstElement* found = nullptr;
+    GstIterator* it = gst_bin_iterate_sinks(GST_BIN(e));
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        found = rendering_sink(GST_ELEMENT(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return found;
+}
+
 Status link_chain(GstElement* bin, std::initializer_list<GstElement*> chain) {
     for (GstElement* e : chain) gst_bin_add(GST_BIN(bin), e);
     GstElement* previous = nullptr;
@@ -153,6 +169,11 @@ struct Device::Branches {
     bool has_video = false;
     bool has_audio = false;
     GstElement* video_decoder = nullptr;  // owned by the pipeline
+    // The sinks of the video and of the first audio branch (owned by the
+    // pipeline): positions are asked of the one that renders the device's
+    // picture or sound rather than of every sink of the pipeline.
+    GstElement* video_out = nullptr;
+    GstElement* audio_out = nullptr;
     std::string failure;
 
     Result<GstElement*> video_sink() {
@@ -197,6 +218,7 @@ struct Device::Branches {
         if (!linked_ok) return linked_ok.error();
         sink_log::watch(*parts[5], video, file);
         if (video) video_decoder = *parts[2];
+        (video ? video_out : audio_out) = rendering_sink(*parts[5]);
         return *parts[0];
     }
 
@@ -244,7 +266,25 @@ struct Device::Branches {
     }
 };
 
+void Device::warm_up(const Sinks& sinks) {
+    // Loading a plugin and initialising an element class happen once per
+    // process, on the first element of the kind; done here, the first
+    // opening no longer waits for them. Missing elements are reported by
+    // the opening that needs them.
+    for (const char* kind :
+         {"filesrc", "mpegpsdemux", "queue", "mpegvideoparse", "mpegaudioparse", "videoconvert",
+          "audioconvert", "identity", "audioresample", "appsink", "fakesink"}) {
+        if (auto e = make(kind)) drop(*e);
+    }
+    if (auto e = make_first({"avdec_mpeg2video", "mpeg2dec"})) drop(*e);
+    if (auto e = make_first({"mpg123audiodec", "avdec_mp2float"})) drop(*e);
+    for (const std::string* d : {&sinks.video, &sinks.audio}) {
+        if (auto e = make_sink(*d)) drop(*e);
+    }
+}
+
 Device::~Device() {
+    if (bus_ != nullptr) gst_object_unref(bus_);
     if (pipeline_ != nullptr) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         gst_object_unref(pipeline_);
@@ -266,9 +306,8 @@ Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sink
     b.slot = std::move(slot);
     b.file = file;
 
-    GstBus* bus = gst_element_get_bus(d->pipeline_);
-    gst_bus_set_sync_handler(bus, keep_needed, nullptr, nullptr);
-    gst_object_unref(bus);
+    d->bus_ = gst_element_get_bus(d->pipeline_);
+    gst_bus_set_sync_handler(d->bus_, keep_needed, nullptr, nullptr);
 
     auto src = make("filesrc");
     if (!src) return src.error();
@@ -339,13 +378,18 @@ Status Device::wait_preroll() {
     gst_object_unref(bus);
     if (!result) return result;
 
+    std::lock_guard lock(branches_->mutex);
+    position_source_ = pipeline_;
+    if (branches_->video_out != nullptr)
+        position_source_ = branches_->video_out;
+    else if (branches_->audio_out != nullptr)
+        position_source_ = branches_->audio_out;
     // Streams may start at a time other than zero (a program stream usually
     // does); positions count from the first picture shown.
     gint64 first = 0;
-    if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &first) && first > 0)
+    if (gst_element_query_position(position_source_, GST_FORMAT_TIME, &first) && first > 0)
         origin_ = first;
 
-    std::lock_guard lock(branches_->mutex);
     if (branches_->video_decoder != nullptr) {
         GstPad* pad = gst_element_get_static_pad(branches_->video_decoder, "src");
         if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -359,8 +403,7 @@ Status Device::wait_preroll() {
 }
 
 void Device::poll_bus() {
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    while (GstMessage* m = gst_bus_pop(bus)) {
+    while (GstMessage* m = gst_bus_pop(bus_)) {
         // A stream that fails on the way ends like one that played out.
         if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS || GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
             ended_ = true;
@@ -368,7 +411,6 @@ void Device::poll_bus() {
         }
         gst_message_unref(m);
     }
-    gst_object_unref(bus);
 }
 
 Status Device::play() {
@@ -432,7 +474,7 @@ Result<std::string> Device::as_text(std::int64_t ns) {
 Result<std::string> Device::position() {
     poll_bus();
     gint64 pos = 0;
-    if (gst_element_query_position(pipeline_, GST_FORMAT_TIME, &pos) && pos >= origin_) {
+    if (gst_element_query_position(position_source_, GST_FORMAT_TIME, &pos) && pos >= origin_) {
         last_position_ = pos - origin_;
     }
     return as_text(last_position_);

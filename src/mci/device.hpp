@@ -12,6 +12,7 @@
 #include "mci/parser.hpp"
 
 typedef struct _GstElement GstElement;
+typedef struct _GstBus GstBus;
 
 namespace strovia::mci {
 
@@ -46,6 +47,9 @@ public:
     // prerolls it. Video goes to `slot` when given, else to `sinks.video`.
     static Result<std::unique_ptr<Device>> open(const std::string& file, const Sinks& sinks,
                                                 std::shared_ptr<TargetSlot> slot);
+    // Makes one element of every kind an opening uses, so that plugins
+    // are loaded before the first opening rather than during it.
+    static void warm_up(const Sinks& sinks);
 
     Status play() override;
     Status pause() override;
@@ -69,6 +73,8 @@ private:
     Status wait_preroll();
 
     GstElement* pipeline_ = nullptr;
+    GstBus* bus_ = nullptr;                  // held for the device's life
+    GstElement* position_source_ = nullptr;  // a sink of the pipeline, else the pipeline
     Mode mode_ = Mode::kStopped;
     bool ended_ = false;
     TimeFormat format_ = TimeFormat::kMilliseconds;

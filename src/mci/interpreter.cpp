@@ -67,6 +67,7 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     if (sinks.video.empty()) sinks.video = "fakesink sync=true";
     sinks.audio = !options.audio_sink.empty() ? options.audio_sink : from_env("STROVIA_AUDIO_SINK");
     if (sinks.audio.empty()) sinks.audio = default_audio_sink();
+    Device::warm_up(sinks);
     auto* made = new Interpreter(std::move(sinks), {});
     made->opener_ = [made](
                         const std::string& file,

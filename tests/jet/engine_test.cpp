@@ -89,6 +89,8 @@ TEST(Fixtures, Jet4OpensWithItsPasswordOnly) {
                                               {std::int64_t{2}, std::string("Two")},
                                               {std::int64_t{3}, std::string("Three")}};
     EXPECT_EQ(rows, want);
+    // The file is kept once checked; a later opening still needs the password.
+    EXPECT_EQ(open(path, ";PWD=passwore;").error().number, engine_error::kInvalidPassword);
 }
 
 TEST(Catalogue, LookupIgnoresCaseForEveryLetterAndTakesQuotesLiterally) {
@@ -111,6 +113,25 @@ TEST(Catalogue, LookupIgnoresCaseForEveryLetterAndTakesQuotesLiterally) {
     // The unescaped form of a quoted name is not a valid query.
     auto broken = (*db)->open_recordset(R"(select * from Asanas where name = "Warrior "II"")");
     EXPECT_FALSE(broken.ok());
+}
+
+TEST(Catalogue, LookupFoldsAsciiAndNonAsciiAlikeAndKeepsTableOrder) {
+    TempDir dir;
+    auto m = posture_manifest();
+    m["tables"][0]["rows"] = {{1, "STRASSE", "Video", "a.mpg"},
+                              {2, "Straße", "Video", "b.mpg"},
+                              {3, "Strasse 2", "Video", "c.mpg"},
+                              {4, "straSSe", "Video", "d.mpg"}};
+    build(m, dir.file("c.mdb"));
+    auto db = open(dir.file("c.mdb"));
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    const std::vector<std::vector<FieldValue>> all{
+        {std::int64_t{1}}, {std::int64_t{2}}, {std::int64_t{4}}};
+    for (const char* name : {"strasse", "STRAßE", "straße"})
+        EXPECT_EQ(all_rows(**db, std::string("select * from Asanas where name = \"") + name + "\"",
+                           {"AsanaID"}),
+                  all)
+            << name;
 }
 
 TEST(Catalogue, TablesByNumberTextRowsInTableOrderAndConversions) {
@@ -217,6 +238,25 @@ TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
     EXPECT_EQ(child_open_number(path), 45);  // the open row set still holds the file
     ASSERT_TRUE((*rs)->close().ok());
     EXPECT_EQ(child_open_number(path), 0);
+}
+
+TEST(Reopening, AFileRewrittenInPlaceIsReadAgain) {
+    TempDir dir;
+    auto m = posture_manifest();
+    build(m, dir.file("a.mdb"));
+    m["tables"][0]["rows"][0][1] = "Tadasanb";  // same size, other bytes
+    build(m, dir.file("b.mdb"));
+    const std::string path = dir.file("c.mdb");
+    const auto name_of_12 = [&]() {
+        auto db = open(path);
+        EXPECT_TRUE(db.ok());
+        return db.ok() ? all_rows(**db, R"(select * from Asanas where AsanaID = "12")", {"name"})
+                       : std::vector<std::vector<FieldValue>>{};
+    };
+    write_bytes(path, read_bytes(dir.file("a.mdb")));
+    EXPECT_EQ(name_of_12(), (std::vector<std::vector<FieldValue>>{{std::string("Tadasana")}}));
+    write_bytes(path, read_bytes(dir.file("b.mdb")));
+    EXPECT_EQ(name_of_12(), (std::vector<std::vector<FieldValue>>{{std::string("Tadasanb")}}));
 }
 
 TEST(Environment, LibmdbVariablesDoNotSteerDecoding) {

@@ -92,6 +92,30 @@ TEST(Writer, MdbtoolsReadsWhatWeWrite) {
                          std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first);
 }
 
+TEST(Writer, ManyTablesOutgrowNoUsageMap) {
+    // 8,200 tables need more pages than one map of the whole file can mark.
+    nlohmann::json m{{"tables", nlohmann::json::array()}};
+    for (int t = 1; t <= 8200; ++t)
+        m["tables"].push_back({{"name", "Audio_Asana" + std::to_string(t)},
+                               {"columns", {{{"name", "StartPos"}, {"type", "Integer"}}}},
+                               {"rows", {{t % 1000}}}});
+    TempDir dir;
+    const std::string f = dir.file("many.mdb");
+    build(m, f);
+    auto db = open(f);
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    for (int t : {1, 4096, 8200}) {
+        auto rs = (*db)->open_recordset("select * from Audio_Asana" + std::to_string(t));
+        ASSERT_TRUE(rs.ok()) << t;
+        EXPECT_EQ(*(*rs)->field("StartPos"), FieldValue{std::int64_t{t % 1000}}) << t;
+        EXPECT_TRUE((*rs)->move_next().ok() && (*rs)->eof()) << t;
+    }
+    if (!std::string(MDB_EXPORT_PATH).empty()) {
+        EXPECT_EQ(run(std::string(MDB_EXPORT_PATH) + " " + f + " Audio_Asana8200"),
+                  "StartPos\n200\n");
+    }
+}
+
 TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
     struct Case {
         const char* json;
