@@ -207,18 +207,6 @@ TEST(Password, LengthsFourteenToTwentyCompareEveryByte) {
     EXPECT_TRUE(open(open_file, ";PWD=whatever;").ok());
 }
 
-// Forks a child that tries the same opening and reports its error number.
-int child_open_number(const std::string& path) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        auto db = open(path);
-        ::_exit(db.ok() ? 0 : (db.error().number == engine_error::kFileInUse ? 45 : 1));
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
     TempDir dir;
     const std::string path = dir.file("c.mdb");

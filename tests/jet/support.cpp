@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,18 @@ nlohmann::json posture_manifest() {
    "columns": [{"name": "Mp2name", "type": "Text", "size": 50}, {"name": "ImageName", "type": "Text", "size": 50}],
    "rows": [["p1", "one.jpg"]]}
 ]})");
+}
+
+// Forks a child that tries the same opening and reports its error number.
+int child_open_number(const std::string& path) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        auto db = open(path);
+        ::_exit(db.ok() ? 0 : (db.error().number == engine_error::kFileInUse ? 45 : 1));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace strovia::jet::test

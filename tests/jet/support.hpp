@@ -34,6 +34,10 @@ void write_bytes(const std::string& path, const std::string& bytes);
 Result<std::shared_ptr<Database>> open(const std::string& path,
                                        const std::string& connect = ";PWD=Mint3laneKK;");
 
+// Forks a child that tries the same opening: 0 when it opens, 45 when the
+// file is in use, 1 for any other error.
+int child_open_number(const std::string& path);
+
 // The posture catalogue most tests use.
 nlohmann::json posture_manifest();
 
