@@ -25,6 +25,8 @@ if [ "$preset" = asan ]; then
     # sanitizer's own records still grow, so memory is reported, not judged.
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:quarantine_size_mb=8"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    # System libraries' one-off buffers, as in the widget tests; ours still fail.
+    export LSAN_OPTIONS="suppressions=$(pwd)/tests/qt/lsan.supp"
     set -- --max-growth-kb 0 "$@"
 fi
 exec "build/$preset/apps/strovia" soak --seconds "$seconds" --warm-up 20 "$@"
