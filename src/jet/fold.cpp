@@ -1,8 +1,6 @@
 #include "jet/fold.hpp"
 
-#include <cstdlib>
-
-#include <utf8proc.h>
+#include "platform/paths.hpp"
 
 namespace strovia::jet {
 namespace {
@@ -23,16 +21,7 @@ std::string fold_text(std::string_view s) {
         for (char& c : out) c = lower(c);
         return out;
     }
-    // The options platform::equal_ignoring_case folds with.
-    utf8proc_uint8_t* out = nullptr;
-    const auto n = utf8proc_map(
-        reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
-        static_cast<utf8proc_ssize_t>(s.size()), &out,
-        static_cast<utf8proc_option_t>(UTF8PROC_CASEFOLD | UTF8PROC_COMPOSE | UTF8PROC_STABLE));
-    if (n < 0) return std::string(s);
-    std::string folded(reinterpret_cast<char*>(out), static_cast<std::size_t>(n));
-    std::free(out);
-    return folded;
+    return platform::fold_case(s);
 }
 
 FoldedKey::FoldedKey(std::string_view key) : key_(key), folded_(fold_text(key)) {}

@@ -12,8 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Case-folded form for comparison; invalid UTF-8 compares byte for byte.
-std::string fold(std::string_view s) {
+}  // namespace
+
+std::string fold_case(std::string_view s) {
     utf8proc_uint8_t* out = nullptr;
     const auto n = utf8proc_map(
         reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
@@ -25,6 +26,8 @@ std::string fold(std::string_view s) {
     return folded;
 }
 
+namespace {
+
 bool exists_no_follow_errors(const fs::path& p) {
     std::error_code ec;
     return fs::symlink_status(p, ec).type() != fs::file_type::not_found && !ec;
@@ -35,12 +38,12 @@ std::string unique_case_match(const fs::path& dir, const std::string& name) {
     std::error_code ec;
     fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec);
     if (ec) return {};
-    const std::string want = fold(name);
+    const std::string want = fold_case(name);
     std::string found;
     int matches = 0;
     for (const auto& entry : it) {
         std::string candidate = entry.path().filename().string();
-        if (fold(candidate) == want) {
+        if (fold_case(candidate) == want) {
             found = std::move(candidate);
             if (++matches > 1) return {};
         }
@@ -51,7 +54,7 @@ std::string unique_case_match(const fs::path& dir, const std::string& name) {
 }  // namespace
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return a == b || fold(a) == fold(b);
+    return a == b || fold_case(a) == fold_case(b);
 }
 
 std::string map_path(std::string_view formed) {

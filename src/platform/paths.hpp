@@ -18,4 +18,7 @@ std::string map_path(std::string_view formed);
 // Text equality without regard to case, for every letter (UTF-8 input).
 bool equal_ignoring_case(std::string_view a, std::string_view b);
 
+// The case-folded form those comparisons use; invalid UTF-8 stays as it is.
+std::string fold_case(std::string_view s);
+
 }  // namespace strovia::platform
