@@ -69,6 +69,12 @@ json wide_manifest() {
     return m;
 }
 
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+}
+
 // One column of each type the manifest knows, as the dump writes them.
 struct Kind {
     json column;
@@ -173,8 +179,8 @@ TEST(Writer, WideTablesSpanDefinitionPages) {
     }
 }
 
-// Long values inline, on one long-value page, and chained over many;
-// every kind of column beside them.
+// Long values inline, in one long-value row, and chained over many; the
+// largest leave a row that would not fit its page. Every kind of column.
 TEST(Writer, LongValuesAndEveryKindRoundTrip) {
     json cols = json::array();
     json row = json::array();
@@ -192,20 +198,22 @@ TEST(Writer, LongValuesAndEveryKindRoundTrip) {
               {"columns",
                {{{"name", "id"}, {"type", "Long"}},
                 {{"name", "a"}, {"type", "Memo"}},
-                {{"name", "b"}, {"type", "Memo"}}}},
-              {"rows",
-               {{1, "", nullptr},
-                {2, std::string(1500, 'p'), std::string(1500, 'q')},  // not both in the row
-                {3, big, "short"}}}}}}};
+                {{"name", "b"}, {"type", "Memo"}},
+                {{"name", "o"}, {"type", "OLE"}}}},
+              {"rows",  // 'QUFB' is "AAA"
+               {{1, "", nullptr, repeat("QUFB", 677)},
+                {2, std::string(1500, 'p'), std::string(1500, 'q'), nullptr},
+                {3, big, "short", repeat("QUFB", 1667)}}}}}}};
     TempDir dir;
     const std::string f = dir.file("k.mdb");
     build(m, f);
     EXPECT_EQ(reread(f), m);
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
     // mdbtools shows an empty memo as it shows null.
-    EXPECT_EQ(mdb_export(f, "Memos"), "id,a,b\n1,,\n2,\"" + std::string(1500, 'p') + "\",\"" +
-                                          std::string(1500, 'q') + "\"\n3,\"" + big +
-                                          "\",\"short\"\n");
+    EXPECT_EQ(mdb_export(f, "Memos"), "id,a,b,o\n1,,,\"" + repeat("41", 2031) + "\"\n2,\"" +
+                                          std::string(1500, 'p') + "\",\"" +
+                                          std::string(1500, 'q') + "\",\n3,\"" + big +
+                                          "\",\"short\",\"" + repeat("41", 5001) + "\"\n");
     // mdbtools 1.0 shows no Binary values, and GUIDs in hexadecimal as text.
     const std::string kinds = mdb_export(f, "Kinds");
     for (const char* part :
