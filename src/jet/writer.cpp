@@ -1,6 +1,7 @@
 #include "jet/writer.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -875,6 +876,10 @@ Result<std::vector<std::uint8_t>> build_catalogue(const Manifest& m, std::string
 Status write_catalogue(const Manifest& m, const std::string& path, std::string_view password) {
     auto bytes = build_catalogue(m, password);
     if (!bytes) return bytes.error();
+    // Only a file is replaced: a device or folder of that name stays as it is.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Error{writer_error::kWriteFailed, "cannot write '" + path + "': not a file"};
     // A fresh name beside the target (never someone else's file), renamed
     // over it once complete; removed on every failure.
     static std::atomic<unsigned> serial{0};
