@@ -1,6 +1,6 @@
 #include "postures.hpp"
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 
 namespace strovia::player {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <optional>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "platform/paths.hpp"
 #include "playback/commands.hpp"
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "doubles/control_fixture.hpp"
 
 namespace strovia::test {
