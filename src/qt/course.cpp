@@ -215,12 +215,15 @@ QString Course::narrationFolder() const { return d_->narration_folder; }
 void Course::setNarrationFolder(const QString& folder) { d_->narration_folder = folder; }
 
 CourseReport Course::check(CheckDepth depth) const {
-    if (d_->no_catalogue) {
+    if (d_->no_catalogue || d_->folder.isEmpty()) {
         CourseReport out;
-        out.findings.push_back({CourseFinding::Severity::Error,
-                                {},
-                                "catalogue",
-                                QString("error %1: %2").arg(d_->error_number).arg(d_->error_text)});
+        out.findings.push_back(
+            {CourseFinding::Severity::Error,
+             {},
+             "catalogue",
+             d_->folder.isEmpty()
+                 ? QString("No course folder was given.")
+                 : QString("error %1: %2").arg(d_->error_number).arg(d_->error_text)});
         return out;
     }
     std::unique_ptr<RealProbe> probe;

@@ -81,6 +81,8 @@ TEST(DisplayType, TheControlTheListingAndTheCheckAgreeOnEveryKind) {
     const auto report = course.check(Course::CheckDepth::Catalogue);
     ASSERT_EQ(listed.size(), static_cast<qsizetype>(kCases.size()));
     ASSERT_EQ(report.postures.size(), listed.size());
+    EXPECT_EQ(jet::test::child_open_number(dir.file("video/AVPelmo.mdb")), 0)
+        << "the course let its catalogue go";
 
     Trace trace;
     ScriptedHost host{trace};
