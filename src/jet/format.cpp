@@ -70,6 +70,9 @@ void code_definition_page(std::span<std::uint8_t> page, int jet_version) {
 }
 
 std::string cp1252_to_utf8(std::string_view bytes) {
+    bool ascii = true;
+    for (char ch : bytes) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    if (ascii) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (char ch : bytes) {
