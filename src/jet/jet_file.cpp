@@ -73,6 +73,17 @@ FileStamp stamp_of(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
 }
 
+// The format's names never hold control characters (C0, DEL or C1).
+bool has_control_character(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F) return true;
+        if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
+            return true;
+    }
+    return false;
+}
+
 Error unrecognized(const std::string& shown, const std::string& why) {
     return Error{kUnrecognizedFormat,
                  "Unrecognized database format '" + shown + "' (" + why + ")."};
@@ -215,6 +226,7 @@ private:
     int version_ = 0;
     std::size_t page_size_ = kJet3PageSize;
     unsigned code_page_ = kCodePage1252;
+    std::uint32_t page_key_ = 0;
     std::vector<std::uint32_t> seen_;  // pages of the current definition chain
     std::uint32_t walk_ = 0;
     std::vector<bool> claimed_;        // definition pages already read as a table
@@ -228,7 +240,8 @@ private:
 
 Status Reader::check_header() {
     if (bytes_.size() < kJet3PageSize) return damaged("shorter than one page");
-    if (std::memcmp(bytes_.data() + kSignatureOffset, kSignature.data(), kSignature.size()) != 0)
+    if (get32(bytes_.data()) != 0x100 ||
+        std::memcmp(bytes_.data() + kSignatureOffset, kSignature.data(), kSignature.size()) != 0)
         return damaged("no Jet signature");
     version_ = bytes_[kVersionOffset];
     if (version_ > 1) return damaged("Jet version " + std::to_string(version_) + " not supported");
@@ -242,6 +255,7 @@ Status Reader::check_password(std::string_view password) {
     std::vector<std::uint8_t> page(bytes_.data(), bytes_.data() + page_size_);
     code_definition_page(page, version_);
     code_page_ = get16(&page[kCodePageOffset]);
+    page_key_ = get32(&page[kPageKeyOffset]);
     std::vector<std::uint8_t> stored;
     std::vector<std::uint8_t> given;
     if (version_ == 0) {
@@ -368,6 +382,7 @@ Result<TableDef> Reader::load_table(std::uint32_t first, const std::string& name
             return bad("a column name out of bounds");
         auto n = text(std::string_view(reinterpret_cast<const char*>(d + pos), len));
         if (!n) return n.error();
+        if (has_control_character(*n)) return bad("a column name holds control characters");
         c.name = std::move(*n);
         pos += len;
     }
@@ -537,6 +552,15 @@ Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t
                 offsets_.push_back(get16(row + len - 4 - mask_size - 2 * i));
         }
     }
+    // Variable-length values lie in order between the fixed ones and the
+    // offsets themselves, null ones included.
+    if (!offsets_.empty()) {
+        const std::size_t table_start = jet3 ? len - 2 - mask_size - (len - 1) / 256 - row_var_cols
+                                             : len - 4 - mask_size - 2 * row_var_cols;
+        if (offsets_.front() < count_size || offsets_.back() > table_start) return cut();
+        for (std::size_t i = 1; i < offsets_.size(); ++i)
+            if (offsets_[i] < offsets_[i - 1]) return cut();
+    }
     if (row_var_cols > row_cols) return cut();
     const std::size_t row_fixed_cols = row_cols - row_var_cols;
     std::size_t fixed_found = 0;
@@ -544,8 +568,10 @@ Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         Field& f = fields_[i];
-        const std::size_t byte = c.col_num / 8;
-        f.is_null = byte >= mask_size || (mask[byte] & (1U << (c.col_num % 8))) == 0;
+        // A row holds every column of its table (a row written before a
+        // column was added would not, but a damaged count looks the same).
+        if (c.col_num >= row_cols) return cut();
+        f.is_null = (mask[c.col_num / 8] & (1U << (c.col_num % 8))) == 0;
         std::size_t start = 0;
         std::size_t end = 0;
         if (c.is_fixed && fixed_found < row_fixed_cols) {
@@ -609,7 +635,6 @@ Status Reader::decode_page(const TableDef& t, std::uint32_t pg, TableData* out,
 // (type 0: a start page and a bitmap) or a map of bitmap pages (type 1).
 Status Reader::decode_rows(const TableDef& t, TableData* out) {
     std::size_t count = 0;
-    if (out) out->rows.reserve(t.num_rows);
     const auto* map = reinterpret_cast<const std::uint8_t*>(t.usage_map.data());
     const std::size_t map_size = t.usage_map.size();
     auto bits = [&](const std::uint8_t* bitmap, std::size_t bytes, std::uint64_t base) -> Status {
@@ -650,6 +675,7 @@ Status Reader::decode_rows(const TableDef& t, TableData* out) {
 Status Reader::decode(std::size_t i) {
     if (decoded_[i]) return {};
     tables_[i].rows.clear();
+    tables_[i].rows.reserve(defs_[i].num_rows);  // a count checked at opening
     if (Status s = decode_rows(defs_[i], &tables_[i]); !s) return s;
     decoded_[i] = true;
     return {};
@@ -674,6 +700,18 @@ const TableData* Reader::find(std::string_view name) {
 Status Reader::read(std::string_view password) {
     if (Status s = check_header(); !s) return s.error();
     if (Status s = check_password(password); !s) return s.error();
+    // An encoded file has every page after the first coded with RC4, keyed
+    // by its key exclusive-or the page number.
+    if (page_key_ != 0) {
+        for (std::uint32_t pg = 1; pg < page_count(); ++pg) {
+            const std::uint32_t k = page_key_ ^ pg;
+            const std::array<std::uint8_t, 4> key = {
+                static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+            rc4(key,
+                std::span<std::uint8_t>(bytes_.data() + std::size_t{pg} * page_size_, page_size_));
+        }
+    }
 
     // The system table always starts on page 2.
     auto sys = load_table(2, "MSysObjects");
