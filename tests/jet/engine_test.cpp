@@ -247,21 +247,5 @@ TEST(Reopening, AFileRewrittenInPlaceIsReadAgain) {
     EXPECT_EQ(name_of_12(), (std::vector<std::vector<FieldValue>>{{std::string("Tadasanb")}}));
 }
 
-TEST(Environment, LibmdbVariablesDoNotSteerDecoding) {
-    TempDir dir;
-    build(posture_manifest(), dir.file("c.mdb"));
-    ::setenv("MDB_JET3_CHARSET", "UTF-16", 1);
-    ::setenv("MDBICONV", "UTF-16", 1);
-    ::setenv("MDBOPTS", "debug_all", 1);
-    auto db = open(dir.file("c.mdb"));
-    ::unsetenv("MDB_JET3_CHARSET");
-    ::unsetenv("MDBICONV");
-    ::unsetenv("MDBOPTS");
-    ASSERT_TRUE(db.ok()) << db.error().text;
-    auto rows = all_rows(**db, R"(select * from Asanas where Disp_Type = "photo")", {"name"});
-    EXPECT_EQ(rows, (std::vector<std::vector<FieldValue>>{{std::string("Vrksasana")},
-                                                          {std::string("ÉKA PADA")}}));
-}
-
 }  // namespace
 }  // namespace strovia::jet::test
