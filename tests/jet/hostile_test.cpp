@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -136,6 +137,35 @@ TEST_F(Hostile, ImpossibleDefinitionsFailWithTheirReason) {
         EXPECT_EQ(db.error().number, engine_error::kUnrecognizedFormat) << p.reason;
         EXPECT_NE(db.error().text.find(p.reason), std::string::npos) << db.error().text;
     }
+}
+
+// A definition over several pages (each after the first continues at its
+// byte 8) reads as the one-page one: 250 empty real-index entries push
+// Asanas' columns, names and index data across six pages.
+TEST_F(Hostile, DefinitionOverSeveralPages) {
+    const std::size_t def = asanas();
+    const std::size_t len = get32(reinterpret_cast<const std::uint8_t*>(bytes_.data() + def + 8));
+    std::string d = bytes_.substr(def, 43) + std::string(250 * 8, '\0') +
+                    bytes_.substr(def + 43, len - 43) + std::string(250 * 39, '\0');
+    put32(d, 31, 250);
+    std::string b = bytes_;
+    std::size_t at = def;
+    for (std::size_t from = 0; from < d.size();) {
+        const std::size_t take = std::min(d.size() - from, kJet3PageSize - (from ? 8 : 0));
+        b.replace(at + (from ? 8 : 0), take, d, from, take);
+        from += take;
+        if (from < d.size()) {
+            put32(b, at + 4, static_cast<std::uint32_t>(b.size() / kJet3PageSize));
+            at = b.size();
+            b += std::string("\x02\x01VC", 4) + std::string(kJet3PageSize - 4, '\0');
+        }
+    }
+    ASSERT_EQ(b.size(), bytes_.size() + 5 * kJet3PageSize);
+    auto db = opening(b);
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto rs = (*db)->open_recordset(R"(select * from Asanas where VideoName = "w2.mpg")");
+    ASSERT_TRUE(rs.ok() && (*rs)->move_first().ok());
+    EXPECT_EQ((*rs)->field("name").value(), FieldValue{std::string("Warrior \"II\"")});
 }
 
 // Deleted rows are passed over; a file encoded with a page key reads as
