@@ -517,7 +517,9 @@ Result<FieldValue> Reader::decode_value(const Column& col, const Field& f) const
 Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t len) {
     const bool jet3 = version_ == 0;
     const std::size_t count_size = jet3 ? 1 : 2;
-    auto cut = [&] { return damaged("row of '" + t.name + "' cannot be decoded"); };
+    auto cut = [&](const char* why = "is cut short") {
+        return damaged("row of '" + t.name + "' " + why);
+    };
     if (len < count_size) return cut();
     const std::size_t row_cols = jet3 ? row[0] : get16(row);
     const std::size_t mask_size = (row_cols + 7) / 8;
@@ -556,11 +558,12 @@ Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t
     if (!offsets_.empty()) {
         const std::size_t table_start = jet3 ? len - 2 - mask_size - (len - 1) / 256 - row_var_cols
                                              : len - 4 - mask_size - 2 * row_var_cols;
-        if (offsets_.front() < count_size || offsets_.back() > table_start) return cut();
+        const char* disorder = "has its variable-length values out of order";
+        if (offsets_.front() < count_size || offsets_.back() > table_start) return cut(disorder);
         for (std::size_t i = 1; i < offsets_.size(); ++i)
-            if (offsets_[i] < offsets_[i - 1]) return cut();
+            if (offsets_[i] < offsets_[i - 1]) return cut(disorder);
     }
-    if (row_var_cols > row_cols) return cut();
+    if (row_var_cols > row_cols) return cut("has more variable-length values than values");
     const std::size_t row_fixed_cols = row_cols - row_var_cols;
     std::size_t fixed_found = 0;
     fields_.assign(t.columns.size(), Field{});
@@ -569,7 +572,7 @@ Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t
         Field& f = fields_[i];
         // A row holds every column of its table (a row written before a
         // column was added would not, but a damaged count looks the same).
-        if (c.col_num >= row_cols) return cut();
+        if (c.col_num >= row_cols) return cut("lacks a column of its table");
         f.is_null = (mask[c.col_num / 8] & (1U << (c.col_num % 8))) == 0;
         std::size_t start = 0;
         std::size_t end = 0;
