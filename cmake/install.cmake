@@ -15,6 +15,8 @@ install(TARGETS strovia_widget EXPORT StroviaTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/video_cntl_widget.hpp
+              ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/control_observer.hpp
+              ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/export.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/strovia)
 install(EXPORT StroviaTargets NAMESPACE Strovia::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
