@@ -246,6 +246,23 @@ TEST_F(Widget, PhotoPreviewPauseAndStopReportTheirStates) {
     EXPECT_EQ(control.partCount(), 0);
 }
 
+// VideoEnd comes queued, so the ending tick has switched Timer1 off before
+// the handler starts the next preview, which then ends with its own event.
+TEST_F(Widget, APreviewStartedFromVideoEndRaisesItsOwn) {
+    strovia::VideoCntlWidget control;
+    Reports seen(control);
+    control.setResourcedir(content());
+    control.setAsanaNaME("Tadasana");
+    QObject::connect(&control, &W::VideoEnd, [&] {
+        if (seen.ends == 1) control.Preview();
+    });
+    ASSERT_TRUE(control.Preview());
+    ASSERT_TRUE(wait_for([&] { return seen.ends == 2; }, 20));
+    EXPECT_EQ(seen.states,
+              (std::vector<W::State>{W::Previewing, W::Ended, W::Previewing, W::Ended}));
+    EXPECT_EQ(control.programmeKind(), W::VideoPreview);
+}
+
 // fileOpen returns normally and nothing plays, as the control defines it;
 // the widget says why.
 TEST_F(Widget, FailuresTheControlPassesOverAreSignalled) {
