@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMetaMethod>
+#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
@@ -125,10 +126,14 @@ std::optional<WidgetError> classify(std::string_view routine, std::int32_t numbe
     }
 }
 
-QString describe(WidgetError kind) {
+QString describe(WidgetError kind, std::int32_t number) {
     switch (kind) {
-        case VideoCntlWidget::CatalogueError: return "the catalogue cannot be opened";
-        case VideoCntlWidget::TableError: return "the posture's table cannot be read";
+        case VideoCntlWidget::CatalogueError:
+            return number == runtime_error::kObjectNotSet ? "no catalogue is open"
+                                                          : "the catalogue cannot be opened";
+        case VideoCntlWidget::TableError:
+            return number == engine_error::kNoCurrentRecord ? "the posture's table has no rows"
+                                                            : "the posture's table cannot be read";
         case VideoCntlWidget::FieldError: return "a field of the catalogue cannot be read";
         case VideoCntlWidget::VideoError: return "the video cannot be opened";
         case VideoCntlWidget::NarrationError: return "a narration cannot be opened";
@@ -360,25 +365,35 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
         current = std::min(current, count);
         const State now = state_now();
 
-        if (kind != was_kind) emit self->programmeKindChanged(kind);
-        if (current != reported_current || count != reported_count) {
-            reported_current = current;
-            reported_count = count;
-            emit self->progressChanged(current, count);
-        }
-        if (position != reported_position) {
-            reported_position = position;
-            emit self->positionChanged(position);
-        }
-        set_state(now);
+        // A handler may delete the widget: nothing of it is touched after
+        // an emit that did.
+        const QPointer<VideoCntlWidget> alive(self);
         if (pending_error) {
             auto [kind_of, e] = *std::exchange(pending_error, std::nullopt);
             error = kind_of;
             error_number = e.number;
-            error_string = describe(kind_of) + ": " + q(e.text);
+            error_string = describe(kind_of, e.number) + ": " + q(e.text);
             emit self->errorChanged();
+            if (!alive) return;
             emit self->errorOccurred(kind_of, error_string);
+            if (!alive) return;
         }
+        if (kind != was_kind) {
+            emit self->programmeKindChanged(kind);
+            if (!alive) return;
+        }
+        if (current != reported_current || count != reported_count) {
+            reported_current = current;
+            reported_count = count;
+            emit self->progressChanged(current, count);
+            if (!alive) return;
+        }
+        if (position != reported_position) {
+            reported_position = position;
+            emit self->positionChanged(position);
+            if (!alive) return;
+        }
+        set_state(now);
     }
 
     // The one place the state changes.
@@ -532,6 +547,7 @@ enum class Effect { Other, Starts, Stops };
 template <typename Routine>
 bool VideoCntlWidget::call(const char* method, int effect, Routine routine) {
     if (d_->observer) d_->observer->methodCalled(QString::fromLatin1(method));
+    const QPointer<VideoCntlWidget> alive(this);
     bool ok = false;
     {
         Impl::Call call(*d_);
@@ -541,6 +557,7 @@ bool VideoCntlWidget::call(const char* method, int effect, Routine routine) {
         if (!ok) d_->last = result.error();
         if (effect == static_cast<int>(Effect::Stops)) d_->ended = false;
     }
+    if (!alive) return ok;  // deleted by a handler of its own signals
     return finish(method, ok);
 }
 
