@@ -227,7 +227,11 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
                               [this] { video_end(); },
                               [this](const std::string& text) { message(text); }});
         host->on_suppressed = [this](std::string_view routine, const strovia::Error& e) {
-            if (auto kind_of = classify(routine, e.number)) failure(*kind_of, e);
+            const auto kind_of = classify(routine, e.number);
+            if (!kind_of) return;
+            failure(*kind_of, e);
+            // A row whose picture cannot be shown is still a row shown.
+            if (*kind_of == PictureError && routine == "Timer2_Timer") ++current;
         };
         host->timer1().on_change = [this] { timer_changed(1, host->timer1()); };
         host->timer2().on_change = [this] { timer_changed(2, host->timer2()); };
