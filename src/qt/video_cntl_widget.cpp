@@ -1,5 +1,6 @@
 #include "strovia/video_cntl_widget.hpp"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMetaMethod>
 #include <QPointer>
@@ -69,11 +70,13 @@ QString q(std::string_view s) {
 // Passes every command and query on and tells the widget of each.
 class ObservedChannel final : public MediaChannel {
 public:
+    std::function<void()> before_command;
     std::function<void(std::string_view, bool)> on_command;
     std::function<void(std::string_view, const char*)> on_query;
     MediaChannel* inner = nullptr;
 
     bool execute(std::string_view command) override {
+        before_command();
         const bool ok = inner->execute(command);
         on_command(command, ok);
         return ok;
@@ -207,12 +210,12 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
             interpreter = std::move(made).value();
             interpreter->set_reporter(this);
             target = std::make_unique<qt::LabelFrameTarget>(picture1);
-            interpreter->register_frame_target(handle1, target.get());
             channel.inner = interpreter.get();
         } else {
             unavailable = std::make_unique<UnavailableChannel>(made.error(), *this);
             channel.inner = unavailable.get();
         }
+        channel.before_command = [this] { sync_frame_target(); };
         channel.on_command = [this](std::string_view command, bool ok) {
             if (observer) observer->commandSent(q(command), ok);
         };
@@ -250,6 +253,22 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
                 Call call(*this);
                 control->Timer2_Timer();
             });
+    }
+
+    // A video goes to Picture1 when it opens while there is a screen to show
+    // it on or the widget is shown; a hidden widget without a screen (a
+    // headless host) leaves it to the media's own null sink, unpainted.
+    const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
+    bool target_on = false;
+    void sync_frame_target() {
+        const bool want = interpreter && (!offscreen || self->isVisible());
+        if (want == target_on) return;
+        if (want) {
+            interpreter->register_frame_target(handle1, target.get());
+        } else {
+            interpreter->unregister_frame_target(handle1);
+        }
+        target_on = want;
     }
 
     // One host call or tick: the widget settles when the outermost returns.
@@ -423,7 +442,7 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
         observer = nullptr;
         control.reset();
         host.reset();
-        if (interpreter && target) interpreter->unregister_frame_target(handle1);
+        if (target_on) interpreter->unregister_frame_target(handle1);
         target.reset();
         interpreter.reset();
     }
