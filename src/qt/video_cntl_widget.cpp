@@ -527,7 +527,21 @@ QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args)
             in.emplace_back(Empty{});
         }
     }
-    auto r = d_->control->invoke(dispid, static_cast<InvokeKind>(kind), in);
+    // A method reached by its number is reported like the same slot.
+    const auto id = static_cast<DispId>(dispid);
+    const bool method = kind == static_cast<int>(InvokeKind::Method);
+    const bool starts =
+        method && (id == dispid::kFileOpen || id == dispid::kInitAudio ||
+                   id == dispid::kInitVideo || id == dispid::kPreview || id == dispid::kPpreview);
+    const QPointer<VideoCntlWidget> alive(this);
+    Result<Variant> r = Variant{Empty{}};
+    {
+        Impl::Call call(*d_);
+        if (starts) d_->begin_start();
+        r = d_->control->invoke(id, static_cast<InvokeKind>(kind), in);
+        if (method && id == dispid::kStopPlay) d_->ended = false;
+    }
+    if (!alive) return {};
     if (!r) {
         d_->last = r.error();
         return {};
