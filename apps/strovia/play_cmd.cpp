@@ -217,10 +217,6 @@ int run_play(const PlayOptions& opt) {
         }
         return ok;
     };
-    for (const auto& [seconds, method] : scheduled) {
-        QTimer::singleShot(static_cast<int>(seconds * 1000), &app,
-                           [&call, m = method] { call(m); });
-    }
     bool timed_out = false;
     if (opt.timeout > 0) {
         QTimer::singleShot(static_cast<int>(opt.timeout * 1000), &app, [&] {
@@ -234,6 +230,12 @@ int run_play(const PlayOptions& opt) {
         if (!call(first)) {
             app.exit(kPlayCallFailed);
             return;
+        }
+        // Counted from here, so that a slow start (a loaded machine, the
+        // sanitizers) does not move a call into it.
+        for (const auto& [seconds, method] : scheduled) {
+            QTimer::singleShot(static_cast<int>(seconds * 1000), &app,
+                               [&call, m = method] { call(m); });
         }
         // The call returned normally and nothing plays: say why and end.
         if (control.state() == Widget::Idle && !not_found) {
@@ -290,7 +292,7 @@ void add_play_command(CLI::App& app, int& exit_code) {
         ->take_last();
     cmd->add_option("--at", opt->at,
                     "SECONDS:METHOD, call Pause, Start, StopPlay, fileOpen, Preview or Ppreview "
-                    "at that time (repeatable)");
+                    "SECONDS after the first call has returned (repeatable)");
     cmd->callback([opt, &exit_code] { exit_code = run_play(*opt); });
 }
 
