@@ -16,6 +16,7 @@ install(TARGETS strovia_widget EXPORT StroviaTargets
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/video_cntl_widget.hpp
               ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/control_observer.hpp
+              ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/course.hpp
               ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/export.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/strovia)
 install(EXPORT StroviaTargets NAMESPACE Strovia::
@@ -41,7 +42,7 @@ install(FILES ${PROJECT_BINARY_DIR}/strovia.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 file(RELATIVE_PATH plugin_to_lib /${STROVIA_DESIGNER_DIR} /${CMAKE_INSTALL_LIBDIR})
 set(programs strovia)
-# `strovia play` hosts the control through libstrovia.
+# `strovia play` hosts the control, `list` and `check` read courses, through libstrovia.
 set_target_properties(strovia PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 if(TARGET strovia-player)
     list(APPEND programs strovia-player)

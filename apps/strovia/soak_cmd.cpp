@@ -26,7 +26,7 @@
 
 #include "strovia/commands.hpp"
 #include "strovia/control_observer.hpp"
-#include "strovia/course_check.hpp"
+#include "strovia/course.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/media_factory.hpp"
 #include "strovia/video_cntl_widget.hpp"
@@ -112,7 +112,7 @@ private:
 
 class Soak {
 public:
-    Soak(const SoakOptions& opt, std::vector<PostureSummary> postures, QApplication& app)
+    Soak(const SoakOptions& opt, std::vector<CoursePosture> postures, QApplication& app)
         : opt_(opt), postures_(std::move(postures)), app_(app), rng_(opt.seed) {}
 
     int run() {
@@ -153,7 +153,7 @@ private:
     bool begin(const char* method) {
         const auto& p =
             postures_[static_cast<std::size_t>(pick(static_cast<int>(postures_.size())))];
-        control_->setAsanaNaME(QString::fromStdString(p.name));
+        control_->setAsanaNaME(p.name);
         ends_ = 0;
         ++programmes_;
         const std::string m = method;
@@ -163,14 +163,15 @@ private:
         // A photo preview of a video posture fails by design; anything else
         // failing on a sound course is a fault, and so is a start that
         // plays nothing.
-        const bool expected_failure = m == "Ppreview" && p.plays_video;
+        const bool expected_failure = m == "Ppreview" && p.fileOpen == Presentation::Video;
+        const std::string name = p.name.toStdString();
         if (!ok && !expected_failure) {
-            fail(m + " of " + p.name + " failed: error " +
+            fail(m + " of " + name + " failed: error " +
                  std::to_string(control_->lastErrorNumber()) + ": " +
                  control_->lastErrorText().toStdString());
         }
         if (ok && control_->error() != VideoCntlWidget::NoError) {
-            fail(m + " of " + p.name + ": " + control_->errorString().toStdString());
+            fail(m + " of " + name + ": " + control_->errorString().toStdString());
         }
         if (programmes_ % opt_.every == 0) report("");
         return ok;
@@ -306,7 +307,7 @@ private:
     }
 
     const SoakOptions& opt_;
-    std::vector<PostureSummary> postures_;
+    std::vector<CoursePosture> postures_;
     QApplication& app_;
     std::mt19937 rng_;
     TimerWatch timers_;
@@ -344,12 +345,10 @@ int run_soak(SoakOptions opt) {
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
 
-    std::vector<PostureSummary> postures;
-    {
-        auto engine = make_catalogue_engine();
-        auto course = check_course(*engine, nullptr, opt.content, "");
-        for (auto& p : course.postures) {
-            if (p.parts > 0) postures.push_back(std::move(p));
+    std::vector<CoursePosture> postures;
+    if (Course course; course.open(QString::fromStdString(opt.content))) {
+        for (const auto& p : course.postures()) {
+            if (p.parts > 0) postures.push_back(p);
         }
     }
     if (postures.empty()) {

@@ -1,6 +1,6 @@
 #include "qt/programme_rows.hpp"
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 
 namespace strovia::qt {
 
@@ -20,8 +20,8 @@ ProgrammeRows read_programme_rows(EngineHolder& engines, const std::shared_ptr<D
         db = own;
         found = db->open_recordset(lookup);
     }
-    auto id =
-        found && (*found)->move_first() ? (*found)->field("AsanaID") : Result<FieldValue>(Error{});
+    auto id = found && (*found)->move_first() ? (*found)->field(catalogue::field::kAsanaID)
+                                              : Result<FieldValue>(Error{});
     if (id) {
         auto rows =
             db->open_recordset(video ? catalogue::segment_rows(*id) : catalogue::photo_rows(*id));
@@ -29,7 +29,7 @@ ProgrammeRows read_programme_rows(EngineHolder& engines, const std::shared_ptr<D
             while (!(*rows)->eof()) {
                 ++out.count;
                 if (video) {
-                    auto start = (*rows)->field("StartPos");
+                    auto start = (*rows)->field(catalogue::field::kStartPos);
                     auto value =
                         start ? field_as_int16(*start) : Result<std::int16_t>(start.error());
                     out.starts.push_back(value ? *value : ProgrammeRows::kUnreadable);
