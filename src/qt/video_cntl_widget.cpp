@@ -533,6 +533,13 @@ QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args)
     const bool starts =
         method && (id == dispid::kFileOpen || id == dispid::kInitAudio ||
                    id == dispid::kInitVideo || id == dispid::kPreview || id == dispid::kPpreview);
+    if (method && d_->observer) {
+        for (const MemberInfo& m : members()) {
+            if (m.dispid == id && m.kind == MemberKind::Method) {
+                d_->observer->methodCalled(q(m.name));
+            }
+        }
+    }
     const QPointer<VideoCntlWidget> alive(this);
     Result<Variant> r = Variant{Empty{}};
     {
