@@ -150,7 +150,8 @@ QString describe(WidgetError kind, std::int32_t number) {
 
 ControlObserver::~ControlObserver() = default;
 
-struct VideoCntlWidget::Impl final : mci::Reporter {
+// Private to the library, though nested in an exported class.
+struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::Reporter {
     VideoCntlWidget* self;
     QLabel* picture1;
     QLabel* picture2;
