@@ -312,7 +312,7 @@ void add_export_command(CLI::App& app, int& exit_code) {
     cmd->add_option("--posture", opt->postures, "Posture to export (repeatable)");
     cmd->add_flag("--all", opt->all, "Export every posture of the catalogue");
     cmd->add_option("-o,--output", opt->out, "Folder the files and index.html go to");
-    cmd->add_option("--format", opt->format, "mp4 (H.264 and AAC) or webm (VP8 and Opus)")
+    cmd->add_option("--format", opt->format, "mp4 (H.264 and AAC) or webm (VP9 and Opus)")
         ->capture_default_str();
     cmd->add_option("--size", opt->size, "Frame size WIDTHxHEIGHT; pictures are letterboxed")
         ->capture_default_str();

@@ -184,8 +184,10 @@ std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
         audio += "avenc_aac bitrate=128000 ! aacparse ! " + hold + " ! mux. ";
         return video + audio + "mp4mux name=mux faststart=true ! filesink name=sink";
     }
-    video += "vp8enc deadline=1 cpu-used=4 threads=2 target-bitrate=1200000 keyframe-max-dist=" +
-             std::to_string(key) + " ! " + hold + " ! mux. ";
+    video +=
+        "vp9enc deadline=1 cpu-used=8 row-mt=true threads=2 target-bitrate=1000000 "
+        "keyframe-max-dist=" +
+        std::to_string(key) + " ! " + hold + " ! mux. ";
     audio += "opusenc bitrate=96000 ! " + hold + " ! mux. ";
     return video + audio + "webmmux name=mux ! filesink name=sink";
 }
