@@ -117,8 +117,9 @@ const std::string kNarrationChain =
 
 std::string video_chain(int w, int h) {
     return "mpegpsdemux ! mpegvideoparse ! avdec_mpeg2video ! videoconvert ! "
-           "videoscale add-borders=true ! video/x-raw,format=RGBx,width=" +
-           std::to_string(w) + ",height=" + std::to_string(h) + ",pixel-aspect-ratio=1/1";
+           "videoscale add-borders=true ! video/x-raw,format=I420,width=" +
+           std::to_string(w) + ",height=" + std::to_string(h) +
+           ",pixel-aspect-ratio=1/1,colorimetry=bt601";
 }
 
 class Silent final : public mci::Reporter {
@@ -165,17 +166,57 @@ QImage letterboxed(const QImage& image, int w, int h) {
     return frame;
 }
 
+// One frame of the picture track: 4:2:0 with the BT.601 studio range the
+// decoded video has, so pictures and video need no conversion on the way.
+GstBuffer* frame_of(const QImage& rgb) {
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, static_cast<guint>(rgb.width()),
+                              static_cast<guint>(rgb.height()));
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    auto plane = [&](int p) { return map.data + GST_VIDEO_INFO_PLANE_OFFSET(&info, p); };
+    auto stride = [&](int p) { return GST_VIDEO_INFO_PLANE_STRIDE(&info, p); };
+    auto px = [&](int x, int y) { return rgb.constScanLine(y) + 4 * x; };
+    auto clamp = [](double v) {
+        return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0));
+    };
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const std::uint8_t* c = px(x, y);
+            plane(0)[y * stride(0) + x] =
+                clamp(16 + (65.481 * c[0] + 128.553 * c[1] + 24.966 * c[2]) / 255);
+        }
+    }
+    for (int y = 0; y + 1 < rgb.height(); y += 2) {
+        for (int x = 0; x + 1 < rgb.width(); x += 2) {
+            double r = 0, g = 0, b = 0;
+            for (const auto* c : {px(x, y), px(x + 1, y), px(x, y + 1), px(x + 1, y + 1)}) {
+                r += c[0] / 4.0;
+                g += c[1] / 4.0;
+                b += c[2] / 4.0;
+            }
+            plane(1)[y / 2 * stride(1) + x / 2] =
+                clamp(128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255);
+            plane(2)[y / 2 * stride(2) + x / 2] =
+                clamp(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255);
+        }
+    }
+    gst_buffer_unmap(buffer, &map);
+    return buffer;
+}
+
 std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
     const std::int64_t key = std::max<std::int64_t>(1, kKeyframeSeconds * fps_n / fps_d);
-    const std::string vcaps = "video/x-raw,format=RGBx,width=" + std::to_string(o.width) +
-                              ",height=" + std::to_string(o.height) +
-                              ",framerate=" + std::to_string(fps_n) + "/" + std::to_string(fps_d) +
-                              ",pixel-aspect-ratio=1/1";
+    const std::string vcaps =
+        "video/x-raw,format=I420,colorimetry=bt601,width=" + std::to_string(o.width) +
+        ",height=" + std::to_string(o.height) + ",framerate=" + std::to_string(fps_n) + "/" +
+        std::to_string(fps_d) + ",pixel-aspect-ratio=1/1";
     // Unbounded queues after the encoders: the muxer waits for both tracks
     // while an encoder holds frames back for its look-ahead.
     const std::string hold = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=0";
-    std::string video = "appsrc name=v format=time block=true max-bytes=0 max-buffers=4 caps=\"" +
-                        vcaps + "\" ! videoconvert ! video/x-raw,format=I420 ! ";
+    std::string video =
+        "appsrc name=v format=time block=true max-bytes=0 max-buffers=4 caps=\"" + vcaps + "\" ! ";
     std::string audio = "appsrc name=a format=time block=true max-bytes=0 max-buffers=16 caps=\"" +
                         std::string(kAudioCaps) + "\" ! audioconvert ! ";
     if (o.format == RenderOptions::Format::Mp4) {
@@ -333,11 +374,11 @@ public:
                     if (!loaded) return loaded.error();
                     image = *loaded;
                 }
-                it = pictures_.emplace(path, letterboxed(image, o_.width, o_.height)).first;
+                GstBuffer* frame = frame_of(letterboxed(image, o_.width, o_.height));
+                it = pictures_.emplace(path, std::shared_ptr<GstBuffer>(frame, gst_buffer_unref))
+                         .first;
             }
-            const QImage& f = it->second;
-            buffer = gst_buffer_new_allocate(nullptr, static_cast<gsize>(f.sizeInBytes()), nullptr);
-            gst_buffer_fill(buffer, 0, f.constBits(), static_cast<gsize>(f.sizeInBytes()));
+            buffer = gst_buffer_copy(it->second.get());
         }
         GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(t);
         ++index_;
@@ -355,7 +396,7 @@ private:
     GstSample* last_ = nullptr;
     int decoded_ = -1;
     bool ended_ = false;
-    std::map<std::string, QImage> pictures_;
+    std::map<std::string, std::shared_ptr<GstBuffer>> pictures_;
 };
 
 }  // namespace
