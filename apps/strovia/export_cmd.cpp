@@ -180,11 +180,12 @@ int run_export(const ExportOptions& opt) {
                   << catalogue.error().text << "\n";
         return 1;
     }
-    // In catalogue order; a name asked for that the catalogue lacks comes
-    // last and is reported as skipped.
+    // In catalogue order. A name asked for that matches no entry letter for
+    // letter (the lookup itself may still find it, ignoring case beyond
+    // ASCII) comes after them, numbered on.
     struct Job {
         std::string name;
-        int number = 0;  // place in the catalogue, 1 up; 0 when not there
+        int number = 0;  // place in the catalogue, 1 up
         std::string skipped;
     };
     std::vector<Job> jobs;
@@ -194,8 +195,10 @@ int run_export(const ExportOptions& opt) {
         }
         return 0;
     };
+    int unplaced = static_cast<int>(catalogue->size());
     for (const auto& n : opt.all ? *catalogue : opt.postures) {
-        const int number = place(n);
+        int number = place(n);
+        if (number == 0) number = ++unplaced;
         if (std::any_of(jobs.begin(), jobs.end(),
                         [&](const Job& j) { return lower_ascii(j.name) == lower_ascii(n); })) {
             if (opt.all) {
@@ -203,11 +206,10 @@ int run_export(const ExportOptions& opt) {
             }
             continue;
         }
-        jobs.push_back({n, number, number == 0 ? "not in the catalogue" : ""});
+        jobs.push_back({n, number, ""});
     }
-    std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
-        return (a.number == 0 ? 1 << 30 : a.number) < (b.number == 0 ? 1 << 30 : b.number);
-    });
+    std::stable_sort(jobs.begin(), jobs.end(),
+                     [](const Job& a, const Job& b) { return a.number < b.number; });
 
     const fs::path out(opt.out);
     if (!opt.schedule_only) {

@@ -191,6 +191,16 @@ TEST_F(Export, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"01-Count.mp4", "01-Count.vtt", "02-Pics.mp4",
                                                "02-Pics.vtt", "index.html"}));
+    // Stopped half way through a large render: no file of it is left.
+    const fs::path stopped = root_ / "stopped";
+    const Ran interrupted = run("timeout --preserve-status -s INT 1.5 " +
+                                strovia("export --posture Tadasana --size 1920x1080 --content " +
+                                        q(root_ / "demo") + " -o " + q(stopped)));
+    EXPECT_EQ(interrupted.exit_code, 130) << interrupted.out;
+    if (fs::exists(stopped)) {
+        EXPECT_TRUE(fs::is_empty(stopped));
+    }
+
     std::ifstream vtt(out / "01-Count.vtt");
     const std::string text((std::istreambuf_iterator<char>(vtt)), {});
     EXPECT_TRUE(text.starts_with("WEBVTT\n\n1\n00:00:00.000 --> ")) << text;
