@@ -117,7 +117,7 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
             if (row <= 2) {
                 if (auto s = whole_segment_row(rows); !s) {
                     return unplayable("segment row " + std::to_string(row) + ": " + s.error().text +
-                                      ": the programme does not start");
+                                      ": the start of the programme fails there");
                 }
             }
             if (auto f = text_of(rows, "Filename"))
@@ -132,7 +132,7 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
             auto image = text_of(rows, "ImageName");
             if (row == 1 && (!mp2 || !image)) {
                 return unplayable("photo row 1: " + why(!mp2 ? mp2.error() : image.error()) +
-                                  ": the programme does not start");
+                                  ": the start of the programme fails there");
             }
             // Later rows without a narration name are passed over; one
             // without a picture name shows an empty box.

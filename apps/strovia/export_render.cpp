@@ -12,11 +12,9 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "mci/interpreter.hpp"
 #include "platform/paths.hpp"
@@ -32,6 +30,8 @@ constexpr std::int32_t kRenderFault = 9203;
 constexpr int kRate = 48000;                  // the sound track's samples a second
 constexpr std::size_t kChunk = 1024;          // samples a sound buffer
 constexpr std::int64_t kKeyframeSeconds = 2;  // so chapters seek quickly
+// Some damaged streams stall a demuxer with neither an error nor an end.
+constexpr GstClockTime kStallLimit = 10 * GST_SECOND;
 constexpr const char* kAudioCaps =
     "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved";
 
@@ -97,12 +97,17 @@ public:
         if (auto s = (*p)->play(); !s) return s.error();
         return std::unique_ptr<Decoder>(new Decoder(std::move(*p)));
     }
-    // The next sample, or none at the end; a decoding failure is an error.
+    // The next sample, or none at the end; a decoding failure or a stall
+    // is an error.
     Result<GstSample*> next() {
-        GstSample* s = gst_app_sink_pull_sample(GST_APP_SINK(p_->element("out")));
+        GstAppSink* sink = GST_APP_SINK(p_->element("out"));
+        GstSample* s = gst_app_sink_try_pull_sample(sink, kStallLimit);
         if (s == nullptr) {
             const std::string e = bus_error(p_->get());
             if (!e.empty()) return Error{kMediaFault, "cannot be decoded: " + e};
+            if (!gst_app_sink_is_eos(sink)) {
+                return Error{kMediaFault, "decoding stalled: nothing came for 10 s"};
+            }
         }
         return s;
     }
@@ -127,16 +132,25 @@ public:
     void report(std::string_view, const Error&) override {}
 };
 
-// The devices the control plays with: a file they refuse is one the
-// programme never gets past.
-Status opens_as_device(mci::Interpreter& mci, const std::string& formed) {
+// Opens the file on the devices the control plays with (a file they refuse
+// is one the programme never gets past) and, for a video, tells its length
+// in frames as the programme counts them.
+Result<int> open_as_device(mci::Interpreter& mci, const std::string& formed, bool video) {
     std::error_code ec;
     const fs::path file = platform::map_path(formed);
     if (!fs::is_regular_file(file, ec)) return Error{kMediaFault, file.string() + ": missing"};
     auto r = mci.run("open " + commands::path_token(formed) + " alias chk type mpegVideo");
     if (!r) return Error{kMediaFault, file.string() + ": cannot be played: " + r.error().text};
+    Result<std::string> length = std::string("0");
+    if (video) {
+        length = mci.run("set chk time format frames");
+        if (length) length = mci.run("status chk length");
+    }
     (void)mci.run("close chk");
-    return {};
+    if (!length) return Error{kMediaFault, file.string() + ": no length: " + length.error().text};
+    const int frames = std::atoi(length->c_str());
+    if (video && frames <= 0) return Error{kMediaFault, file.string() + ": no frames"};
+    return frames;
 }
 
 Result<QImage> load_picture(const std::string& formed) {
@@ -415,17 +429,9 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
     mci.set_reporter(&silent);
 
     if (posture.video) {
-        if (auto s = opens_as_device(mci, posture.video_path); !s) return s.error();
-        (void)mci.run("open " + commands::path_token(posture.video_path) +
-                      " alias chk type mpegVideo");
-        (void)mci.run("set chk time format frames");
-        auto length = mci.run("status chk length");
-        (void)mci.run("close chk");
-        if (!length) return Error{kMediaFault, posture.video_path + ": no length"};
-        lengths.video_frames = std::atoi(length->c_str());
-        if (lengths.video_frames <= 0) {
-            return Error{kMediaFault, platform::map_path(posture.video_path) + ": no frames"};
-        }
+        auto frames = open_as_device(mci, posture.video_path, true);
+        if (!frames) return frames.error();
+        lengths.video_frames = *frames;
         auto d = Decoder::open(platform::map_path(posture.video_path), video_chain(16, 16));
         if (!d) return d.error();
         auto first = (*d)->next();
@@ -434,19 +440,22 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
                          platform::map_path(posture.video_path) + ": no picture can be decoded"};
         }
         const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(*first), 0);
-        if (!gst_structure_get_fraction(caps, "framerate", &lengths.fps_n, &lengths.fps_d) ||
-            lengths.fps_n <= 0 || lengths.fps_d <= 0) {
-            lengths.fps_n = 25;
-            lengths.fps_d = 1;
-        }
+        const bool rated =
+            gst_structure_get_fraction(caps, "framerate", &lengths.fps_n, &lengths.fps_d) &&
+            lengths.fps_n > 0 && lengths.fps_d > 0;
         gst_sample_unref(*first);
+        // The programme counts the video in frames; without a rate it
+        // never reaches a boundary.
+        if (!rated) {
+            return Error{kMediaFault, platform::map_path(posture.video_path) + ": no frame rate"};
+        }
     }
     for (const auto& row : posture.rows) {
         if (!posture.video && !row.picture.empty()) {
             if (auto image = load_picture(row.picture); !image) return image.error();
         }
         if (lengths.narration_ns.contains(row.narration)) continue;
-        if (auto s = opens_as_device(mci, row.narration); !s) return s.error();
+        if (auto s = open_as_device(mci, row.narration, false); !s) return s.error();
         auto d = Decoder::open(platform::map_path(row.narration), kNarrationChain);
         if (!d) return d.error();
         std::int64_t bytes = 0;

@@ -298,9 +298,11 @@ TEST_F(Export, PicturesShowForTheirNarrationsWithTheirAspectKept) {
     }
 }
 
-// The schedule the export renders against the player itself: narration
-// starts, the frame the video stands at when each next segment starts,
-// pictures and VideoEnd, each within one frame of the one before.
+// The schedule the export renders against the player itself: how long each
+// narration runs before the player moves on, the frame the video stands at
+// when the next segment starts, when pictures change and VideoEnd comes. The
+// player's own switching time (closing one narration, opening the next) is
+// taken out: the schedule has none, and under load it alone can pass a frame.
 TEST_F(Export, ScheduleMatchesWhatThePlayerDoes) {
     const struct {
         fs::path course;
@@ -314,7 +316,7 @@ TEST_F(Export, ScheduleMatchesWhatThePlayerDoes) {
         const Ran played = run(strovia("play --headless --trace --timeout 60 --content " +
                                        q(c.course) + " --posture " + c.posture));
         ASSERT_EQ(played.exit_code, 0) << played.out;
-        std::vector<double> starts, pictures;
+        std::vector<double> starts, stops, pictures;
         std::vector<int> resumed_at;  // the position when each later narration starts
         double video_end = -1, position = 0;
         for (const auto& j : json_lines(played.out)) {
@@ -326,34 +328,38 @@ TEST_F(Export, ScheduleMatchesWhatThePlayerDoes) {
                 if (!starts.empty()) resumed_at.push_back(int(position));
                 starts.push_back(t);
             }
+            if (kind == "command" && text == "close sound") stops.push_back(t);
             if (kind == "picture" && !j["path"].get<std::string>().empty()) pictures.push_back(t);
             if (kind == "event" && j["name"] == "VideoEnd") video_end = t;
         }
         const auto& narrations = s["narrations"];
         ASSERT_EQ(starts.size(), narrations.size());
-        for (std::size_t k = 1; k < starts.size(); ++k) {
-            EXPECT_NEAR(starts[k] - starts[k - 1],
-                        narrations[k]["at"].get<double>() - narrations[k - 1]["at"].get<double>(),
-                        kFrame)
-                << "narration " << k + 1;
+        ASSERT_EQ(stops.size(), narrations.size());
+        for (std::size_t k = 0; k < starts.size(); ++k) {
+            const double next = k + 1 < narrations.size() ? narrations[k + 1]["at"].get<double>()
+                                                          : s["end"].get<double>();
+            EXPECT_NEAR(stops[k] - starts[k], next - narrations[k]["at"].get<double>(), kFrame)
+                << "segment " << k + 1;
         }
-        EXPECT_NEAR(video_end - starts.back(),
-                    s["end"].get<double>() - narrations.back()["at"].get<double>(), kFrame);
+        EXPECT_NEAR(video_end, stops.back(), 0.005);
+
         std::vector<int> expected_resume;
-        std::vector<double> picture_times;
         for (const auto& shot : s["shots"]) {
             if (shot.contains("play") && shot["from"].get<double>() > 0)
                 expected_resume.push_back(shot["play"]);
-            if (shot.contains("picture")) picture_times.push_back(shot["from"]);
         }
-        if (!expected_resume.empty()) {
+        if (s["shots"][0].contains("play")) {
             ASSERT_EQ(resumed_at.size(), expected_resume.size());
             for (std::size_t k = 0; k < resumed_at.size(); ++k)
                 EXPECT_NEAR(resumed_at[k], expected_resume[k], 1) << "segment " << k + 2;
-        }
-        ASSERT_EQ(pictures.size(), picture_times.size());
-        for (std::size_t k = 1; k < pictures.size(); ++k) {
-            EXPECT_NEAR(pictures[k] - pictures[0], picture_times[k] - picture_times[0], kFrame);
+        } else {
+            // A picture changes while the player switches narrations.
+            ASSERT_EQ(pictures.size(), narrations.size());
+            EXPECT_LE(pictures[0], starts[0]);
+            for (std::size_t k = 1; k < pictures.size(); ++k) {
+                EXPECT_GE(pictures[k], stops[k - 1]);
+                EXPECT_LE(pictures[k], starts[k]);
+            }
         }
     }
 }
