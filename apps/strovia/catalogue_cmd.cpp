@@ -12,6 +12,7 @@
 
 #include "catalogue/field.hpp"
 #include "jet/engine.hpp"
+#include "jet/format.hpp"
 #include "jet/jet_file.hpp"
 #include "jet/query.hpp"
 #include "jet/writer.hpp"
@@ -64,7 +65,12 @@ int run_dump(const std::string& file, const std::string& pw) {
         print_error(f.error());
         return 1;
     }
-    std::cout << jet::manifest_to_json((*f)->tables()).dump(2) << "\n";
+    auto manifest = jet::manifest_to_json((*f)->tables(), (*f)->jet_version());
+    if (!manifest) {
+        print_error(manifest.error());
+        return 1;
+    }
+    std::cout << manifest->dump(2) << "\n";
     return 0;
 }
 
@@ -101,7 +107,14 @@ int run_query(const std::string& file, const std::string& text, const std::strin
                 print_error(v.error());
                 return 1;
             }
-            auto t = field_as_text(*v);  // null prints as an empty cell
+            // Null prints as an empty cell; binary values and GUIDs as a manifest writes them.
+            const int type = table->columns[i].type;
+            auto t = field_as_text(*v);
+            if (type == jet::column_type::kBinary || type == jet::column_type::kOle ||
+                type == jet::column_type::kGuid) {
+                auto j = jet::value_to_json(*v, table->columns[i]);
+                if (j && j->is_string()) t = j->get<std::string>();
+            }
             line += (i ? "," : "") + (t ? csv_cell(*t) : std::string());
         }
         std::cout << line << "\n";

@@ -30,11 +30,15 @@ TEST_F(Previews, VideoPreviewSendsThreeCommandsAndEndsOnce) {
                             "play video"));
     EXPECT_TRUE(control.VideoPreview);
     EXPECT_TRUE(host.timer1().enabled());
-    video_mode("stopped");
+    video_mode("playing");
+    tick1();
+    EXPECT_EQ(host.video_ends, 0);
+    video_mode("STOPPED");  // the mode is compared without regard to case
     tick1();
     EXPECT_EQ(host.video_ends, 1);
     EXPECT_FALSE(host.timer1().enabled());
     EXPECT_EQ(channel.commands.size(), 3u);
+    EXPECT_EQ(channel.queries, 2) << "one mode query a tick, nothing else";
 }
 
 TEST_F(Previews, DisplayTypePhotoInAnyCaseGivesPictures) {
@@ -131,23 +135,6 @@ TEST_F(Previews, PreviewFromTheEndHandlerOfAPreviewRaisesNoFurtherEnd) {
     EXPECT_EQ(host.video_ends, 1);
     EXPECT_FALSE(host.timer1().enabled()) << "the ending tick turns Timer1 off after the handler";
     EXPECT_EQ(channel.commands.size(), 6u) << "the new preview's video was started";
-}
-
-TEST_F(Previews, TimersOfEarlierRunsDoNotActOnAPreview) {
-    // A photo preview's Timer2 still runs when a video preview opens the
-    // posture row: its ticks must not walk that row as a photo list.
-    catalogue(std::string("Photo"));
-    ASSERT_TRUE(control.Ppreview());
-    db.files.clear();
-    catalogue(std::string("Video"));
-    ASSERT_TRUE(control.Preview());
-    ASSERT_TRUE(host.timer2().enabled());
-    const std::string shown = host.picture1().shown;
-    tick2();
-    tick2();
-    EXPECT_EQ(host.picture1().shown, shown);
-    EXPECT_EQ(host.video_ends, 0);
-    EXPECT_FALSE(control.ListDone);
 }
 
 }  // namespace
