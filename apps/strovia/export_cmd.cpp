@@ -130,7 +130,7 @@ public:
         std::fflush(stdout);
     }
     void finish(const std::string& text) {
-        if (tty_ && last_ >= 0) std::printf("\r");
+        if (tty_ && last_ >= 0) std::printf("\r\033[K");  // the count, wiped
         std::printf("%s: %s\n", head_.c_str(), text.c_str());
         std::fflush(stdout);
     }
@@ -276,7 +276,9 @@ int run_export(const ExportOptions& opt) {
             entry.file.clear();
             fail(done.error().text);
         } else {
-            progress.finish(entry.file + ", " + std::to_string(entry.seconds).substr(0, 6) + " s");
+            char length[32];
+            std::snprintf(length, sizeof length, ", %.2f s", entry.seconds);
+            progress.finish(entry.file + length);
         }
         page.push_back(entry);
     }
