@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "catalogue/field.hpp"
+#include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
 #include "jet/format.hpp"
 #include "jet/jet_file.hpp"
@@ -22,7 +23,7 @@
 namespace strovia::cli {
 namespace {
 
-constexpr const char* kControlPassword = "Mint3laneKK";
+constexpr std::string_view kControlPassword = catalogue::kPassword;
 
 void print_error(const Error& e) { std::cerr << "error " << e.number << ": " << e.text << "\n"; }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "playback/commands.hpp"
 
 namespace strovia::cli {
@@ -14,13 +14,15 @@ Error unplayable(std::string text) { return Error{kNotPlayable, std::move(text)}
 
 std::string why(const Error& e) { return "error " + std::to_string(e.number) + ": " + e.text; }
 
-Result<std::string> text_of(const Recordset& rs, const char* field) {
+namespace field = catalogue::field;
+
+Result<std::string> text_of(const Recordset& rs, std::string_view field) {
     auto v = rs.field(field);
     if (!v) return v.error();
     return field_as_text(*v);
 }
 
-Result<std::int16_t> int16_of(const Recordset& rs, const char* field) {
+Result<std::int16_t> int16_of(const Recordset& rs, std::string_view field) {
     auto v = rs.field(field);
     if (!v) return v.error();
     return field_as_int16(*v);
@@ -29,15 +31,15 @@ Result<std::int16_t> int16_of(const Recordset& rs, const char* field) {
 // The five fields of a segment row, each converted as the programme loads
 // it; the first that fails names itself.
 Status whole_segment_row(const Recordset& rs) {
-    for (const char* f : {"Filename", "Action"}) {
+    for (std::string_view f : {field::kFilename, field::kAction}) {
         if (auto t = text_of(rs, f); !t)
-            return Error{t.error().number, f + (": " + t.error().text)};
+            return Error{t.error().number, std::string(f) + ": " + t.error().text};
     }
-    for (const char* f : {"StartPos", "EndPos"}) {
+    for (std::string_view f : {field::kStartPos, field::kEndPos}) {
         if (auto n = int16_of(rs, f); !n)
-            return Error{n.error().number, f + (": " + n.error().text)};
+            return Error{n.error().number, std::string(f) + ": " + n.error().text};
     }
-    auto len = rs.field("Filelen");
+    auto len = rs.field(field::kFilelen);
     if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
         return Error{d.error().number, "Filelen: " + d.error().text};
     }
@@ -55,14 +57,14 @@ Result<std::vector<std::string>> posture_names(CatalogueEngine& engine,
     const std::string path = catalogue::catalogue_path(content);
     auto db = engine.default_workspace().open_database(path, false, true, catalogue::kConnect);
     if (!db) return Error{db.error().number, "the catalogue cannot be opened: " + db.error().text};
-    auto rs = (*db)->open_recordset("select * from Asanas");
+    auto rs = (*db)->open_recordset(catalogue::all_postures());
     if (!rs) {
         (void)(*db)->close();
         return Error{rs.error().number, "the postures cannot be read: " + rs.error().text};
     }
     std::vector<std::string> names;
     for (Status s = (*rs)->move_first(); s && !(*rs)->eof(); s = (*rs)->move_next()) {
-        if (auto n = text_of(**rs, "name")) names.push_back(*n);
+        if (auto n = text_of(**rs, field::kName)) names.push_back(*n);
     }
     (void)(*rs)->close();
     (void)(*db)->close();
@@ -85,15 +87,15 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
     auto found = (*db)->open_recordset(catalogue::posture_lookup(name));
     if (!found) return unplayable("the lookup fails (" + why(found.error()) + ")");
     if (auto s = (*found)->move_first(); !s) return unplayable("not in the catalogue");
-    auto id = (*found)->field("AsanaID");
+    auto id = (*found)->field(field::kAsanaID);
     if (!id) return unplayable("no AsanaID (" + why(id.error()) + ")");
-    auto disp = text_of(**found, "Disp_Type");
     ExportPosture p;
     p.name = name;
-    p.video = disp && *disp == "Video";
+    p.video =
+        catalogue::file_open_shows((*found)->field(field::kDispType)) == catalogue::Shows::Video;
     std::string video_name;
     if (p.video) {
-        auto v = text_of(**found, "VideoName");
+        auto v = text_of(**found, field::kVideoName);
         if (!v) return unplayable("no VideoName (" + why(v.error()) + ")");
         video_name = *v;
     }
@@ -120,16 +122,16 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
                                       ": the start of the programme fails there");
                 }
             }
-            if (auto f = text_of(rows, "Filename"))
+            if (auto f = text_of(rows, field::kFilename))
                 current.narration = commands::narration_path(content, library_folder, *f);
-            if (auto n = int16_of(rows, "StartPos")) current.start_pos = *n;
+            if (auto n = int16_of(rows, field::kStartPos)) current.start_pos = *n;
             p.rows.push_back(current);
             if (!rows.move_next()) break;
         }
     } else {
         for (int row = 1; !rows.eof(); ++row) {
-            auto mp2 = text_of(rows, "Mp2name");
-            auto image = text_of(rows, "ImageName");
+            auto mp2 = text_of(rows, field::kMp2name);
+            auto image = text_of(rows, field::kImageName);
             if (row == 1 && (!mp2 || !image)) {
                 return unplayable("photo row 1: " + why(!mp2 ? mp2.error() : image.error()) +
                                   ": the start of the programme fails there");

@@ -41,35 +41,6 @@ TEST_F(Previews, VideoPreviewSendsThreeCommandsAndEndsOnce) {
     EXPECT_EQ(channel.queries, 2) << "one mode query a tick, nothing else";
 }
 
-TEST_F(Previews, DisplayTypePhotoInAnyCaseGivesPictures) {
-    struct Case {
-        FieldValue type;
-        bool photo;
-    };
-    for (const auto& c : std::vector<Case>{{std::string("Photo"), true},
-                                           {std::string("photo"), true},
-                                           {std::string("PHOTO"), true},
-                                           {std::string("Video"), false},
-                                           {std::string("video"), false},
-                                           {std::string(""), false}}) {
-        SCOPED_TRACE(std::get<std::string>(c.type));
-        db.files.clear();
-        catalogue(c.type);
-        control.StopPlay().ok();
-        channel.commands.clear();
-        ASSERT_TRUE(control.Preview());
-        EXPECT_EQ(control.PhotoPreview, c.photo);
-        if (c.photo) {
-            EXPECT_THAT(channel.commands, ElementsAre("close all", "close all"));
-            EXPECT_EQ(host.timer2().interval(), 200);
-            EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p1.bmp");
-        } else {
-            EXPECT_EQ(channel.commands.size(), 3u);
-        }
-        control.PhotoPreview = false;
-    }
-}
-
 TEST_F(Previews, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
     catalogue(std::string("Photo"));
     ASSERT_TRUE(control.Ppreview());
