@@ -17,7 +17,8 @@
 // programme's kind, its progress (segment or picture n of N), the video's
 // position in frames, and errorOccurred() for each failure the control
 // passes over by its definition (fileOpen returns normally and nothing
-// plays; a narration that cannot be opened leaves the video held).
+// plays; a narration that cannot be opened counts as finished, so the
+// programme moves on without it).
 
 #include <QSize>
 #include <QString>
