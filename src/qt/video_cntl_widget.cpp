@@ -28,12 +28,6 @@ constexpr int kWidth = 352;
 constexpr int kHeight = 288;
 constexpr int kNoticeMilliseconds = 6000;
 
-// One catalogue engine for every control of the library.
-EngineHolder& library_engines() {
-    static EngineHolder holder(jet::make_engine);
-    return holder;
-}
-
 // Window handles by which the interpreter finds each control's Picture1.
 std::int64_t next_handle() {
     static std::atomic<std::int64_t> next{1};
@@ -168,6 +162,10 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     std::unique_ptr<UnavailableChannel> unavailable;
     std::unique_ptr<qt::LabelFrameTarget> target;
     ObservedChannel channel;
+    // Each control has its own catalogue engine, and with it the engine's
+    // copy of the last catalogue read: it goes with the control, not with
+    // the process. Controls of one process still share a catalogue's lock.
+    EngineHolder engines{jet::make_engine};
     std::unique_ptr<WidgetHost> host;
     std::unique_ptr<VideoCntl> control;
 
@@ -244,7 +242,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
             if (!path.empty() && (kind == Photo || kind == PhotoPreview)) ++current;
             if (observer) observer->pictureChanged(q(path));
         };
-        control = std::make_unique<VideoCntl>(*host, channel, library_engines());
+        control = std::make_unique<VideoCntl>(*host, channel, engines);
         host->bind_ticks(
             [this] {
                 Call call(*this);
@@ -321,7 +319,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         rows = {};
         if (kind == Video || kind == Photo || kind == PhotoPreview) {
             rows =
-                qt::read_programme_rows(library_engines(), control->Db, control->StoredResourcedir,
+                qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
                                         control->StoredAsanaNaME, kind == Video);
         }
         // The start has shown the first segment or picture.
