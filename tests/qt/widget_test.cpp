@@ -167,22 +167,6 @@ TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     EXPECT_EQ(ends, 1);
 }
 
-TEST_F(Widget, PhotoShowsThePicturesPixelsAtItsOwnSizeTopLeft) {
-    strovia::VideoCntlWidget control;
-    control.show();
-    bool ended = false;
-    QObject::connect(&control, &strovia::VideoCntlWidget::VideoEnd, [&] { ended = true; });
-    control.setResourcedir(content());
-    control.setAsanaNaME("vrksasana");
-    ASSERT_TRUE(control.fileOpen());
-    ASSERT_TRUE(wait_for([&] { return !control.picture1()->pixmap().isNull(); }, 10));
-    const QImage shot = control.picture1()->grab().toImage();
-    EXPECT_EQ(shot.pixelColor(5, 5), QColor(10, 200, 30));
-    EXPECT_EQ(shot.pixelColor(63, 47), QColor(10, 200, 30));
-    EXPECT_NE(shot.pixelColor(100, 100), QColor(10, 200, 30)) << "the picture was stretched";
-    EXPECT_TRUE(wait_for([&] { return ended; }, 10));
-}
-
 TEST_F(Widget, UnknownPostureShowsTheModalBoxWithItsText) {
     strovia::VideoCntlWidget control;
     control.show();

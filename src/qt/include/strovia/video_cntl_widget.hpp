@@ -28,8 +28,15 @@ class VideoCntlWidget : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString Resourcedir READ Resourcedir WRITE setResourcedir NOTIFY ResourcedirChanged)
     Q_PROPERTY(QString AsanaNaME READ AsanaNaME WRITE setAsanaNaME NOTIFY AsanaNaMEChanged)
+    Q_PROPERTY(Placement placement READ placement WRITE setPlacement NOTIFY placementChanged)
 
 public:
+    // How Picture1 shows the video and the pictures: scaled to fit the
+    // control, aspect ratio kept, centred on black (the default), or at
+    // their own size at the top left, cut off where the control ends.
+    enum class Placement { ScaledToFit, OriginalSize };
+    Q_ENUM(Placement)
+
     // A new instance without saved state: both properties are "0".
     explicit VideoCntlWidget(QWidget* parent = nullptr);
     // An instance restored from the state a host saved with
@@ -55,9 +62,12 @@ public:
     int lastErrorNumber() const;
     QString lastErrorText() const;
 
-    // The child picture boxes, as designed.
+    // The child picture boxes, as designed. Picture1 fills the control.
     QLabel* picture1() const;
     QLabel* picture2() const;
+
+    Placement placement() const;
+    void setPlacement(Placement placement);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -84,6 +94,11 @@ signals:
     // routine returned; when nothing is connected, the widget shows the
     // text itself for a few seconds.
     void notice(const QString& text);
+    // The placement has changed.
+    void placementChanged(strovia::VideoCntlWidget::Placement placement);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Impl;

@@ -1,0 +1,45 @@
+#pragma once
+// Picture1 as it is painted: the current picture or video frame, scaled to
+// fit the box and letterboxed, or at its own size at the top left.
+
+#include <QImage>
+#include <QLabel>
+#include <QRectF>
+
+namespace strovia::qt {
+
+// A label, so that hosts that know Picture1 as a label keep working. While
+// it holds no image it paints as a plain label (its text, its background).
+class PictureView : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+
+    // The image shown; a null image clears. QImage shares its pixels, so
+    // handing one over copies nothing. RGB32 paints fastest.
+    void set_image(QImage image);
+    const QImage& image() const { return image_; }
+
+    // True (the default): scaled to fit, aspect ratio kept, centred, the
+    // rest black. False: at its own size at the top left, nothing scaled.
+    void set_scaled(bool scaled);
+    bool scaled() const { return scaled_; }
+
+    // Where the image lands, in the view's coordinates; on whole device
+    // pixels, so that a high-density screen gets its full sharpness.
+    QRectF image_rect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+    bool scaled_ = true;
+};
+
+// Shows `image` in `label`: as it is in a PictureView, as a pixmap at its
+// own size in a plain label. A null image clears the picture.
+void show_image(QLabel* label, QImage image);
+
+}  // namespace strovia::qt
