@@ -18,6 +18,15 @@ void set_opaque(QWidget* view, bool opaque) { view->setAttribute(Qt::WA_OpaquePa
 PictureView::PictureView(QWidget* parent) : QLabel(parent) {}
 
 void PictureView::set_image(QImage image) {
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    put_image(std::move(image));
+}
+
+void PictureView::show_frame(QImage frame, std::uint64_t epoch) {
+    if (epoch == frame_epoch()) put_image(std::move(frame));
+}
+
+void PictureView::put_image(QImage image) {
     image_ = std::move(image);
     set_opaque(this, scaled_ && !image_.isNull());
     update();

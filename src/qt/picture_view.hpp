@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QRectF>
 
+#include <atomic>
+#include <cstdint>
+
 namespace strovia::qt {
 
 // A label, so that hosts that know Picture1 as a label keep working. While
@@ -16,10 +19,17 @@ class PictureView : public QLabel {
 public:
     explicit PictureView(QWidget* parent = nullptr);
 
-    // The image shown; a null image clears. QImage shares its pixels, so
+    // A picture, or a null image to clear. QImage shares its pixels, so
     // handing one over copies nothing. RGB32 paints fastest.
     void set_image(QImage image);
     const QImage& image() const { return image_; }
+
+    // Video frames: a frame target reads the epoch on its streaming thread
+    // when a frame arrives and shows the frame with it later. A picture or
+    // a clear in between changes the epoch, so a frame of a video that has
+    // since been closed never covers what replaced it.
+    std::uint64_t frame_epoch() const { return epoch_.load(std::memory_order_acquire); }
+    void show_frame(QImage frame, std::uint64_t epoch);
 
     // True (the default): scaled to fit, aspect ratio kept, centred, the
     // rest black. False: at its own size at the top left, nothing scaled.
@@ -34,6 +44,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void put_image(QImage image);
+
+    std::atomic<std::uint64_t> epoch_{0};
     QImage image_;
     bool scaled_ = true;
 };
