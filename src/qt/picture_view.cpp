@@ -28,6 +28,7 @@ void PictureView::show_frame(QImage frame, std::uint64_t epoch) {
 
 void PictureView::put_image(QImage image) {
     image_ = std::move(image);
+    reduced_ = {};
     set_opaque(this, scaled_ && !image_.isNull());
     update();
 }
@@ -70,6 +71,19 @@ void PictureView::paintEvent(QPaintEvent* event) {
         };
         for (const QRectF& bar : bars) {
             if (!bar.isEmpty()) painter.fillRect(bar, Qt::black);
+        }
+        // Filtering from 2 x 2 source pixels skips the others once the image
+        // is reduced to less than half, and fine detail flickers: such an
+        // image is averaged over all its pixels instead.
+        const QSize device = (target.size() * devicePixelRatioF()).toSize();
+        if (device.width() * 2 < image_.width() || device.height() * 2 < image_.height()) {
+            if (reduced_from_ != image_.cacheKey() || reduced_.size() != device) {
+                reduced_ = image_.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                reduced_.setDevicePixelRatio(devicePixelRatioF());
+                reduced_from_ = image_.cacheKey();
+            }
+            painter.drawImage(target.topLeft(), reduced_);
+            return;
         }
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
     }

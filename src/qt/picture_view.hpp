@@ -48,6 +48,9 @@ private:
 
     std::atomic<std::uint64_t> epoch_{0};
     QImage image_;
+    // The image reduced to more than half: made once per image and size.
+    QImage reduced_;
+    qint64 reduced_from_ = 0;
     bool scaled_ = true;
 };
 
