@@ -15,6 +15,8 @@ install(TARGETS strovia_widget EXPORT StroviaTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/video_cntl_widget.hpp
+              ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/course.hpp
+              ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/export.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/strovia)
 install(EXPORT StroviaTargets NAMESPACE Strovia::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
@@ -39,6 +41,8 @@ install(FILES ${PROJECT_BINARY_DIR}/strovia.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 file(RELATIVE_PATH plugin_to_lib /${STROVIA_DESIGNER_DIR} /${CMAKE_INSTALL_LIBDIR})
 set(programs strovia)
+# `strovia list` and `check` read courses through libstrovia.
+set_target_properties(strovia PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 if(TARGET strovia-player)
     list(APPEND programs strovia-player)
     set_target_properties(strovia-player PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")

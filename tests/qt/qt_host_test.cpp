@@ -85,7 +85,8 @@ TEST_F(QtHostTest, RequestsReachTheApplication) {
     host.property_changed("AsanaNaME");
     host.message_box("Asana not found - x");
     host.raise_video_end();
-    EXPECT_EQ(events, (std::vector<std::string>{"AsanaNaME", "box Asana not found - x", "VideoEnd"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"AsanaNaME", "box Asana not found - x", "VideoEnd"}));
     EXPECT_TRUE(fs::is_directory(host.library_folder()));
     EXPECT_NE(host.library_folder().back(), '/');
     EXPECT_EQ(host.picture1().window_handle(), 11);
