@@ -27,10 +27,17 @@ void PictureView::show_frame(QImage frame, std::uint64_t epoch) {
 }
 
 void PictureView::put_image(QImage image) {
+    // The next frame of a video lands where the last one did: the bars
+    // stay as they are and only the picture is painted and handed on.
+    const bool same_place = !image_.isNull() && image.size() == image_.size();
     image_ = std::move(image);
     reduced_ = {};
     set_opaque(this, scaled_ && !image_.isNull());
-    update();
+    if (same_place) {
+        update(image_rect().toAlignedRect());
+    } else {
+        update();
+    }
 }
 
 void PictureView::set_scaled(bool scaled) {
