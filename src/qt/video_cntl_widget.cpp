@@ -152,7 +152,8 @@ QString describe(WidgetError kind, std::int32_t number) {
 
 ControlObserver::~ControlObserver() = default;
 
-struct VideoCntlWidget::Impl final : mci::Reporter {
+// Private to the library, though nested in an exported class.
+struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::Reporter {
     VideoCntlWidget* self;
     qt::PictureView* picture1;
     QLabel* picture2;
