@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMetaMethod>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QTimer>
 
@@ -17,6 +18,7 @@
 #include "mci/interpreter.hpp"
 #include "playback/commands.hpp"
 #include "qt/label_frame_target.hpp"
+#include "qt/picture_view.hpp"
 #include "qt/programme_rows.hpp"
 #include "qt/qt_host.hpp"
 #include "qt/settings_store.hpp"
@@ -147,7 +149,7 @@ ControlObserver::~ControlObserver() = default;
 // Private to the library, though nested in an exported class.
 struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::Reporter {
     VideoCntlWidget* self;
-    QLabel* picture1;
+    qt::PictureView* picture1;
     QLabel* picture2;
     QLabel* notice_label;
     QTimer notice_timer;
@@ -191,7 +193,10 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     std::optional<std::pair<WidgetError, strovia::Error>> pending_error;
 
     explicit Impl(VideoCntlWidget* w)
-        : self(w), picture1(new QLabel(w)), picture2(new QLabel(w)), notice_label(new QLabel(w)) {
+        : self(w),
+          picture1(new qt::PictureView(w)),
+          picture2(new QLabel(w)),
+          notice_label(new QLabel(w)) {
         picture1->setObjectName("Picture1");
         picture1->setGeometry(0, 0, kWidth, kHeight);
         picture2->setObjectName("Picture2");
@@ -446,6 +451,13 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         interpreter.reset();
     }
 
+    // Picture1 fills the control whatever size its host gives it; Picture2
+    // keeps to the bottom row.
+    void place_children(QSize size) {
+        picture1->setGeometry(0, 0, size.width(), size.height());
+        picture2->setGeometry(0, size.height() - 1, size.width(), 1);
+    }
+
     void property_changed(std::string_view name) {
         if (name == "Resourcedir") emit self->ResourcedirChanged(q(control->Resourcedir()));
         if (name == "AsanaNaME") emit self->AsanaNaMEChanged(q(control->AsanaNaME()));
@@ -561,6 +573,21 @@ int VideoCntlWidget::lastErrorNumber() const { return d_->last.number; }
 QString VideoCntlWidget::lastErrorText() const { return q(d_->last.text); }
 QLabel* VideoCntlWidget::picture1() const { return d_->picture1; }
 QLabel* VideoCntlWidget::picture2() const { return d_->picture2; }
+VideoCntlWidget::Placement VideoCntlWidget::placement() const {
+    return d_->picture1->scaled() ? Placement::ScaledToFit : Placement::OriginalSize;
+}
+
+void VideoCntlWidget::setPlacement(Placement placement) {
+    if (placement == this->placement()) return;
+    d_->picture1->set_scaled(placement == Placement::ScaledToFit);
+    emit placementChanged(placement);
+}
+
+void VideoCntlWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    d_->place_children(event->size());
+}
+
 QSize VideoCntlWidget::sizeHint() const { return {kWidth, kHeight}; }
 QSize VideoCntlWidget::minimumSizeHint() const { return {kWidth, kHeight}; }
 
