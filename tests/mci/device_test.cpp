@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include <gst/gst.h>
 
 #include "mci/interpreter.hpp"
@@ -367,6 +369,27 @@ TEST_F(Devices, ANarrationIsMpegAudioOfAnyLayerWithOrWithoutId3Tags) {
         EXPECT_TRUE(wait_stopped("s", 3000ms)) << c.file;
         ask("close s");
     }
+}
+
+TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {
+    // ALSA and OpenAL print errors of their own when they are tried on a
+    // machine without a sound card; the interpreter must not try them there.
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    std::FILE* caught = std::tmpfile();
+    ::dup2(::fileno(caught), 2);
+    auto made = Interpreter::create({});
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fseek(caught, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(caught), 0L) << "the library printed to standard error";
+    std::fclose(caught);
+    ASSERT_TRUE(made.ok());
+    const std::string notice = (*made)->audio_notice();
+    std::printf("audio notice: \"%s\"\n", notice.c_str());
+    EXPECT_TRUE(notice.empty() ||
+                notice == "No sound output was found on this machine: sound goes nowhere.");
 }
 
 class Recorder : public Reporter {
