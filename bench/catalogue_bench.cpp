@@ -14,7 +14,7 @@
 #include <iostream>
 #include <string>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
 
 namespace {

@@ -1,6 +1,8 @@
 # What `cmake --install` puts under the prefix: the widget library and its
-# header, a CMake package config (find_package(Strovia)), a pkg-config
-# file, the programs, and the Designer plugin.
+# headers, the "mt" narration beside it, a CMake package config
+# (find_package(Strovia)), a pkg-config file, the programs, and the
+# Designer plugin. The target strovia_installed builds all of it, so an
+# install never meets a piece that was not built.
 include(CMakePackageConfigHelpers)
 
 if(NOT TARGET strovia_widget)
@@ -14,8 +16,12 @@ set_target_properties(strovia_widget PROPERTIES EXPORT_NAME strovia)
 install(TARGETS strovia_widget EXPORT StroviaTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/src/qt/include/strovia/video_cntl_widget.hpp
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/strovia)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/qt/include/strovia
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.hpp")
+if(TARGET strovia_mt)
+    # Catalogues name "mt" for a narration that lies beside the library.
+    install(FILES ${STROVIA_MT_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(EXPORT StroviaTargets NAMESPACE Strovia::
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Strovia)
 
@@ -39,12 +45,20 @@ install(FILES ${PROJECT_BINARY_DIR}/strovia.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 file(RELATIVE_PATH plugin_to_lib /${STROVIA_DESIGNER_DIR} /${CMAKE_INSTALL_LIBDIR})
 set(programs strovia)
+# `strovia list` and `check` read courses through libstrovia.
+set_target_properties(strovia PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 if(TARGET strovia-player)
     list(APPEND programs strovia-player)
     set_target_properties(strovia-player PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 endif()
 install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+add_custom_target(strovia_installed)
+add_dependencies(strovia_installed ${programs} strovia_widget)
+if(TARGET strovia_mt)
+    add_dependencies(strovia_installed strovia_mt)
+endif()
 if(TARGET strovia_designer)
+    add_dependencies(strovia_installed strovia_designer)
     set_target_properties(strovia_designer PROPERTIES INSTALL_RPATH "$ORIGIN/${plugin_to_lib}")
     install(TARGETS strovia_designer LIBRARY DESTINATION ${STROVIA_DESIGNER_DIR})
 endif()

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "catalogue/engine.hpp"
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
 #include "platform/paths.hpp"
 

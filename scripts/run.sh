@@ -11,5 +11,5 @@ esac
 ./scripts/install-deps.sh
 echo "run.sh: configuring and building (the first build takes several minutes)"
 cmake --preset default >/dev/null
-cmake --build --preset default --target strovia strovia-player
+cmake --build --preset default --target strovia_installed
 exec ./build/default/apps/strovia demo "$@"

@@ -8,8 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <strovia/video_cntl_widget.hpp>
 #include "player_window.hpp"
-#include "strovia/video_cntl_widget.hpp"
 
 int main(int argc, char** argv) {
     CLI::App cli{"strovia-player: plays the postures of a course"};

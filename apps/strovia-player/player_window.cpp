@@ -13,9 +13,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "jet/engine.hpp"
-#include "postures.hpp"
-#include "strovia/video_cntl_widget.hpp"
+#include <strovia/course.hpp>
+#include <strovia/video_cntl_widget.hpp>
 
 namespace strovia::player {
 namespace {
@@ -29,7 +28,7 @@ QString describe(int number, const QString& text) {
 }  // namespace
 
 PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings), engine_(jet::make_engine()) {
+    : QMainWindow(parent), settings_(settings) {
     setWindowTitle(QApplication::applicationName());
     auto* central = new QWidget(this);
     auto* columns = new QHBoxLayout(central);
@@ -116,19 +115,18 @@ void PlayerWindow::open_course(const QString& folder) {
     control_->setResourcedir(folder);
     course_label_->setText(folder);
     list_->clear();
-    auto postures = read_postures(*engine_, folder.toStdString());
-    if (!postures) {
-        problem_label_->setText(QString("The course's catalogue cannot be opened: %1")
-                                    .arg(describe(postures.error().number,
-                                                  QString::fromStdString(postures.error().text))));
+    Course course;
+    if (!course.open(folder)) {
+        problem_label_->setText(QString("The course cannot be opened: %1")
+                                    .arg(describe(course.errorNumber(), course.errorString())));
         problem_label_->show();
         return;
     }
     problem_label_->hide();
-    for (const auto& p : *postures) {
+    for (const auto& p : course.postures()) {
         auto* item = new QTreeWidgetItem(list_);
-        item->setText(0, QString::fromStdString(p.name));
-        item->setText(1, p.video ? "video" : "photo");
+        item->setText(0, p.name);
+        item->setText(1, p.fileOpen == Presentation::Video ? "video" : "photo");
     }
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
 }

@@ -5,10 +5,6 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <memory>
-
-#include "catalogue/engine.hpp"
-
 class QLabel;
 class QPushButton;
 class QSettings;
@@ -29,7 +25,7 @@ public:
     explicit PlayerWindow(QSettings& settings, QWidget* parent = nullptr);
     ~PlayerWindow() override;
 
-    // Reads the course's postures and selects the one named, if listed.
+    // Reads the course's postures and selects the first.
     void open_course(const QString& folder);
     bool select_posture(const QString& name);
 
@@ -59,7 +55,6 @@ private:
     void say(const QString& text);
 
     QSettings& settings_;
-    std::unique_ptr<CatalogueEngine> engine_;
     VideoCntlWidget* control_ = nullptr;
     QTreeWidget* list_ = nullptr;
     QLabel* course_label_ = nullptr;

@@ -11,7 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "catalogue/field.hpp"
+#include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
+#include "jet/format.hpp"
 #include "jet/jet_file.hpp"
 #include "jet/query.hpp"
 #include "jet/writer.hpp"
@@ -21,7 +23,7 @@
 namespace strovia::cli {
 namespace {
 
-constexpr const char* kControlPassword = "Mint3laneKK";
+constexpr std::string_view kControlPassword = catalogue::kPassword;
 
 void print_error(const Error& e) { std::cerr << "error " << e.number << ": " << e.text << "\n"; }
 
@@ -64,7 +66,12 @@ int run_dump(const std::string& file, const std::string& pw) {
         print_error(f.error());
         return 1;
     }
-    std::cout << jet::manifest_to_json((*f)->tables()).dump(2) << "\n";
+    auto manifest = jet::manifest_to_json((*f)->tables(), (*f)->jet_version());
+    if (!manifest) {
+        print_error(manifest.error());
+        return 1;
+    }
+    std::cout << manifest->dump(2) << "\n";
     return 0;
 }
 
@@ -101,7 +108,14 @@ int run_query(const std::string& file, const std::string& text, const std::strin
                 print_error(v.error());
                 return 1;
             }
-            auto t = field_as_text(*v);  // null prints as an empty cell
+            // Null prints as an empty cell; binary values and GUIDs as a manifest writes them.
+            const int type = table->columns[i].type;
+            auto t = field_as_text(*v);
+            if (type == jet::column_type::kBinary || type == jet::column_type::kOle ||
+                type == jet::column_type::kGuid) {
+                auto j = jet::value_to_json(*v, table->columns[i]);
+                if (j && j->is_string()) t = j->get<std::string>();
+            }
             line += (i ? "," : "") + (t ? csv_cell(*t) : std::string());
         }
         std::cout << line << "\n";

@@ -1,94 +1,20 @@
 // `strovia list` and `strovia check`: a course's postures, and what would go
 // wrong when the control plays them.
 
-#include <QApplication>
-#include <QLabel>
+#include <QCoreApplication>
 
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "jet/engine.hpp"
-#include "mci/interpreter.hpp"
-#include "platform/paths.hpp"
-#include "playback/commands.hpp"
-#include "qt/qt_host.hpp"
+#include <strovia/course.hpp>
+
 #include "strovia/commands.hpp"
-#include "strovia/course_check.hpp"
-#include "strovia/demo_course.hpp"
 
 namespace strovia::cli {
 namespace {
-
-namespace fs = std::filesystem;
-
-class Silent final : public mci::Reporter {
-public:
-    void report(std::string_view, const Error&) override {}
-};
-
-// Decodes files with the devices and the picture loader the control uses.
-class RealProbe final : public MediaProbe {
-public:
-    static Result<std::unique_ptr<RealProbe>> create() {
-        auto mci = mci::Interpreter::create({"fakesink", "fakesink"});
-        if (!mci) return mci.error();
-        return std::unique_ptr<RealProbe>(new RealProbe(std::move(mci).value()));
-    }
-
-    Result<int> video_frames(const std::string& path) override {
-        if (auto s = open(path); !s) return s.error();
-        Result<std::string> length = mci_->run("set chk time format frames");
-        if (length) length = mci_->run("status chk length");
-        (void)mci_->run("close chk");
-        if (!length) return Error{length.error().number, "no length: " + length.error().text};
-        try {
-            return std::stoi(*length);
-        } catch (const std::exception&) {
-            return Error{0, "length \"" + *length + "\" is no number"};
-        }
-    }
-
-    Status narration(const std::string& path) override {
-        if (auto s = open(path); !s) return s;
-        (void)mci_->run("close chk");
-        return {};
-    }
-
-    Status picture(const std::string& path) override {
-        if (auto s = exists(path); !s) return s;
-        return box_.load_picture(path);
-    }
-
-private:
-    explicit RealProbe(std::unique_ptr<mci::Interpreter> mci)
-        : mci_(std::move(mci)), box_(&label_, 0) {
-        mci_->set_reporter(&silent_);
-    }
-
-    static Status exists(const std::string& path) {
-        std::error_code ec;
-        const fs::path file = platform::map_path(path);
-        if (!fs::exists(file, ec)) return Error{0, "missing"};
-        if (fs::is_directory(file, ec)) return Error{0, "is a folder"};
-        return {};
-    }
-
-    Status open(const std::string& path) {
-        if (auto s = exists(path); !s) return s;
-        auto r = mci_->run("open " + commands::path_token(path) + " alias chk type mpegVideo");
-        if (!r) return Error{r.error().number, "cannot be decoded: " + r.error().text};
-        return {};
-    }
-
-    std::unique_ptr<mci::Interpreter> mci_;
-    Silent silent_;
-    QLabel label_;
-    qt::QtPictureBox box_;
-};
 
 struct CourseOptions {
     std::string content;
@@ -96,22 +22,44 @@ struct CourseOptions {
     bool json = false;
 };
 
-std::string library_folder(const CourseOptions& opt) {
-    return opt.library_folder.empty() ? mt_folders().back() : opt.library_folder;
+const char* shown(Presentation p) {
+    switch (p) {
+        case Presentation::Video: return "video";
+        case Presentation::Photo: return "photo";
+        case Presentation::Fails: return "fails";
+    }
+    return "";
+}
+
+// The course as the options name it; the narration "mt" beside libstrovia
+// unless told otherwise.
+void prepare(Course& course, const CourseOptions& opt) {
+    if (!opt.library_folder.empty()) {
+        course.setNarrationFolder(QString::fromStdString(opt.library_folder));
+    }
 }
 
 int run_list(const CourseOptions& opt) {
-    auto engine = jet::make_engine();
-    const auto report = check_course(*engine, nullptr, opt.content, library_folder(opt));
+    Course course;
+    prepare(course, opt);
+    if (!course.open(QString::fromStdString(opt.content))) {
+        std::cerr << "strovia list: error " << course.errorNumber() << ": "
+                  << course.errorString().toStdString() << "\n";
+        return 1;
+    }
+    const auto postures = course.postures();
     if (opt.json) {
         nlohmann::ordered_json out = nlohmann::ordered_json::array();
-        for (const auto& p : report.postures) {
-            out.push_back({{"name", p.name},
-                           {"AsanaID", p.asana_id},
-                           {"Disp_Type", p.disp_type},
-                           {"fileOpen", p.plays_video ? "video" : "photo"},
-                           {"Preview", p.previews_photo ? "photo" : "video"},
-                           {"parts", p.parts}});
+        for (const auto& p : postures) {
+            out.push_back(
+                {{"name", p.name.toStdString()},
+                 {"AsanaID", p.asanaId.toStdString()},
+                 {"Disp_Type", p.dispTypeNull ? nlohmann::ordered_json(nullptr)
+                                              : nlohmann::ordered_json(p.dispType.toStdString())},
+                 {"fileOpen", shown(p.fileOpen)},
+                 {"Preview", shown(p.preview)},
+                 {"parts", p.parts}});
+            if (p.preview == Presentation::Fails) out.back()["PreviewError"] = p.previewErrorNumber;
         }
         std::cout << out.dump(2) << "\n";
     } else {
@@ -123,36 +71,29 @@ int run_list(const CourseOptions& opt) {
         };
         std::printf("%s %8s  %-8s %-8s %s\n", pad("name", 24).c_str(), "AsanaID", "fileOpen",
                     "Preview", "segments/pictures");
-        for (const auto& p : report.postures) {
-            std::printf("%s %8s  %-8s %-8s %s\n", pad(p.name, 24).c_str(), p.asana_id.c_str(),
-                        p.plays_video ? "video" : "photo", p.previews_photo ? "photo" : "video",
+        for (const auto& p : postures) {
+            std::printf("%s %8s  %-8s %-8s %s\n", pad(p.name.toStdString(), 24).c_str(),
+                        p.asanaId.toStdString().c_str(), shown(p.fileOpen), shown(p.preview),
                         p.parts < 0 ? "-" : std::to_string(p.parts).c_str());
         }
     }
-    // A catalogue that cannot be read is no list.
-    for (const auto& f : report.findings) {
-        if (f.posture.empty() && !f.warning) {
-            std::cerr << "strovia list: " << finding_line(f) << "\n";
-            return 1;
-        }
+    if (postures.isEmpty()) {
+        std::cerr << "strovia list: the course holds no posture\n";
+        return 1;
     }
     return 0;
 }
 
 int run_check(const CourseOptions& opt) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
     char name[] = "strovia";
     char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    auto probe = RealProbe::create();
-    if (!probe) {
-        std::cerr << "strovia check: no media engine: " << probe.error().text << "\n";
-        return 2;
-    }
-    auto engine = jet::make_engine();
-    const auto report = check_course(*engine, probe->get(), opt.content, library_folder(opt));
-    for (const auto& f : report.findings) std::cout << finding_line(f) << "\n";
+    QCoreApplication app(argc, argv);  // for the picture decoders' plug-ins
+    Course course;
+    prepare(course, opt);
+    (void)course.open(QString::fromStdString(opt.content));  // check() says why not
+    const auto report = course.check(Course::CheckDepth::Media);
+    for (const auto& f : report.findings) std::cout << f.line().toStdString() << "\n";
     const int errors = report.errors();
     const int warnings = report.warnings();
     std::cout << report.postures.size() << " posture" << (report.postures.size() == 1 ? "" : "s")

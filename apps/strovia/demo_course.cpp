@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "jet/writer.hpp"
 #include "qt/qt_host.hpp"
 
@@ -101,12 +101,6 @@ std::vector<Posture> course(int segments) {
     Posture arbol{4, "\xC3\x81rbol", "", 0, {}, {}};  // a name beyond ASCII
     arbol.pictures = {{{"arbol", "The tree, seen from the side."}, "arbol.jpg", "\xC3\x81rbol"}};
     return {tadasana, utkatasana, vrksasana, arbol};
-}
-
-std::string password() {
-    const std::string_view connect = catalogue::kConnect;  // ";PWD=...;"
-    const auto from = connect.find("PWD=") + 4;
-    return std::string(connect.substr(from, connect.rfind(';') - from));
 }
 
 std::string stamp_text(const DemoSpec& spec) {
@@ -291,7 +285,7 @@ Status make_demo_course(const DemoSpec& spec,
     }
     make.total += 1;  // the catalogue
 
-    json asanas = {{"name", "Asanas"},
+    json asanas = {{"name", catalogue::kPostureTable},
                    {"columns",
                     {{{"name", "AsanaID"}, {"type", "Long"}},
                      text_column("name", 50),
@@ -301,12 +295,13 @@ Status make_demo_course(const DemoSpec& spec,
     json tables = json::array();
     for (const auto& p : postures) {
         const bool video = !p.video.empty();
-        asanas["rows"].push_back(
-            {p.id, p.name, video ? "Video" : "Photo", video ? json(p.video) : json(nullptr)});
+        asanas["rows"].push_back({p.id, p.name,
+                                  video ? catalogue::kVideoType : catalogue::kPhotoType,
+                                  video ? json(p.video) : json(nullptr)});
         json table;
         if (video) {
             if (auto s = make.video(p); !s) return s;
-            table = {{"name", "Audio_Asana" + std::to_string(p.id)},
+            table = {{"name", catalogue::segment_table(std::int64_t{p.id})},
                      {"columns",
                       {text_column("Filename", 50),
                        text_column("Action", 50),
@@ -320,7 +315,7 @@ Status make_demo_course(const DemoSpec& spec,
                 table["rows"].push_back({s.narration.name, s.action, s.start, s.end, *seconds});
             }
         } else {
-            table = {{"name", "Photo_Asana" + std::to_string(p.id)},
+            table = {{"name", catalogue::photo_table(std::int64_t{p.id})},
                      {"columns", {text_column("Mp2name", 50), text_column("ImageName", 50)}},
                      {"rows", json::array()}};
             for (const auto& pic : p.pictures) {
@@ -337,7 +332,10 @@ Status make_demo_course(const DemoSpec& spec,
     make.step(catalogue);
     auto manifest = jet::manifest_from_json({{"tables", tables}});
     if (!manifest) return manifest.error();
-    if (auto s = jet::write_catalogue(*manifest, catalogue.string(), password()); !s) return s;
+    if (auto s =
+            jet::write_catalogue(*manifest, catalogue.string(), std::string(catalogue::kPassword));
+        !s)
+        return s;
     fs::remove(make.log, ec);
 
     std::ofstream stamp(dir / kStampName);

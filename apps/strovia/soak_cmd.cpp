@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
+#include <strovia/course.hpp>
 #include "control/video_cntl.hpp"
 #include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
-#include "strovia/course_check.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/media_factory.hpp"
 
@@ -102,7 +102,7 @@ int media_objects_left() {
 
 class Soak {
 public:
-    Soak(const SoakOptions& opt, std::vector<PostureSummary> postures, QApplication& app)
+    Soak(const SoakOptions& opt, std::vector<CoursePosture> postures, QApplication& app)
         : opt_(opt), postures_(std::move(postures)), app_(app), rng_(opt.seed) {}
 
     int run() {
@@ -154,7 +154,7 @@ private:
     bool begin(const char* method) {
         const auto& p =
             postures_[static_cast<std::size_t>(pick(static_cast<int>(postures_.size())))];
-        control_->AsanaNaME(p.name);
+        control_->AsanaNaME(p.name.toStdString());
         ends_ = 0;
         ++programmes_;
         Result<Variant> r = Variant{Empty{}};
@@ -167,9 +167,10 @@ private:
         }
         // A photo preview of a video posture fails by design; anything else
         // failing on a sound course is a fault.
-        const bool expected_failure = std::string(method) == "Ppreview" && p.plays_video;
+        const bool expected_failure =
+            std::string(method) == "Ppreview" && p.fileOpen == Presentation::Video;
         if (!r && !expected_failure) {
-            fail(std::string(method) + " of " + p.name + " failed: error " +
+            fail(std::string(method) + " of " + p.name.toStdString() + " failed: error " +
                  std::to_string(r.error().number) + ": " + r.error().text);
         }
         if (programmes_ % opt_.every == 0) report("");
@@ -317,7 +318,7 @@ private:
     }
 
     const SoakOptions& opt_;
-    std::vector<PostureSummary> postures_;
+    std::vector<CoursePosture> postures_;
     QApplication& app_;
     std::mt19937 rng_;
     QWidget window_;
@@ -358,12 +359,10 @@ int run_soak(SoakOptions opt) {
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
 
-    std::vector<PostureSummary> postures;
-    {
-        auto engine = make_catalogue_engine();
-        auto course = check_course(*engine, nullptr, opt.content, "");
-        for (auto& p : course.postures) {
-            if (p.parts > 0) postures.push_back(std::move(p));
+    std::vector<CoursePosture> postures;
+    if (Course course; course.open(QString::fromStdString(opt.content))) {
+        for (const auto& p : course.postures()) {
+            if (p.parts > 0) postures.push_back(p);
         }
     }
     if (postures.empty()) {

@@ -1,7 +1,7 @@
 // The control's catalogue references: opening, queries and row operations
 // through Db and Rs.
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "control/video_cntl.hpp"
 
 namespace strovia {

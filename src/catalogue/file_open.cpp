@@ -1,6 +1,6 @@
 // Opening a posture: look it up and start its programme.
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "control/video_cntl.hpp"
 #include "playback/commands.hpp"
 
@@ -39,16 +39,16 @@ Status VideoCntl::fileOpen() {
 
     // 11. The posture's number and display type.
     FieldValue asana_id;  // null until read
-    if (auto id = RsField("AsanaID"); attempt(status_of(id))) asana_id = *id;
+    if (auto id = RsField(catalogue::field::kAsanaID); attempt(status_of(id))) asana_id = *id;
     bool is_video = false;
-    if (auto type = RsField("Disp_Type"); attempt(status_of(type))) {
-        const auto* text = std::get_if<std::string>(&*type);
-        is_video = text && *text == "Video";
+    if (auto type = RsField(catalogue::field::kDispType); attempt(status_of(type))) {
+        is_video = catalogue::opens_as_video(*type);
     }
 
     if (is_video) {
         // 12. Video posture.
-        if (auto name = RsText("VideoName"); attempt(status_of(name))) CurVideoName = *name;
+        if (auto name = RsText(catalogue::field::kVideoName); attempt(status_of(name)))
+            CurVideoName = *name;
         attempt(OpenRecordset(catalogue::segment_rows(asana_id)));
         attempt(InitVideo());
     } else {

@@ -21,6 +21,23 @@ inline constexpr std::size_t kPasswordOffset = 0x42;
 inline constexpr std::size_t kCreationDateOffset = 0x72;
 inline constexpr std::uint16_t kCodePage1252 = 1252;
 
+// Jet 3 table definitions: a stream of bytes that continues from page to
+// page, each page starting with its type, 1, "VC" and the next page's number.
+inline constexpr std::size_t kTdefPageHeader = 8;
+inline constexpr std::size_t kTdefNextOffset = 4;
+inline constexpr std::size_t kTdefLengthOffset = 8;  // the whole stream's length
+// A long value (memo, OLE) in its row: length and where the bytes are.
+inline constexpr std::size_t kLongValueHeader = 12;
+inline constexpr std::uint32_t kLongValueInline = 0x80000000U;     // bytes follow the header
+inline constexpr std::uint32_t kLongValueOneRow = 0x40000000U;     // one row of a long-value page
+inline constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;  // otherwise a chain of rows
+// Long-value pages are data pages that name "LVAL" where others name their table.
+inline constexpr std::uint32_t kLongValuePageTag = 0x4C41564C;
+
+namespace column_type {
+inline constexpr int kGuid = 0x0F;  // 16 bytes, shown as {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+}  // namespace column_type
+
 // Length of the RC4-coded stretch of the definition page.
 std::size_t encoded_length(int jet_version);
 

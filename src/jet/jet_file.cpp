@@ -419,6 +419,41 @@ Result<FieldValue> Reader::decode_value(const MdbColumn& col, const MdbField& f)
             if (!t) return t.error();
             return FieldValue{std::move(*t)};
         }
+        // Binary values as stored; the column's type tells what they are.
+        case kBinary: return FieldValue{std::string(reinterpret_cast<const char*>(p), n)};
+        case kGuid:
+            if (!need(16)) break;
+            return FieldValue{std::string(reinterpret_cast<const char*>(p), 16)};
+        case kOle: {
+            // Gathered as a memo is, without the code page.
+            if (n < kLongValueHeader) break;
+            const std::uint32_t head = get32(p);
+            const std::size_t total = head & kLongValueLengthMask;
+            std::string raw;
+            if (head & kLongValueInline) {
+                if (kLongValueHeader + total > n) break;
+                raw.assign(reinterpret_cast<const char*>(p + kLongValueHeader), total);
+            } else if (head & kLongValueOneRow) {
+                auto r = lval_row(get32(p + 4));
+                if (!r) return r.error();
+                if (r->size() < total) return damaged("long value longer than its page");
+                raw.assign(r->data(), total);
+            } else {
+                std::uint32_t next = get32(p + 4);
+                for (std::size_t hops = 0; raw.size() < total; ++hops) {
+                    if (hops > page_count()) return damaged("long value chain does not end");
+                    auto r = lval_row(next);
+                    if (!r) return r.error();
+                    if (r->size() < 4) return damaged("long value chain row cut short");
+                    next = get32(reinterpret_cast<const std::uint8_t*>(r->data()));
+                    raw.append(r->data() + 4, r->size() - 4);
+                    if (next == 0) break;
+                }
+                if (raw.size() < total) return damaged("long value chain shorter than its length");
+                raw.resize(total);
+            }
+            return FieldValue{std::move(raw)};
+        }
         default: return FieldValue{Null{}};
     }
     return damaged(std::string("value of '") + col.name + "' cut short");

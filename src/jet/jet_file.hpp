@@ -66,7 +66,7 @@ struct ColumnInfo {
     int size = 0;  // bytes in the row (text: characters in Jet 3)
 };
 
-// OLE and binary values have no place in the catalogue and read as Null.
+// Binary, OLE and GUID values read as their stored bytes.
 struct TableData {
     std::string name;
     std::vector<ColumnInfo> columns;

@@ -1,6 +1,7 @@
 // The photo programme: one picture shown per narration, or, as a preview,
 // one picture per tick.
 
+#include "catalogue/rules.hpp"
 #include "control/video_cntl.hpp"
 #include "playback/commands.hpp"
 #include "playback/reply.hpp"
@@ -13,10 +14,10 @@ Status VideoCntl::InitAudio() {
     // 1.-3. The first row.
     if (auto s = RsMoveFirst(); !s) return s;
     VideoMode = false;
-    auto mp2 = RsText("Mp2name");
+    auto mp2 = RsText(catalogue::field::kMp2name);
     if (!mp2) return mp2.error();
     CurMp2name = *mp2;
-    auto image = RsText("ImageName");
+    auto image = RsText(catalogue::field::kImageName);
     if (!image) return image.error();
     CurImageName = *image;
     // 4., 5. Its picture.
@@ -58,10 +59,10 @@ bool VideoCntl::LoadPhotoRowForTick() {
     // Rows without a narration name are skipped: there is nothing to wait
     // for on them. Returns false when the rows ran out while skipping.
     while (true) {
-        auto mp2 = RsText("Mp2name");
+        auto mp2 = RsText(catalogue::field::kMp2name);
         if (mp2 && !mp2->empty()) {
             CurMp2name = *mp2;
-            auto image = RsText("ImageName");
+            auto image = RsText(catalogue::field::kImageName);
             CurImageName = image ? *image : std::string();
             ShowCurrentImage();
             return true;
@@ -96,8 +97,8 @@ void VideoCntl::Timer2_Timer() {
             return;
         }
         // 3. The next picture.
-        if (auto mp2 = RsText("Mp2name")) CurMp2name = *mp2;
-        auto image = RsText("ImageName");
+        if (auto mp2 = RsText(catalogue::field::kMp2name)) CurMp2name = *mp2;
+        auto image = RsText(catalogue::field::kImageName);
         CurImageName = image ? *image : std::string();
         ShowCurrentImage();
         return;

@@ -1,23 +1,11 @@
 // Preview and Ppreview: the posture's video once without narration, or its
 // pictures alone, one per 200 ms tick.
 
-#include <cctype>
-
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "control/video_cntl.hpp"
 #include "playback/commands.hpp"
 
 namespace strovia {
-namespace {
-
-std::string ascii_upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-}
-
-}  // namespace
 
 Result<Variant> VideoCntl::Preview() {
     // 1. Devices closed; ticks of any earlier run stop acting.
@@ -29,16 +17,16 @@ Result<Variant> VideoCntl::Preview() {
     // 4. The posture row; its number is read but not needed here.
     if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
     if (auto s = RsMoveFirst(); !s) return s.error();
-    if (auto id = RsField("AsanaID"); !id) return id.error();
+    if (auto id = RsField(catalogue::field::kAsanaID); !id) return id.error();
     // 5. A photo posture previews as pictures.
-    auto type = RsText("Disp_Type");
+    auto type = RsText(catalogue::field::kDispType);
     if (!type) return type.error();
-    if (ascii_upper(*type) == "PHOTO") {
+    if (catalogue::previews_as_photo(*type)) {
         if (auto r = Ppreview(); !r) return r.error();
         return Variant{Empty{}};
     }
     // 6.-9. Anything else previews as video.
-    auto name = RsText("VideoName");
+    auto name = RsText(catalogue::field::kVideoName);
     if (!name) return name.error();
     CurVideoName = *name;
     (void)channel_.execute(
@@ -64,7 +52,7 @@ Result<Variant> VideoCntl::Ppreview() {
     // 5., 6.
     if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
     if (auto s = RsMoveFirst(); !s) return s.error();
-    auto id = RsField("AsanaID");
+    auto id = RsField(catalogue::field::kAsanaID);
     if (!id) return id.error();
     if (auto s = OpenRecordset(catalogue::photo_rows(*id)); !s) return s.error();
     // 7., 8.

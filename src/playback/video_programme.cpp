@@ -1,6 +1,7 @@
 // The video programme: one video cut into segments, held at each segment's
 // end until that segment's narration has finished.
 
+#include "catalogue/rules.hpp"
 #include "control/video_cntl.hpp"
 #include "playback/commands.hpp"
 #include "playback/reply.hpp"
@@ -11,25 +12,25 @@ Status VideoCntl::LoadSegmentRow(OnFailure regime) {
     // The five fields, in order; each that reads and converts is stored.
     auto step = [&](const Status& s) { return s.ok() || regime == OnFailure::Continue; };
 
-    auto filename = RsText("Filename");
+    auto filename = RsText(catalogue::field::kFilename);
     if (filename) CurMp2name = *filename;
     if (!step(status_of(filename))) return filename.error();
 
-    auto action = RsText("Action");
+    auto action = RsText(catalogue::field::kAction);
     if (action) CurImageName = *action;
     if (!step(status_of(action))) return action.error();
 
-    auto start = RsField("StartPos");
+    auto start = RsField(catalogue::field::kStartPos);
     auto start16 = start ? field_as_int16(*start) : Result<std::int16_t>(start.error());
     if (start16) CurStartPos = *start16;
     if (!step(status_of(start16))) return start16.error();
 
-    auto end = RsField("EndPos");
+    auto end = RsField(catalogue::field::kEndPos);
     auto end16 = end ? field_as_int16(*end) : Result<std::int16_t>(end.error());
     if (end16) CurEndPos = *end16;
     if (!step(status_of(end16))) return end16.error();
 
-    auto len = RsField("Filelen");
+    auto len = RsField(catalogue::field::kFilelen);
     auto len_d = len ? field_as_double(*len) : Result<double>(len.error());
     if (len_d) CurFilelen = *len_d;
     if (!step(status_of(len_d))) return len_d.error();

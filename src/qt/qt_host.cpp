@@ -58,7 +58,7 @@ QtPictureBox::QtPictureBox(QLabel* label, std::int64_t handle) : label_(label), 
     label_->setScaledContents(false);
 }
 
-Status QtPictureBox::load_picture(const std::string& path) {
+Result<QImage> read_picture(const std::string& path) {
     const QString file = QString::fromStdString(platform::map_path(path));
     const QFileInfo info(file);
     if (!info.exists() || info.isDir()) {
@@ -68,11 +68,17 @@ Status QtPictureBox::load_picture(const std::string& path) {
     reader.setAutoTransform(false);
     // Decide by content, never by a name that may be wrong.
     reader.setDecideFormatFromContent(true);
-    const QImage image = reader.read();
+    QImage image = reader.read();
     if (image.isNull()) {
         return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path};
     }
-    label_->setPixmap(QPixmap::fromImage(image));
+    return image;
+}
+
+Status QtPictureBox::load_picture(const std::string& path) {
+    auto image = read_picture(path);
+    if (!image) return image.error();
+    label_->setPixmap(QPixmap::fromImage(*image));
     if (on_picture) on_picture(path);
     return {};
 }

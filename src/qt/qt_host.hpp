@@ -3,6 +3,7 @@
 // the modal message box, one processEvents() for a yield, and the folder of
 // the library's own file. Used by `strovia play` and by the widget.
 
+#include <QImage>
 #include <QLabel>
 #include <QObject>
 #include <QTimer>
@@ -48,6 +49,10 @@ private:
     int safety_ms_ = 0;
     std::function<void()> wake_;
 };
+
+// Decodes a picture as a picture box loads it: the formed path mapped,
+// the format taken from the content. 53 when missing, 481 when no picture.
+Result<QImage> read_picture(const std::string& path);
 
 class QtPictureBox : public PictureBox {
 public:

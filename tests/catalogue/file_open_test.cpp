@@ -1,9 +1,7 @@
-#include <algorithm>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "doubles/control_fixture.hpp"
 
 namespace strovia::test {
@@ -32,32 +30,6 @@ TEST_F(FileOpen, UnknownNameShowsTheOneMessageAndNothingElse) {
     EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
     EXPECT_TRUE(db.connects.back() == ";PWD=Mint3laneKK;");
     EXPECT_TRUE(trace.contains("db open C:\\course\\video\\AVPelmo.mdb exclusive read-only"));
-}
-
-TEST_F(FileOpen, OnlyTheExactTextVideoStartsTheVideoProgramme) {
-    struct Case {
-        FieldValue type;
-        bool video;
-    };
-    const std::vector<Case> cases{{std::string("Video"), true},  {std::string("VIDEO"), false},
-                                  {std::string("video"), false}, {std::string("Video "), false},
-                                  {std::string(""), false},      {Null{}, false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(field_as_text(c.type) ? *field_as_text(c.type) : "null");
-        db.files.clear();
-        posture("Tadasana", std::int64_t{12}, c.type);
-        segments(12, {{"s1", 0}, {"s2", 10}});
-        photos(12, {{std::string("n1"), std::string("p1.bmp")}});
-        trace.take();
-        ASSERT_TRUE(control.fileOpen());
-        const auto lines = trace.take();
-        auto has = [&](const std::string& l) {
-            return std::find(lines.begin(), lines.end(), l) != lines.end();
-        };
-        EXPECT_EQ(has("query select * from Audio_Asana12"), c.video);
-        EXPECT_EQ(has("query select * from Photo_Asana12"), !c.video);
-        EXPECT_EQ(control.VideoMode, c.video);
-    }
 }
 
 TEST_F(FileOpen, NamesAreLookedUpLiterallyWhateverTheirCase) {

@@ -153,14 +153,23 @@ TEST_F(Demo, CheckFindsEachPlantedFault) {
     }
 }
 
-TEST_F(Demo, CheckAndListSayPlainlyWhenThereIsNoCatalogue) {
+TEST_F(Demo, CheckAndListSayPlainlyWhenThereIsNoCourse) {
     const fs::path empty = root_ / "empty";
     fs::create_directories(empty / "video");
     const Ran check = run("check --content " + q(empty));
     EXPECT_EQ(check.exit_code, 1);
     EXPECT_NE(check.out.find("[catalogue]: "), std::string::npos) << check.out;
-    EXPECT_NE(check.out.find("cannot be opened: error 3024"), std::string::npos) << check.out;
+    EXPECT_NE(
+        check.out.find("error 3024: This folder holds no course: video/AVPelmo.mdb is missing"),
+        std::string::npos)
+        << check.out;
     EXPECT_EQ(run("list --content " + q(empty)).exit_code, 1);
+    // The video folder picked instead of the course: the course is named.
+    const Ran picked = run("list --content " + q(course() / "video"));
+    EXPECT_EQ(picked.exit_code, 1);
+    EXPECT_NE(picked.out.find("Its parent folder " + course().string() + " is the course."),
+              std::string::npos)
+        << picked.out;
 }
 
 }  // namespace

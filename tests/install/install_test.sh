@@ -9,7 +9,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "install test: $*" >&2; exit 1; }
 libdir=$(cd "$prefix" && ls -d lib*/ | head -1)
 libdir=${libdir%/}
-for f in "$libdir/libstrovia.so" include/strovia/video_cntl_widget.hpp \
+for f in "$libdir/libstrovia.so" include/strovia/video_cntl_widget.hpp include/strovia/export.hpp \
          "$libdir/cmake/Strovia/StroviaConfig.cmake" "$libdir/pkgconfig/strovia.pc" \
          bin/strovia bin/strovia-player "$libdir/qt6/plugins/designer/libstrovia_designer.so"; do
     [ -e "$prefix/$f" ] || fail "missing $f"
@@ -17,6 +17,14 @@ done
 # Installed programs find the library through their own run path.
 "$prefix/bin/strovia-player" --help >/dev/null || fail "strovia-player --help"
 "$prefix/bin/strovia" describe >/dev/null || fail "strovia describe"
+
+# The "mt" narration lies beside the installed library, and the installed
+# player reaches VideoEnd on a posture that names it (the course is made by
+# the build tree's program, which puts its own mt.mp2 only in the build tree).
+[ -s "$prefix/$libdir/mt.mp2" ] || fail "missing $libdir/mt.mp2"
+"$build/apps/strovia" demo "$scratch/course" --no-play >/dev/null || fail "making the demo course"
+"$prefix/bin/strovia" play --headless --content "$scratch/course" --posture Utkatasana \
+    --timeout 60 >/dev/null || fail "installed strovia play did not reach VideoEnd on an mt narration"
 
 # find_package(Strovia), with the control placed on a Designer form.
 cmake -S "$example" -B "$scratch/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

@@ -14,6 +14,8 @@
 namespace strovia::jet::test {
 namespace {
 
+using nlohmann::json;
+
 std::string run(const std::string& cmd) {
     std::string out;
     FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
@@ -25,57 +27,95 @@ std::string run(const std::string& cmd) {
     return out;
 }
 
-nlohmann::json wide_manifest() {
+bool have_mdbtools() {
+    return !std::string(MDB_VER_PATH).empty() && !std::string(MDB_EXPORT_PATH).empty() &&
+           !std::string(MDB_TABLES_PATH).empty() && !std::string(MDB_SCHEMA_PATH).empty();
+}
+std::string mdb_export(const std::string& f, const std::string& table) {
+    return run(std::string(MDB_EXPORT_PATH) + " -b hex '" + f + "' '" + table + "'");
+}
+// The table definitions without mdb-schema's banner.
+std::string mdb_schema(const std::string& f) {
+    auto s = run(std::string(MDB_SCHEMA_PATH) + " '" + f + "'");
+    return s.substr(std::min(s.size(), s.find("CREATE TABLE")));
+}
+
+// The file as our reader sees it, written back as a manifest.
+json reread(const std::string& f, const std::string& password = "Mint3laneKK") {
+    auto file = JetFile::open(f, f, password, false);
+    if (!file) return file.error().text;
+    auto j = manifest_to_json((*file)->tables());
+    if (!j) return j.error().text;
+    return *j;
+}
+
+json wide_manifest() {
     auto m = posture_manifest();
-    nlohmann::json big = {{"name", "Big"},
-                          {"columns",
-                           {{{"name", "n"}, {"type", "Long"}},
-                            {{"name", "t"}, {"type", "Text"}, {"size", 255}},
-                            {{"name", "u"}, {"type", "Text"}, {"size", 255}},
-                            {{"name", "b"}, {"type", "Boolean"}},
-                            {{"name", "y"}, {"type", "Byte"}},
-                            {{"name", "i"}, {"type", "Integer"}}}},
-                          {"rows", nlohmann::json::array()}};
+    json big = {{"name", "Big"},
+                {"columns",
+                 {{{"name", "n"}, {"type", "Long"}},
+                  {{"name", "t"}, {"type", "Text"}, {"size", 255}},
+                  {{"name", "u"}, {"type", "Text"}, {"size", 255}},
+                  {{"name", "b"}, {"type", "Boolean"}},
+                  {{"name", "y"}, {"type", "Byte"}},
+                  {{"name", "i"}, {"type", "Integer"}}}},
+                {"rows", json::array()}};
     // Rows past 256 and 512 bytes need the row's jump table; 400 rows span pages.
     for (int r = 0; r < 400; ++r)
-        big["rows"].push_back(
-            {r, std::string(static_cast<std::size_t>(r % 256), 'a' + r % 26),
-             r % 3 ? nlohmann::json(std::string(255, 'e')) : nlohmann::json(nullptr), r % 2 == 0,
-             r % 256, r - 200});
+        big["rows"].push_back({r, std::string(static_cast<std::size_t>(r % 256), 'a' + r % 26),
+                               r % 3 ? json(std::string(255, 'e')) : json(nullptr), r % 2 == 0,
+                               r % 256, r - 200});
     m["tables"].push_back(big);
     return m;
 }
 
+std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+}
+
+// One column of each type the manifest knows, as the dump writes them.
+struct Kind {
+    json column;
+    json value;
+};
+std::vector<Kind> every_kind() {
+    return {
+        {{{"type", "Text"}, {"size", 50}}, "Ünïcode €"},
+        {{{"type", "Memo"}}, std::string(3000, 'm')},  // too long for one long-value row
+        {{{"type", "Byte"}}, 200},
+        {{{"type", "Integer"}}, -32768},
+        {{{"type", "Long"}}, 2147483647},
+        {{{"type", "Currency"}}, -92233720368.5477},
+        {{{"type", "Single"}}, 0.15625},
+        {{{"type", "Double"}}, 444.555},
+        {{{"type", "DateTime"}}, "1974-09-21 13:45:59"},
+        {{{"type", "Boolean"}}, true},
+        {{{"type", "Binary"}, {"size", 8}}, "AAH/"},
+        {{{"type", "OLE"}}, "T0xFIGJ5dGVzAA=="},
+        {{{"type", "GUID"}}, "{6F9619FF-8B86-D011-B42D-00C04FC964FF}"},
+    };
+}
+
+// Every row as both readers see it: built, read back by ours and by mdbtools.
 TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     TempDir dir;
     build(wide_manifest(), dir.file("a.mdb"));
-    auto a = JetFile::open(dir.file("a.mdb"), "a", "Mint3laneKK", false);
-    ASSERT_TRUE(a.ok()) << a.error().text;
-    auto dumped = manifest_to_json((*a)->tables());
-    EXPECT_EQ(dumped["tables"].size(), 4u);
+    auto dumped = reread(dir.file("a.mdb"));
+    ASSERT_TRUE(dumped.is_object()) << dumped;
+    EXPECT_EQ(dumped, wide_manifest());
     build(dumped, dir.file("b.mdb"));
-    auto b = JetFile::open(dir.file("b.mdb"), "b", "Mint3laneKK", false);
-    ASSERT_TRUE(b.ok()) << b.error().text;
-    EXPECT_EQ(manifest_to_json((*b)->tables()), dumped);
-    EXPECT_EQ(dumped["tables"][3]["rows"][399][1], std::string(399 % 256, 'a' + 399 % 26));
-    EXPECT_EQ(dumped["tables"][0]["rows"][3][1], "ÉKA PADA");
-}
-
-TEST(Writer, MdbtoolsReadsWhatWeWrite) {
-    if (std::string(MDB_VER_PATH).empty() || std::string(MDB_EXPORT_PATH).empty() ||
-        std::string(MDB_TABLES_PATH).empty())
-        GTEST_SKIP() << "mdbtools' command-line tools not installed (scripts/install-deps.sh)";
-    TempDir dir;
-    const std::string f = dir.file("c.mdb");
-    build(wide_manifest(), f);
+    EXPECT_EQ(reread(dir.file("b.mdb")), dumped);
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed (scripts/install-deps.sh)";
+    const std::string f = dir.file("a.mdb");
     EXPECT_EQ(run(std::string(MDB_VER_PATH) + " " + f), "JET3\n");
     EXPECT_EQ(run(std::string(MDB_TABLES_PATH) + " -1 " + f),
               "Asanas\nAudio_Asana12\nPhoto_Asana-5\nBig\n");
-    EXPECT_EQ(run(std::string(MDB_EXPORT_PATH) + " " + f + " Asanas"),
+    EXPECT_EQ(mdb_export(f, "Asanas"),
               "AsanaID,name,Disp_Type,VideoName\n12,\"Tadasana\",\"Video\",\"tada.mpg\"\n"
               "7,\"Vrksasana\",\"Photo\",\n-5,\"Warrior \"\"II\"\"\",\"video\",\"w2.mpg\"\n"
               "3,\"ÉKA PADA\",\"PHOTO\",\n");
-    // Every row of the wide table, compared with what the manifest holds.
     std::string want = "n,t,u,b,y,i\n";
     for (int r = 0; r < 400; ++r) {
         std::string t =
@@ -85,16 +125,127 @@ TEST(Writer, MdbtoolsReadsWhatWeWrite) {
                 (r % 2 == 0 ? "1" : "0") + "," + std::to_string(r % 256) + "," +
                 std::to_string(r - 200) + "\n";
     }
-    const std::string got = run(std::string(MDB_EXPORT_PATH) + " " + f + " Big");
+    const std::string got = mdb_export(f, "Big");
     EXPECT_TRUE(got == want)
         << "mdb-export of Big differs; first difference at byte "
         << std::distance(got.begin(),
                          std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first);
 }
 
+// Definitions longer than a page continue on further pages; the names come
+// back whole and mdbtools reads every column.
+TEST(Writer, WideTablesSpanDefinitionPages) {
+    struct Wide {
+        const char* what;
+        int columns;
+        std::size_t name_length;  // 0: column1, column2, ...
+        bool every_kind;
+    };
+    const Wide cases[] = {{"75 Text(50) columns", 75, 0, false},
+                          {"25 names of 64 characters", 25, 64, false},
+                          {"255 columns of every type, 64-character names", 255, 64, true}};
+    const auto kinds = every_kind();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        json cols = json::array();
+        json full = json::array();
+        json empty = json::array();
+        std::string header;
+        for (int i = 0; i < c.columns; ++i) {
+            std::string name = "column" + std::to_string(i + 1);
+            if (c.name_length) name.resize(c.name_length, static_cast<char>('a' + i % 26));
+            const auto& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
+            json col = c.every_kind ? k.column : json{{"type", "Text"}, {"size", 50}};
+            col["name"] = name;
+            const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
+            // Every other value, so that the row fits its page.
+            full.push_back(!c.every_kind           ? json("v" + std::to_string(i))
+                           : i % 2                 ? none
+                           : col["type"] == "Memo" ? json("memo")
+                                                   : k.value);
+            empty.push_back(none);
+            cols.push_back(col);
+            header += (i ? "," : "") + name;
+        }
+        json m{{"tables", {{{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}}}}};
+        TempDir dir;
+        const std::string f = dir.file("w.mdb");
+        build(m, f);
+        EXPECT_EQ(reread(f), m);
+        if (!have_mdbtools()) continue;
+        auto csv = mdb_export(f, "Wide");
+        EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
+    }
+}
+
+// Long values inline, in one long-value row, and chained over many; the
+// largest leave a row that would not fit its page. Every kind of column.
+TEST(Writer, LongValuesAndEveryKindRoundTrip) {
+    json cols = json::array();
+    json row = json::array();
+    for (const auto& k : every_kind()) {
+        json col = k.column;
+        col["name"] = "c" + std::to_string(cols.size());
+        cols.push_back(col);
+        row.push_back(k.value);
+    }
+    std::string big(70000, 'x');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i * 7 % 26);
+    json m{{"tables",
+            {{{"name", "Kinds"}, {"columns", cols}, {"rows", {row}}},
+             {{"name", "Memos"},
+              {"columns",
+               {{{"name", "id"}, {"type", "Long"}},
+                {{"name", "a"}, {"type", "Memo"}},
+                {{"name", "b"}, {"type", "Memo"}},
+                {{"name", "o"}, {"type", "OLE"}}}},
+              {"rows",  // 'QUFB' is "AAA"
+               {{1, "", nullptr, repeat("QUFB", 677)},
+                {2, std::string(1500, 'p'), std::string(1500, 'q'), nullptr},
+                {3, big, "short", repeat("QUFB", 1667)}}}}}}};
+    TempDir dir;
+    const std::string f = dir.file("k.mdb");
+    build(m, f);
+    EXPECT_EQ(reread(f), m);
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
+    // mdbtools shows an empty memo as it shows null.
+    EXPECT_EQ(mdb_export(f, "Memos"), "id,a,b,o\n1,,,\"" + repeat("41", 2031) + "\"\n2,\"" +
+                                          std::string(1500, 'p') + "\",\"" +
+                                          std::string(1500, 'q') + "\",\n3,\"" + big +
+                                          "\",\"short\",\"" + repeat("41", 5001) + "\"\n");
+    // mdbtools 1.0 shows no Binary values, and GUIDs in hexadecimal as text.
+    const std::string kinds = mdb_export(f, "Kinds");
+    for (const char* part :
+         {"\"Ünïcode €\"", ",200,-32768,2147483647,-92233720368.5477,0.15625,444.555,",
+          ",\"09/21/74 13:45:59\",1,,\"4F4C4520627974657300\",\"7B36463936313946462D",
+          "443031312D423432443030433034464339363446467D\"\n"})
+        EXPECT_NE(kinds.find(part), std::string::npos) << part << " in\n" << kinds;
+}
+
+// A file the desktop product wrote (among others a definition over two
+// pages and a GUID column) dumps to a manifest that builds back into the
+// same tables, columns and rows for both readers.
+TEST(Writer, RealFileDumpBuildsBack) {
+    const std::string real = std::string(STROVIA_FIXTURES) + "/access97-sample.mdb";
+    if (!std::filesystem::exists(real)) GTEST_SKIP() << "no fixtures folder beside the project";
+    auto dumped = reread(real, "");
+    ASSERT_TRUE(dumped.is_object()) << dumped;
+    EXPECT_EQ(dumped["tables"][1]["columns"].size(), 89u);
+    EXPECT_EQ(dumped["tables"][0]["rows"][1][6], "1974-09-21 00:00:00");
+    TempDir dir;
+    const std::string f = dir.file("back.mdb");
+    build(dumped, f);
+    EXPECT_EQ(reread(f), dumped);
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
+    EXPECT_EQ(mdb_schema(f), mdb_schema(real));
+    for (const auto& t : dumped["tables"])
+        EXPECT_EQ(mdb_export(f, t["name"]), mdb_export(real, t["name"])) << t["name"];
+}
+
 TEST(Writer, ManyTablesOutgrowNoUsageMap) {
     // 8,200 tables need more pages than one map of the whole file can mark.
-    nlohmann::json m{{"tables", nlohmann::json::array()}};
+    json m{{"tables", json::array()}};
     for (int t = 1; t <= 8200; ++t)
         m["tables"].push_back({{"name", "Audio_Asana" + std::to_string(t)},
                                {"columns", {{{"name", "StartPos"}, {"type", "Integer"}}}},
@@ -110,9 +261,8 @@ TEST(Writer, ManyTablesOutgrowNoUsageMap) {
         EXPECT_EQ(*(*rs)->field("StartPos"), FieldValue{std::int64_t{t % 1000}}) << t;
         EXPECT_TRUE((*rs)->move_next().ok() && (*rs)->eof()) << t;
     }
-    if (!std::string(MDB_EXPORT_PATH).empty()) {
-        EXPECT_EQ(run(std::string(MDB_EXPORT_PATH) + " " + f + " Audio_Asana8200"),
-                  "StartPos\n200\n");
+    if (have_mdbtools()) {
+        EXPECT_EQ(mdb_export(f, "Audio_Asana8200"), "StartPos\n200\n");
     }
 }
 
@@ -140,21 +290,68 @@ TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
          "column 'A'"},
         {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":256}]}]})",
          "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Memo"}]}]})", "column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Hyperlink"}]}]})", "column 'a'"},
         {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Boolean"}],"rows":[[1]]}]})",
          "row 1"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"OLE"}],"rows":[["no base64!"]]}]})",
+         "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Binary","size":2}],"rows":[["AAAA"]]}]})",
+         "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"GUID"}],"rows":[["{6F9619FF-8B86-D011-B42D}"]]}]})",
+         "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"DateTime"}],"rows":[["2023-02-29"]]}]})",
+         "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Currency"}],"rows":[[1e15]]}]})",
+         "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Single"}],"rows":[[1e39]]}]})",
+         "row 1, column 'a'"},
     };
     for (const auto& c : cases) {
-        auto m = manifest_from_json(nlohmann::json::parse(c.json));
+        auto m = manifest_from_json(json::parse(c.json));
         ASSERT_FALSE(m.ok()) << c.json;
         EXPECT_EQ(m.error().number, writer_error::kInvalidManifest);
         EXPECT_NE(m.error().text.find(c.names), std::string::npos) << m.error().text;
     }
-    auto m = manifest_from_json(posture_manifest());
-    ASSERT_TRUE(m.ok());
+    // A row column count is one byte: 256 columns cannot be written.
+    json wide{{"tables", {{{"name", "T"}, {"columns", json::array()}}}}};
+    for (int i = 0; i < 256; ++i)
+        wide["tables"][0]["columns"].push_back(
+            {{"name", "c" + std::to_string(i)}, {"type", "Long"}});
+    EXPECT_FALSE(manifest_from_json(wide).ok());
+
+    // Refused while building or writing: no file and no temporary file.
     TempDir dir;
-    EXPECT_FALSE(write_catalogue(*m, dir.file("x.mdb"), std::string(21, 'p')).ok());
-    EXPECT_FALSE(std::filesystem::exists(dir.file("x.mdb")));
+    auto posture = manifest_from_json(posture_manifest());
+    ASSERT_TRUE(posture.ok());
+    json full{{"tables", {{{"name", "T"}, {"columns", json::array()}, {"rows", {json::array()}}}}}};
+    for (int i = 0; i < 9; ++i) {
+        full["tables"][0]["columns"].push_back(
+            {{"name", "c" + std::to_string(i)}, {"type", "Text"}, {"size", 255}});
+        full["tables"][0]["rows"][0].push_back(std::string(255, 'f'));
+    }
+    auto too_long = manifest_from_json(full);
+    ASSERT_TRUE(too_long.ok());
+    std::filesystem::create_directory(dir.file("taken"));
+    const struct {
+        const Manifest& m;
+        std::string path;
+        std::string password;
+        std::int32_t number;
+    } writes[] = {
+        {*posture, dir.file("x.mdb"), std::string(21, 'p'), writer_error::kInvalidManifest},
+        {*too_long, dir.file("x.mdb"), "", writer_error::kTooLarge},
+        {*posture, dir.file("taken"), "", writer_error::kWriteFailed},
+        {*posture, dir.file("none/x.mdb"), "", writer_error::kWriteFailed}};
+    for (const auto& w : writes) {
+        Status s = write_catalogue(w.m, w.path, w.password);
+        ASSERT_FALSE(s.ok()) << w.path;
+        EXPECT_EQ(s.error().number, w.number) << s.error().text;
+    }
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"taken"});
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("taken")));
 }
 
 }  // namespace

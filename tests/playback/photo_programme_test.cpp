@@ -77,7 +77,8 @@ TEST_F(PhotoProgramme, RowsThatCannotBeShownAreHandledWithoutFault) {
            {std::string("n2"), std::string("broken.bmp")},
            {Null{}, std::string("p3.bmp")},
            {std::string(""), std::string("p4.bmp")},
-           {std::string("n5"), Null{}}});
+           {std::string("n5"), Null{}},
+           {Null{}, std::string("p6.bmp")}});
     narration("stopped");
     tick2();
     // A picture that does not load leaves the box empty; its narration plays.
@@ -89,45 +90,11 @@ TEST_F(PhotoProgramme, RowsThatCannotBeShownAreHandledWithoutFault) {
     EXPECT_EQ(control.CurMp2name, "n5");
     EXPECT_EQ(host.picture1().shown, "");
     EXPECT_TRUE(trace.contains(open("n5")));
-    tick2();
-    EXPECT_EQ(host.video_ends, 1);
-}
-
-TEST_F(PhotoProgramme, SkippingPastTheLastRowEndsTheProgramme) {
-    start({{std::string("n1"), std::string("p1.bmp")}, {Null{}, std::string("p2.bmp")}});
-    narration("stopped");
+    // Skipping past the last row ends the programme like a last narration.
     tick2();
     EXPECT_EQ(host.video_ends, 1);
     EXPECT_TRUE(control.ListDone);
     EXPECT_FALSE(host.timer2().enabled());
-}
-
-TEST_F(PhotoProgramme, StartFailuresReachTheCallerAndLeaveTheTimerOff) {
-    posture("Tadasana", std::int64_t{12}, std::string("Photo"));
-    photos(12, {{std::string("n1"), std::string("missing.bmp")}});
-    host.picture1().failures["C:\\course\\video\\missing.bmp"] = {53, "File not found"};
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_FALSE(host.timer2().enabled());
-    EXPECT_EQ(control.CurImageName, "missing.bmp");
-    EXPECT_FALSE(trace.contains(open("n1")));
-    auto direct = control.InitAudio();
-    ASSERT_FALSE(direct);
-    EXPECT_EQ(direct.error().number, 53);
-}
-
-TEST_F(PhotoProgramme, TicksOfAStillRunningTimerDoNotActInsideTheStartYields) {
-    start({{std::string("n1"), std::string("p1.bmp")}, {std::string("n2"), std::string("p2.bmp")}});
-    // Opening the same posture again while Timer2 runs: ticks in both yields.
-    narration("stopped");
-    int ticks = 0;
-    host.on_yield = [&] {
-        ++ticks;
-        control.Timer2_Timer();
-    };
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_EQ(ticks, 2);
-    EXPECT_EQ(control.CurMp2name, "n1") << "the new programme starts on its first row";
-    EXPECT_EQ(trace.count("mci close sound"), 0u);
 }
 
 }  // namespace

@@ -158,44 +158,5 @@ TEST_F(VideoProgramme, StartFailuresEndInitVideoWhereTheyHappen) {
     EXPECT_EQ(direct.error().number, 3021);
 }
 
-TEST_F(VideoProgramme, TicksOfAnEarlierProgrammeDoNotActInsideTheStartYield) {
-    start({{"a", 0}, {"b", 10}});
-    ASSERT_TRUE(host.timer1().enabled());
-    // A new posture opened while the first still runs: its Timer1 keeps
-    // ticking, and one tick comes inside InitVideo's yield.
-    db.table(kCatalogue, "Audio_Asana8", {"Filename", "Action", "StartPos", "EndPos", "Filelen"})
-        .rows = {{std::string("x1"), std::string(""), std::int64_t{0}, std::int64_t{0}, 0.0},
-                 {std::string("x2"), std::string(""), std::int64_t{30}, std::int64_t{0}, 0.0},
-                 {std::string("x3"), std::string(""), std::int64_t{60}, std::int64_t{0}, 0.0}};
-    posture("Virasana", std::int64_t{8}, std::string("Video"));
-    control.AsanaNaME("Virasana");
-    narration("stopped");
-    video_at(1000);
-    int ticks = 0;
-    host.on_yield = [&] {
-        ++ticks;
-        control.Timer1_Timer();
-    };
-    trace.take();
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_EQ(ticks, 1);
-    EXPECT_EQ(control.CurMp2name, "x2") << "the second row is loaded, not one too far";
-    EXPECT_EQ(control.CurStartPos, 30);
-    EXPECT_EQ(trace.count("mci close sound"), 0u);
-}
-
-TEST_F(VideoProgramme, PreviewBranchWaitsForTheVideoToStop) {
-    posture("Tadasana", std::int64_t{7}, std::string("Video"));
-    ASSERT_TRUE(control.Preview());
-    trace.take();
-    video_mode("playing");
-    tick1();
-    EXPECT_TRUE(mci().empty());
-    video_mode("STOPPED");
-    tick1();
-    EXPECT_THAT(mci(), ElementsAre("VideoEnd", "Timer1 off"));
-    EXPECT_EQ(channel.queries, 2);
-}
-
 }  // namespace
 }  // namespace strovia::test

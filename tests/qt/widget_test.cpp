@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "player_window.hpp"
+#include "strovia/course.hpp"
 #include "strovia/video_cntl_widget.hpp"
 
 namespace fs = std::filesystem;
@@ -262,6 +263,10 @@ TEST_F(Widget, PlayerListsThePosturesAndPlaysOneToItsEnd) {
         ASSERT_TRUE(window.select_posture("Vrksasana"));
         ASSERT_TRUE(window.play());
         EXPECT_TRUE(window.status_text().startsWith("Playing Vrksasana"));
+        // The control holds its catalogue exclusively; a course object of the
+        // same process shares that lock and still reads it.
+        strovia::Course course;
+        EXPECT_TRUE(course.open(content())) << course.errorString().toStdString();
         ASSERT_TRUE(wait_for([&] { return ended; }, 20));
         EXPECT_EQ(window.status_text(), "Vrksasana: the programme has ended");
         window.close();

@@ -19,12 +19,14 @@
 
 #include <memory>
 
+#include "strovia/export.hpp"
+
 class QLabel;
 class QSettings;
 
 namespace strovia {
 
-class VideoCntlWidget : public QWidget {
+class STROVIA_EXPORT VideoCntlWidget : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString Resourcedir READ Resourcedir WRITE setResourcedir NOTIFY ResourcedirChanged)
     Q_PROPERTY(QString AsanaNaME READ AsanaNaME WRITE setAsanaNaME NOTIFY AsanaNaMEChanged)

@@ -1,14 +1,12 @@
-#include "strovia/course_check.hpp"
+#include "qt/course_check.hpp"
 
-#include <algorithm>
 #include <map>
-#include <optional>
 
-#include "catalogue/queries.hpp"
+#include "catalogue/rules.hpp"
 #include "platform/paths.hpp"
 #include "playback/commands.hpp"
 
-namespace strovia::cli {
+namespace strovia::course {
 namespace {
 
 std::string error_text(const Error& e) {
@@ -18,13 +16,6 @@ std::string error_text(const Error& e) {
 std::string text_or(const FieldValue& v, std::string fallback) {
     auto t = field_as_text(v);
     return t ? *t : fallback;
-}
-
-std::string upper_ascii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
 }
 
 class Walker {
@@ -49,12 +40,12 @@ private:
     }
 
     // The field as text, or a finding saying why it cannot be read.
-    std::optional<std::string> text_field(const Result<FieldValue>& v, const char* field,
+    std::optional<std::string> text_field(const Result<FieldValue>& v, std::string_view field,
                                           const std::string& posture, const std::string& place,
                                           const std::string& consequence) {
         if (!v) {
             add(posture, place,
-                std::string("no field ") + field + " (" + error_text(v.error()) + ")" +
+                "no field " + std::string(field) + " (" + error_text(v.error()) + ")" +
                     consequence);
             return std::nullopt;
         }
@@ -135,71 +126,85 @@ private:
 };
 
 CourseReport Walker::run() {
+    namespace field = catalogue::field;
     const std::string path = catalogue::catalogue_path(content_);
+    // Shared: the course is only read, and closed again before returning.
     auto db = engine_.default_workspace().open_database(path, false, true, catalogue::kConnect);
     if (!db) {
+        report_.unreadable = db.error();
         add("", "catalogue",
             platform::map_path(path) + " cannot be opened: " + error_text(db.error()));
         return report_;
     }
     db_ = *db;
+    const std::string asanas(catalogue::kPostureTable);
     std::vector<AsanaRow> rows;
     {
-        auto rs = db_->open_recordset("select * from Asanas");
+        auto rs = db_->open_recordset(catalogue::all_postures());
         if (!rs) {
-            add("", "Asanas", "cannot be read: " + error_text(rs.error()));
+            report_.unreadable = rs.error();
+            add("", asanas, "cannot be read: " + error_text(rs.error()));
             (void)db_->close();
             return report_;
         }
         Status s = (*rs)->move_first();
-        if (!s) add("", "Asanas", "holds no posture");
+        if (!s) add("", asanas, "holds no posture");
         for (int row = 1; s && !(*rs)->eof(); ++row) {
-            rows.push_back({row, (*rs)->field("name"), (*rs)->field("AsanaID"),
-                            (*rs)->field("Disp_Type"), (*rs)->field("VideoName")});
+            rows.push_back({row, (*rs)->field(field::kName), (*rs)->field(field::kAsanaID),
+                            (*rs)->field(field::kDispType), (*rs)->field(field::kVideoName)});
             s = (*rs)->move_next();
         }
         (void)(*rs)->close();
     }
 
     for (const auto& a : rows) {
-        const std::string place = "Asanas row " + std::to_string(a.row);
+        const std::string place = asanas + " row " + std::to_string(a.row);
         PostureSummary summary;
-        const auto name = text_field(a.name, "name", "", place, ": no lookup finds this posture");
+        summary.row = a.row;
+        const auto name =
+            text_field(a.name, field::kName, "", place, ": no lookup finds this posture");
         summary.name = name.value_or("");
         const std::string posture = name ? *name : "(" + place + ")";
         if (name) lookup(a, *name, place);
 
-        const auto id = text_field(a.id, "AsanaID", posture, place, ": its tables have no name");
+        const auto id =
+            text_field(a.id, field::kAsanaID, posture, place, ": its tables have no name");
         summary.asana_id = id.value_or("");
-        const auto disp = text_field(a.disp, "Disp_Type", posture, place,
+
+        // What each method does with the display type, by the control's own rules.
+        summary.file_open = catalogue::file_open_shows(a.disp);
+        const auto preview = catalogue::preview_shows(a.disp);
+        if (preview) {
+            summary.preview = *preview;
+        } else {
+            summary.preview_error = preview.error();
+        }
+        summary.disp_type_null = a.disp && std::holds_alternative<Null>(*a.disp);
+        const auto disp = text_field(a.disp, field::kDispType, posture, place,
                                      ": fileOpen shows it as pictures, Preview fails");
         summary.disp_type = disp.value_or("");
-        summary.plays_video = disp && *disp == "Video";
-        summary.previews_photo = disp && upper_ascii(*disp) == "PHOTO";
-        if (disp && !summary.plays_video && !summary.previews_photo) {
+        const bool plays_video = summary.file_open == catalogue::Shows::Video;
+        const bool previews_video = preview && *preview == catalogue::Shows::Video;
+        if (!plays_video && previews_video) {
             add(posture, place,
                 "Disp_Type \"" + *disp +
-                    "\": fileOpen shows pictures but Preview plays the video (only \"Video\" "
-                    "exactly is a video posture for fileOpen)",
+                    "\": fileOpen shows pictures but Preview plays the video " + "(only \"" +
+                    std::string(catalogue::kVideoType) +
+                    "\" exactly is a video posture for fileOpen)",
                 true);
         }
 
-        // What each method needs: a video to preview, or pictures; a video
-        // posture's segments for fileOpen.
+        // What each method needs: a video to play or preview, the pictures,
+        // a video posture's segments.
         std::optional<int> frames;
-        if (disp && !summary.previews_photo) {
-            if (auto v =
-                    text_field(a.video, "VideoName", posture, place, ": the video cannot play"))
+        if (plays_video || previews_video) {
+            if (auto v = text_field(a.video, field::kVideoName, posture, place,
+                                    ": the video cannot play"))
                 frames = video(posture, place, *v);
         }
         if (id) {
-            if (summary.plays_video) {
-                summary.parts = segments(posture, *a.id, frames);
-            } else if (disp) {
-                summary.parts = pictures(posture, *a.id);
-            } else {
-                (void)pictures(posture, *a.id);
-            }
+            summary.parts =
+                plays_video ? segments(posture, *a.id, frames) : pictures(posture, *a.id);
         }
         report_.postures.push_back(std::move(summary));
     }
@@ -221,7 +226,8 @@ void Walker::lookup(const AsanaRow& a, const std::string& name, const std::strin
     }
     if (auto s = (*rs)->move_first(); !s) {
         add(name, place, "the lookup of this name finds nothing: " + error_text(s.error()));
-    } else if (auto found = (*rs)->field("AsanaID"); found && a.id && *found != *a.id) {
+    } else if (auto found = (*rs)->field(catalogue::field::kAsanaID);
+               found && a.id && *found != *a.id) {
         add(name, place,
             "the lookup finds another posture of this name first (AsanaID " +
                 text_or(*found, "null") + "); names are compared without regard to case");
@@ -245,29 +251,30 @@ std::optional<int> Walker::video(const std::string& posture, const std::string& 
 }
 
 int Walker::segments(const std::string& posture, const FieldValue& id, std::optional<int> frames) {
-    const std::string table = "Audio_Asana" + text_or(id, "");
+    namespace field = catalogue::field;
+    const std::string table = catalogue::segment_table(id);
     std::optional<std::int16_t> previous_start;
     const int count = walk(
         posture, table, catalogue::segment_rows(id), "segment",
         [&](Recordset& rs, const std::string& place, int row) {
-            if (auto f = text_field(rs.field("Filename"), "Filename", posture, place,
+            if (auto f = text_field(rs.field(field::kFilename), field::kFilename, posture, place,
                                     ": the segment has no narration")) {
                 narration(posture, place, *f);
             }
-            (void)text_field(rs.field("Action"), "Action", posture, place, "");
+            (void)text_field(rs.field(field::kAction), field::kAction, posture, place, "");
             std::optional<std::int16_t> start, end;
-            for (const char* field : {"StartPos", "EndPos"}) {
-                auto v = rs.field(field);
+            for (std::string_view name : {field::kStartPos, field::kEndPos}) {
+                auto v = rs.field(name);
                 auto n = v ? field_as_int16(*v) : Result<std::int16_t>(v.error());
                 if (!n) {
                     add(posture, place,
-                        std::string(field) +
+                        std::string(name) +
                             " cannot be read as a 16-bit whole number: " + error_text(n.error()));
                 } else {
-                    (std::string_view(field) == "StartPos" ? start : end) = *n;
+                    (name == field::kStartPos ? start : end) = *n;
                 }
             }
-            auto len = rs.field("Filelen");
+            auto len = rs.field(field::kFilelen);
             if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
                 add(posture, place, "Filelen cannot be read as a number: " + error_text(d.error()));
             }
@@ -308,43 +315,30 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
 }
 
 int Walker::pictures(const std::string& posture, const FieldValue& id) {
-    const std::string table = "Photo_Asana" + text_or(id, "");
-    const int count = walk(posture, table, catalogue::photo_rows(id), "photo",
-                           [&](Recordset& rs, const std::string& place, int) {
-                               if (auto f = text_field(rs.field("Mp2name"), "Mp2name", posture,
-                                                       place, ": the picture has no narration")) {
-                                   narration(posture, place, *f);
-                               }
-                               if (auto f = text_field(rs.field("ImageName"), "ImageName", posture,
-                                                       place, ": no picture can be shown")) {
-                                   const std::string path = commands::picture_path(content_, *f);
-                                   (void)media(posture, place, "picture", path,
-                                               [&] { return probe_->picture(path); });
-                               }
-                           });
+    namespace field = catalogue::field;
+    const std::string table = catalogue::photo_table(id);
+    const int count = walk(
+        posture, table, catalogue::photo_rows(id), "photo",
+        [&](Recordset& rs, const std::string& place, int) {
+            if (auto f = text_field(rs.field(field::kMp2name), field::kMp2name, posture, place,
+                                    ": the picture has no narration")) {
+                narration(posture, place, *f);
+            }
+            if (auto f = text_field(rs.field(field::kImageName), field::kImageName, posture, place,
+                                    ": no picture can be shown")) {
+                const std::string path = commands::picture_path(content_, *f);
+                (void)media(posture, place, "picture", path, [&] { return probe_->picture(path); });
+            }
+        });
     if (count == 0) add(posture, table, "no photo rows: fileOpen shows nothing");
     return count;
 }
 
 }  // namespace
 
-int CourseReport::errors() const {
-    return static_cast<int>(std::count_if(findings.begin(), findings.end(),
-                                          [](const Finding& f) { return !f.warning; }));
-}
-
-int CourseReport::warnings() const { return static_cast<int>(findings.size()) - errors(); }
-
 CourseReport check_course(CatalogueEngine& engine, MediaProbe* probe, const std::string& content,
                           const std::string& library_folder) {
     return Walker(engine, probe, content, library_folder).run();
 }
 
-std::string finding_line(const Finding& f) {
-    std::string line = f.posture.empty() ? "" : f.posture + " ";
-    line += "[" + f.place + "]: ";
-    if (f.warning) line += "warning: ";
-    return line + f.text;
-}
-
-}  // namespace strovia::cli
+}  // namespace strovia::course

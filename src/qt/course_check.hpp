@@ -1,15 +1,18 @@
 #pragma once
 // What the control will meet when it plays a course: the postures of its
 // catalogue as fileOpen and Preview read them, and every fault found on
-// the way, so a course can be mended before a user plays it.
+// the way, so a course can be mended before a user plays it. Behind the
+// public strovia::Course.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/engine.hpp"
+#include "catalogue/rules.hpp"
 #include "control/error.hpp"
 
-namespace strovia::cli {
+namespace strovia::course {
 
 // Decodes the media files a course names. Paths are given as the control
 // forms them (backslashes, not yet mapped to the file system).
@@ -23,12 +26,15 @@ public:
 };
 
 struct PostureSummary {
-    std::string name;
-    std::string asana_id;         // as text; empty when null
-    std::string disp_type;        // as stored; empty when null
-    bool plays_video = false;     // fileOpen: exactly "Video"
-    bool previews_photo = false;  // Preview: "PHOTO" in any case
-    int parts = -1;               // rows of the table fileOpen plays; -1 when unreadable
+    int row = 0;
+    std::string name;       // empty when null
+    std::string asana_id;   // as text; empty when null
+    std::string disp_type;  // as stored; empty when null or missing
+    bool disp_type_null = false;
+    catalogue::Shows file_open = catalogue::Shows::Photo;
+    catalogue::Shows preview = catalogue::Shows::Video;
+    std::optional<Error> preview_error;  // set when Preview fails on the row
+    int parts = -1;                      // rows of the table fileOpen plays; -1 when unreadable
 };
 
 struct Finding {
@@ -41,17 +47,15 @@ struct Finding {
 struct CourseReport {
     std::vector<PostureSummary> postures;
     std::vector<Finding> findings;
-    int errors() const;
-    int warnings() const;
+    // The catalogue could not be opened or its posture table not read.
+    std::optional<Error> unreadable;
 };
 
-// Walks the catalogue of `content` in table order. With a probe, also
-// decodes every file the programmes would open and checks the segment
-// positions against the video's frames; without, only reads the catalogue.
+// Walks the catalogue of `content` in table order; it is opened shared and
+// read-only, and closed before returning. With a probe, also decodes every
+// file the programmes would open and checks the segment positions against
+// the video's frames; without, only reads the catalogue.
 CourseReport check_course(CatalogueEngine& engine, MediaProbe* probe, const std::string& content,
                           const std::string& library_folder);
 
-// "POSTURE [PLACE]: TEXT", with "warning: " before warnings.
-std::string finding_line(const Finding& f);
-
-}  // namespace strovia::cli
+}  // namespace strovia::course
