@@ -45,7 +45,7 @@ install(FILES ${PROJECT_BINARY_DIR}/strovia.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 file(RELATIVE_PATH plugin_to_lib /${STROVIA_DESIGNER_DIR} /${CMAKE_INSTALL_LIBDIR})
 set(programs strovia)
-# `strovia list` and `check` read courses through libstrovia.
+# `strovia play` hosts the control, `list` and `check` read courses, through libstrovia.
 set_target_properties(strovia PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 if(TARGET strovia-player)
     list(APPEND programs strovia-player)

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs every Debian 12 package Strovia needs to build, test and run.
 # Used by the README commands and by .ci/run, so there is one list only.
+# chromium: the export tests play the exported course page in it.
 # Idempotent: does nothing when all packages are present. Needs root
 # (or sudo) only when something is missing.
 set -eu
@@ -16,7 +17,7 @@ gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 gstreamer1.0-plugins-ugly gstreamer1.0-libav
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev
 xvfb xauth espeak-ng ffmpeg fonts-dejavu-core time
-python3
+python3 chromium
 "
 
 missing=""

@@ -13,5 +13,6 @@ void add_play_command(CLI::App& app, int& exit_code);       // strovia play
 void add_demo_command(CLI::App& app, int& exit_code);       // strovia demo
 void add_course_commands(CLI::App& app, int& exit_code);    // strovia list|check
 void add_soak_command(CLI::App& app, int& exit_code);       // strovia soak
+void add_export_command(CLI::App& app, int& exit_code);     // strovia export
 
 }  // namespace strovia::cli

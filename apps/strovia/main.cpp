@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     strovia::cli::add_demo_command(app, exit_code);
     strovia::cli::add_course_commands(app, exit_code);
     strovia::cli::add_soak_command(app, exit_code);
+    strovia::cli::add_export_command(app, exit_code);
 #endif
 
     try {

@@ -23,8 +23,14 @@ struct PlayOptions {
     std::vector<std::string> at;
 };
 
-// 0 after VideoEnd, 1 when the first call failed, 2 for bad options, 3 on
-// timeout.
+// Exit codes of `strovia play` (and of `strovia demo` when it plays).
+inline constexpr int kPlayEnded = 0;           // VideoEnd came
+inline constexpr int kPlayCallFailed = 1;      // the first call returned an error
+inline constexpr int kPlayBadOptions = 2;      // options that make no sense
+inline constexpr int kPlayTimeout = 3;         // no VideoEnd within --timeout
+inline constexpr int kPlayNotFound = 4;        // "Asana not found - ..." was said
+inline constexpr int kPlayNothingStarted = 5;  // the first call started no programme
+
 int run_play(const PlayOptions& opt);
 
 }  // namespace strovia::cli

@@ -1,16 +1,14 @@
-// `strovia play`: hosts the control on the command line, in a window when
-// there is a display, headless otherwise, and runs until VideoEnd.
+// `strovia play`: hosts the control's widget on the command line, in a
+// window when there is a display, headless otherwise, and runs until
+// VideoEnd or until it is clear that nothing plays.
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QTimer>
-#include <QWidget>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -20,120 +18,106 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/engine.hpp"
-#include "control/video_cntl.hpp"
 #include "platform/paths.hpp"
-#include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
-#include "strovia/media_factory.hpp"
+#include "strovia/control_observer.hpp"
 #include "strovia/play.hpp"
+#include "strovia/video_cntl_widget.hpp"
 
 namespace strovia::cli {
 namespace {
 
-constexpr int kExitTimeout = 3;
-constexpr std::int64_t kPicture1Handle = 1;
-constexpr std::int64_t kPicture2Handle = 2;
+using Widget = strovia::VideoCntlWidget;
+
+std::string s(const QString& q) { return q.toStdString(); }
 
 // One JSON object a line, `t` in milliseconds since the start.
-class TraceOut {
+class TraceOut final : public ControlObserver {
 public:
-    explicit TraceOut(bool on) : on_(on) { clock_.start(); }
-    bool on() const { return on_; }
-    double t() const { return static_cast<double>(clock_.nsecsElapsed()) / 1e6; }
-    void put(nlohmann::json j) {
-        if (!on_) return;
+    explicit TraceOut(const QElapsedTimer& clock) : clock_(clock) {}
+    void put(nlohmann::ordered_json j) {
         nlohmann::ordered_json line;
-        line["t"] = std::round(t() * 1000.0) / 1000.0;
+        line["t"] = std::round(static_cast<double>(clock_.nsecsElapsed()) / 1e3) / 1e3;
         for (auto& [k, v] : j.items()) line[k] = v;
         std::fputs((line.dump() + "\n").c_str(), stdout);
     }
+    void methodCalled(const QString& method) override {
+        put({{"kind", "call"}, {"name", s(method)}});
+    }
+    void commandSent(const QString& command, bool ok) override {
+        put({{"kind", "command"}, {"text", s(command)}, {"ok", ok}});
+    }
+    // A reply is traced when it differs from the last one to that query.
+    void queryAnswered(const QString& command, const QString& reply) override {
+        auto& last = last_reply_[s(command)];
+        if (last && *last == reply) return;
+        last = reply;
+        put({{"kind", "query"}, {"text", s(command)}, {"reply", s(reply)}});
+    }
+    void timerChanged(int timer, bool enabled, int interval) override {
+        put({{"kind", "timer"},
+             {"name", timer == 1 ? "Timer1" : "Timer2"},
+             {"enabled", enabled},
+             {"interval", interval}});
+    }
+    void pictureChanged(const QString& path) override {
+        put({{"kind", "picture"}, {"path", s(path)}});
+    }
+    void messageShown(const QString& text) override {
+        put({{"kind", "message"}, {"text", s(text)}});
+    }
+    void eventRaised(const QString& name) override { put({{"kind", "event"}, {"name", s(name)}}); }
 
 private:
-    bool on_;
-    QElapsedTimer clock_;
+    const QElapsedTimer& clock_;
+    std::map<std::string, std::optional<QString>> last_reply_;
 };
 
-// Readable lines of what the programme does, for people watching a run.
-class ProgressOut {
+// Readable lines of what the programme does, for people watching a run:
+// from the widget's state and progress, and the pictures it shows.
+class ProgressOut final : public ControlObserver {
 public:
-    ProgressOut(bool on, const TraceOut& clock) : on_(on), clock_(clock) {}
-    bool on() const { return on_; }
+    ProgressOut(const QElapsedTimer& clock, Widget& control) : clock_(clock), control_(control) {
+        QObject::connect(&control, &Widget::progressChanged, [this](int current, int count) {
+            if (control_.programmeKind() == Widget::Video && current > 0) {
+                line("segment " + std::to_string(current) + " of " + std::to_string(count));
+            }
+        });
+        QObject::connect(&control, &Widget::stateChanged, [this](Widget::State state) {
+            switch (state) {
+                case Widget::Held:
+                    line("video held at frame " + std::to_string(control_.position()) +
+                         " until the narration ends");
+                    break;
+                case Widget::Paused: line("paused"); break;
+                case Widget::Playing:
+                case Widget::Previewing:
+                    if (paused_) line("playing again");
+                    break;
+                default: break;
+            }
+            paused_ = state == Widget::Paused;
+        });
+    }
     void line(const std::string& text) const {
-        if (on_) std::printf("%7.2f s  %s\n", clock_.t() / 1000.0, text.c_str());
+        std::printf("%7.2f s  %s\n", static_cast<double>(clock_.elapsed()) / 1000.0, text.c_str());
         std::fflush(stdout);
     }
-    // What a command means for the programme, in words.
-    void command(std::string_view text, std::string_view position) {
-        if (!on_) return;
-        const auto alias = text.find(" alias ");
-        if (text.starts_with("open ") && alias != std::string_view::npos) {
-            std::string path(text.substr(5, alias - 5));
-            while (!path.empty() && path.back() == ' ') path.pop_back();
-            if (path.size() >= 2 && path.front() == '"') path = path.substr(1, path.size() - 2);
-            path = platform::map_path(path);
-            if (text.find(" alias video") != std::string_view::npos) {
-                line("video " + path);
-            } else {
-                ++narrations;
-                line("narration " + std::to_string(narrations) + ": " + path);
-            }
-        } else if (text == "pause video" && !position.empty() && !held_) {
-            // Held again on every tick at the boundary: said once.
-            held_ = true;
-            ++holds;
-            line("video held at frame " + std::string(position) + " until the narration ends");
-        } else if (text == "play video") {
-            held_ = false;
-        } else if (text == "close sound") {
-            line("narration " + std::to_string(narrations) + " ended");
-        }
+    void methodCalled(const QString& method) override {
+        line(s(method) + " (" + s(control_.AsanaNaME()) + ")");
     }
-    int narrations = 0;
-    int holds = 0;
-    int pictures = 0;
+    void pictureChanged(const QString& path) override {
+        if (path.isEmpty()) return;
+        line("picture " + std::to_string(++pictures_) + ": " + platform::map_path(s(path)));
+    }
+    void messageShown(const QString& text) override { line(s(text)); }
+    void eventRaised(const QString& name) override { line(s(name)); }
 
 private:
-    bool on_;
-    bool held_ = false;
-    const TraceOut& clock_;
-};
-
-// Passes everything to the real channel and records it in the trace.
-class TracingChannel : public MediaChannel {
-public:
-    TracingChannel(MediaChannel& inner, TraceOut& out, ProgressOut& progress)
-        : inner_(inner), out_(out), progress_(progress) {}
-    bool execute(std::string_view command) override {
-        const bool ok = inner_.execute(command);
-        out_.put({{"kind", "command"}, {"text", std::string(command)}, {"ok", ok}});
-        progress_.command(command, position_);
-        return ok;
-    }
-    std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
-                             std::int64_t notify) override {
-        const std::int32_t rc = inner_.send_string(command, reply, length, notify);
-        if (command == "status video Position") {
-            position_ = std::string(reply, ::strnlen(reply, length));
-            while (!position_.empty() && position_.back() == ' ') position_.pop_back();
-        }
-        if (out_.on()) {
-            const std::string text(reply, ::strnlen(reply, length));
-            auto& last = last_reply_[std::string(command)];
-            if (!last || *last != text) {
-                last = text;
-                out_.put({{"kind", "query"}, {"text", std::string(command)}, {"reply", text}});
-            }
-        }
-        return rc;
-    }
-
-private:
-    MediaChannel& inner_;
-    TraceOut& out_;
-    ProgressOut& progress_;
-    std::string position_;  // the video's last reported position
-    std::map<std::string, std::optional<std::string>> last_reply_;
+    const QElapsedTimer& clock_;
+    Widget& control_;
+    bool paused_ = false;
+    int pictures_ = 0;
 };
 
 bool has_display() {
@@ -141,8 +125,6 @@ bool has_display() {
     const char* w = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (w && *w);
 }
-
-using Method = Result<Variant> (VideoCntl::*)();
 
 std::optional<std::pair<double, std::string>> parse_at(const std::string& entry) {
     const auto colon = entry.find(':');
@@ -154,18 +136,13 @@ std::optional<std::pair<double, std::string>> parse_at(const std::string& entry)
     return std::make_pair(seconds, entry.substr(colon + 1));
 }
 
-Result<Variant> call_method(VideoCntl& control, const std::string& name) {
-    if (name == "fileOpen") {
-        auto s = control.fileOpen();
-        if (!s) return s.error();
-        return Variant{Empty{}};
-    }
+bool call_method(Widget& control, const std::string& name) {
+    if (name == "fileOpen") return control.fileOpen();
     if (name == "Pause") return control.Pause();
     if (name == "Start") return control.Start();
     if (name == "StopPlay") return control.StopPlay();
     if (name == "Preview") return control.Preview();
-    if (name == "Ppreview") return control.Ppreview();
-    return Error{-1, "unknown method " + name};
+    return control.Ppreview();
 }
 
 }  // namespace
@@ -176,13 +153,13 @@ int run_play(const PlayOptions& opt) {
         auto parsed = parse_at(entry);
         if (!parsed) {
             std::cerr << "strovia play: --at wants SECONDS:METHOD, got '" << entry << "'\n";
-            return 2;
+            return kPlayBadOptions;
         }
         static const std::set<std::string> kMethods{"Pause",    "Start",   "StopPlay",
                                                     "fileOpen", "Preview", "Ppreview"};
         if (!kMethods.contains(parsed->second)) {
             std::cerr << "strovia play: --at: unknown method '" << parsed->second << "'\n";
-            return 2;
+            return kPlayBadOptions;
         }
         scheduled.push_back(*parsed);
     }
@@ -195,109 +172,97 @@ int run_play(const PlayOptions& opt) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Strovia");
 
-    TraceOut out(opt.output == PlayOptions::Output::Trace);
-    ProgressOut progress(opt.output == PlayOptions::Output::Progress, out);
-    int ends = 0;
-
-    QWidget window;
-    window.setFixedSize(352, 288);
-    window.setWindowTitle(QString::fromStdString("Strovia - " + opt.posture));
-    auto* picture1 = new QLabel(&window);
-    picture1->setGeometry(0, 0, 352, 288);
-    auto* picture2 = new QLabel(&window);
-    picture2->setGeometry(0, 287, 352, 1);
-
-    qt::QtHost host(picture1, picture2, kPicture1Handle, kPicture2Handle,
-                    qt::HostCallbacks{[](std::string_view) {},
-                                      [&] {
-                                          ++ends;
-                                          out.put({{"kind", "event"}, {"name", "VideoEnd"}});
-                                          progress.line("VideoEnd");
-                                          if (!out.on() && !progress.on())
-                                              std::cout << "VideoEnd after " << out.t() / 1000.0
-                                                        << " s\n";
-                                          QTimer::singleShot(0, &app, [&] { app.exit(0); });
-                                      },
-                                      [&](const std::string& text) {
-                                          out.put({{"kind", "message"}, {"text", text}});
-                                          if (!out.on()) std::cout << text << "\n";
-                                      }});
-    auto timer_trace = [&](const char* timer_name, qt::QtTimer& t) {
-        t.on_change = [&out, timer_name, &t] {
-            out.put({{"kind", "timer"},
-                     {"name", timer_name},
-                     {"enabled", t.enabled()},
-                     {"interval", t.interval()}});
-        };
-    };
-    timer_trace("Timer1", host.timer1());
-    timer_trace("Timer2", host.timer2());
-    host.picture1().on_picture = [&](const std::string& path) {
-        out.put({{"kind", "picture"}, {"path", path}});
-        if (!path.empty()) {
-            ++progress.pictures;
-            progress.line("picture " + std::to_string(progress.pictures) + ": " +
-                          platform::map_path(path));
-        }
-    };
-
-    auto made = make_media(picture1, kPicture1Handle, headless);
-    if (!made) {
-        std::cerr << "strovia play: " << made.error().text << "\n";
-        return 1;
+    QElapsedTimer clock;
+    clock.start();
+    Widget control;
+    control.setWindowTitle(QString::fromStdString("Strovia - " + opt.posture));
+    std::unique_ptr<ControlObserver> observer;
+    if (opt.output == PlayOptions::Output::Trace) {
+        observer = std::make_unique<TraceOut>(clock);
+    } else if (opt.output == PlayOptions::Output::Progress) {
+        observer = std::make_unique<ProgressOut>(clock, control);
     }
-    const std::shared_ptr<Media> media = *made;
-    TracingChannel channel(*media->channel, out, progress);
-    EngineHolder engines(make_catalogue_engine);
-    VideoCntl control(host, channel, engines);
-    host.bind_ticks([&] { control.Timer1_Timer(); }, [&] { control.Timer2_Timer(); });
-    (void)control.UserControl_InitProperties();
-    control.Resourcedir(opt.content);
-    control.AsanaNaME(opt.posture);
-    if (!headless) window.show();
+    control.setObserver(observer.get());
+    const bool quiet = opt.output == PlayOptions::Output::Quiet;
+
+    int ends = 0;
+    QObject::connect(&control, &Widget::VideoEnd, &app, [&] {
+        ++ends;
+        if (quiet) {
+            std::cout << "VideoEnd after " << static_cast<double>(clock.elapsed()) / 1000.0
+                      << " s\n";
+        }
+        app.exit(kPlayEnded);
+    });
+    // The unknown posture: said, and the run is over.
+    bool not_found = false;
+    QObject::connect(&control, &Widget::messageRequested, &app, [&](const QString& text) {
+        if (quiet) std::cout << s(text) << "\n";
+        not_found = true;
+        QTimer::singleShot(0, &app, [&] { app.exit(kPlayNotFound); });
+    });
+    // Media failures under this program's name, as the user meets them.
+    QObject::connect(&control, &Widget::notice, &app,
+                     [](const QString& text) { std::cerr << "strovia play: " << s(text) << "\n"; });
+
+    control.setResourcedir(QString::fromStdString(opt.content));
+    control.setAsanaNaME(QString::fromStdString(opt.posture));
+    if (!headless) control.show();
 
     auto call = [&](const std::string& method) {
-        out.put({{"kind", "call"}, {"name", method}});
-        progress.line(method + " (" + opt.posture + ")");
-        auto r = call_method(control, method);
-        if (!r) {
-            std::cerr << "strovia play: " << method << " failed: error " << r.error().number << ": "
-                      << r.error().text << "\n";
+        const bool ok = call_method(control, method);
+        if (!ok) {
+            std::cerr << "strovia play: " << method << " failed: error "
+                      << control.lastErrorNumber() << ": " << s(control.lastErrorText()) << "\n";
         }
-        return r.ok();
+        return ok;
     };
-    for (const auto& [seconds, method] : scheduled) {
-        QTimer::singleShot(static_cast<int>(seconds * 1000), &app,
-                           [&call, m = method] { call(m); });
-    }
     bool timed_out = false;
     if (opt.timeout > 0) {
         QTimer::singleShot(static_cast<int>(opt.timeout * 1000), &app, [&] {
             timed_out = true;
-            app.exit(kExitTimeout);
+            app.exit(kPlayTimeout);
         });
     }
 
     const std::string first = opt.preview ? "Preview" : opt.photo_preview ? "Ppreview" : "fileOpen";
-    bool started = false;
     QTimer::singleShot(0, &app, [&] {
-        started = call(first);
-        if (!started) app.exit(1);
+        if (!call(first)) {
+            app.exit(kPlayCallFailed);
+            return;
+        }
+        // Counted from here, so that a slow start (a loaded machine, the
+        // sanitizers) does not move a call into it.
+        for (const auto& [seconds, method] : scheduled) {
+            QTimer::singleShot(static_cast<int>(seconds * 1000), &app,
+                               [&call, m = method] { call(m); });
+        }
+        // The call returned normally and nothing plays: say why and end.
+        if (control.state() == Widget::Idle && !not_found) {
+            std::cerr << "strovia play: " << first << " started nothing";
+            if (control.error() != Widget::NoError) {
+                std::cerr << ": " << s(control.errorString()) << " (error " << control.errorNumber()
+                          << ")";
+            }
+            std::cerr << "\n";
+            app.exit(kPlayNothingStarted);
+        }
     });
     const int rc = app.exec();
-    if (progress.on()) {
-        std::printf("%s: %s, %d narration%s, %s after %.2f s\n", opt.posture.c_str(),
-                    progress.pictures > 0
-                        ? (std::to_string(progress.pictures) +
-                           (progress.pictures == 1 ? " picture" : " pictures"))
-                              .c_str()
-                        : (std::to_string(progress.narrations) + " segments").c_str(),
-                    progress.narrations, progress.narrations == 1 ? "" : "s",
-                    ends > 0 ? "VideoEnd" : "no VideoEnd", out.t() / 1000.0);
+    if (opt.output == PlayOptions::Output::Progress) {
+        const bool pictures = control.programmeKind() == Widget::Photo ||
+                              control.programmeKind() == Widget::PhotoPreview;
+        const int parts = control.partCount();
+        std::printf("%s: %d %s, %s after %.2f s\n", opt.posture.c_str(), parts,
+                    pictures ? (parts == 1 ? "picture" : "pictures")
+                             : (parts == 1 ? "segment" : "segments"),
+                    ends > 0 ? "VideoEnd" : "no VideoEnd",
+                    static_cast<double>(clock.elapsed()) / 1000.0);
     }
+    control.setObserver(nullptr);
     if (timed_out) {
         std::cerr << "strovia play: no VideoEnd within " << opt.timeout << " s\n";
-        return kExitTimeout;
+        return kPlayTimeout;
     }
     return rc;
 }
@@ -305,13 +270,18 @@ int run_play(const PlayOptions& opt) {
 void add_play_command(CLI::App& app, int& exit_code) {
     auto opt = std::make_shared<PlayOptions>();
     auto* cmd = app.add_subcommand("play", "Play one posture of a course until VideoEnd");
+    cmd->footer(
+        "Exit codes: 0 VideoEnd came; 1 the first call failed; 2 bad options; 3 no VideoEnd "
+        "within --timeout; 4 the posture is not in the catalogue (\"Asana not found\"); 5 the "
+        "first call returned but started nothing (the reason is printed).");
     cmd->add_option("--content", opt->content, "Content folder of the course (Resourcedir)")
         ->required();
     cmd->add_option("--posture", opt->posture, "Name of the posture (AsanaNaME)")->required();
     cmd->add_flag("--headless", opt->headless, "No window, even when there is a display");
     auto* trace = cmd->add_flag_callback(
         "--trace", [opt] { opt->output = PlayOptions::Output::Trace; },
-        "Print every command, query, picture, timer and event as JSON lines");
+        "Print every call, command, query, picture, timer change, message and event as JSON "
+        "lines");
     cmd->add_flag_callback(
            "--progress", [opt] { opt->output = PlayOptions::Output::Progress; },
            "Print one readable line per event and a summary at the end")
@@ -322,7 +292,7 @@ void add_play_command(CLI::App& app, int& exit_code) {
         ->take_last();
     cmd->add_option("--at", opt->at,
                     "SECONDS:METHOD, call Pause, Start, StopPlay, fileOpen, Preview or Ppreview "
-                    "at that time (repeatable)");
+                    "SECONDS after the first call has returned (repeatable)");
     cmd->callback([opt, &exit_code] { exit_code = run_play(*opt); });
 }
 

@@ -24,12 +24,12 @@
 #include <string>
 #include <vector>
 
-#include <strovia/course.hpp>
-#include "control/video_cntl.hpp"
-#include "qt/qt_host.hpp"
 #include "strovia/commands.hpp"
+#include "strovia/control_observer.hpp"
+#include "strovia/course.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/media_factory.hpp"
+#include "strovia/video_cntl_widget.hpp"
 
 namespace strovia::cli {
 namespace {
@@ -100,34 +100,33 @@ int media_objects_left() {
     return total;
 }
 
+// Whether each timer runs, as the control last set it.
+class TimerWatch final : public ControlObserver {
+public:
+    void timerChanged(int timer, bool enabled, int) override { on_[timer == 1 ? 0 : 1] = enabled; }
+    bool any_on() const { return on_[0] || on_[1]; }
+
+private:
+    bool on_[2] = {false, false};
+};
+
 class Soak {
 public:
     Soak(const SoakOptions& opt, std::vector<CoursePosture> postures, QApplication& app)
         : opt_(opt), postures_(std::move(postures)), app_(app), rng_(opt.seed) {}
 
     int run() {
-        window_.setFixedSize(352, 288);
-        auto* picture1 = new QLabel(&window_);
-        auto* picture2 = new QLabel(&window_);
-        host_ = std::make_unique<qt::QtHost>(
-            picture1, picture2, 1, 2,
-            qt::HostCallbacks{[](std::string_view) {}, [this] { on_end(); },
-                              [this](const std::string& text) {
-                                  std::cerr << "message: " << text << "\n";
-                                  ++messages_;
-                              }});
-        auto made = make_media(nullptr, 1, true);
-        if (!made) {
-            std::cerr << "strovia soak: " << made.error().text << "\n";
-            return 1;
-        }
-        media_ = *made;
-        engines_ = std::make_unique<EngineHolder>(make_catalogue_engine);
-        control_ = std::make_unique<VideoCntl>(*host_, *media_->channel, *engines_);
-        host_->bind_ticks([this] { control_->Timer1_Timer(); },
-                          [this] { control_->Timer2_Timer(); });
-        (void)control_->UserControl_InitProperties();
-        control_->Resourcedir(opt_.content);
+        control_ = std::make_unique<VideoCntlWidget>();
+        control_->setObserver(&timers_);
+        QObject::connect(control_.get(), &VideoCntlWidget::VideoEnd, [this] { on_end(); });
+        QObject::connect(control_.get(), &VideoCntlWidget::messageRequested,
+                         [this](const QString& text) {
+                             std::cerr << "message: " << text.toStdString() << "\n";
+                             ++messages_;
+                         });
+        // Media failures are counted by the failures of the calls instead.
+        QObject::connect(control_.get(), &VideoCntlWidget::notice, [](const QString&) {});
+        control_->setResourcedir(QString::fromStdString(opt_.content));
 
         clock_.start();
         std::printf("soak: %zu postures, %.0f s, seed %u, report every %d programmes\n",
@@ -154,41 +153,34 @@ private:
     bool begin(const char* method) {
         const auto& p =
             postures_[static_cast<std::size_t>(pick(static_cast<int>(postures_.size())))];
-        control_->AsanaNaME(p.name.toStdString());
+        control_->setAsanaNaME(p.name);
         ends_ = 0;
         ++programmes_;
-        Result<Variant> r = Variant{Empty{}};
-        if (std::string(method) == "fileOpen") {
-            if (auto s = control_->fileOpen(); !s) r = s.error();
-        } else if (std::string(method) == "Preview") {
-            r = control_->Preview();
-        } else {
-            r = control_->Ppreview();
-        }
+        const std::string m = method;
+        const bool ok = m == "fileOpen"  ? control_->fileOpen()
+                        : m == "Preview" ? control_->Preview()
+                                         : control_->Ppreview();
         // A photo preview of a video posture fails by design; anything else
-        // failing on a sound course is a fault.
-        const bool expected_failure =
-            std::string(method) == "Ppreview" && p.fileOpen == Presentation::Video;
-        if (!r && !expected_failure) {
-            fail(std::string(method) + " of " + p.name.toStdString() + " failed: error " +
-                 std::to_string(r.error().number) + ": " + r.error().text);
+        // failing on a sound course is a fault, and so is a start that
+        // plays nothing.
+        const bool expected_failure = m == "Ppreview" && p.fileOpen == Presentation::Video;
+        const std::string name = p.name.toStdString();
+        if (!ok && !expected_failure) {
+            fail(m + " of " + name + " failed: error " +
+                 std::to_string(control_->lastErrorNumber()) + ": " +
+                 control_->lastErrorText().toStdString());
+        }
+        if (ok && control_->error() != VideoCntlWidget::NoError) {
+            fail(m + " of " + name + ": " + control_->errorString().toStdString());
         }
         if (programmes_ % opt_.every == 0) report("");
-        return r.ok();
+        return ok;
     }
 
     void stop_and_check() {
         (void)control_->StopPlay();
-        if (host_->timer1().enabled() || host_->timer2().enabled()) {
-            fail("a timer still runs after StopPlay");
-        }
-        // No device answers once StopPlay has closed them all.
-        char reply[64];
-        for (const char* q : {"status video mode", "status sound mode"}) {
-            if (media_->channel->send_string(q, reply, sizeof reply, 0) == 0) {
-                fail(std::string("a device is open after StopPlay (") + q + ")");
-            }
-        }
+        if (timers_.any_on()) fail("a timer still runs after StopPlay");
+        if (control_->state() != VideoCntlWidget::Idle) fail("StopPlay left a programme playing");
     }
 
     // One random host call, then the next one after a random pause.
@@ -305,9 +297,6 @@ private:
 
         // Everything of ours goes; then the media framework must hold nothing.
         control_.reset();
-        engines_.reset();
-        media_.reset();
-        host_.reset();
         const int live = media_objects_left();
         if (live > 0) fail(std::to_string(live) + " media objects still alive");
         std::printf("media objects alive at the end: %s\n",
@@ -321,11 +310,8 @@ private:
     std::vector<CoursePosture> postures_;
     QApplication& app_;
     std::mt19937 rng_;
-    QWidget window_;
-    std::unique_ptr<qt::QtHost> host_;
-    std::shared_ptr<Media> media_;
-    std::unique_ptr<EngineHolder> engines_;
-    std::unique_ptr<VideoCntl> control_;
+    TimerWatch timers_;
+    std::unique_ptr<VideoCntlWidget> control_;
     QElapsedTimer clock_;
     int programmes_ = 0;
     int ends_ = 0;

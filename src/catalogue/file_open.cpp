@@ -16,9 +16,13 @@ Status VideoCntl::fileOpen() {
     ListDone = false;
 
     // 4. From here failures are suppressed; the most recent number is kept.
+    // The host hears of each, under the routine that failed.
     std::int32_t last_error = 0;
-    auto attempt = [&](const Status& s) {
-        if (!s) last_error = s.error().number;
+    auto attempt = [&](const Status& s, std::string_view routine = "fileOpen") {
+        if (!s) {
+            last_error = s.error().number;
+            host_.suppressed_failure(routine, s.error());
+        }
         return s.ok();
     };
 
@@ -50,12 +54,12 @@ Status VideoCntl::fileOpen() {
         if (auto name = RsText(catalogue::field::kVideoName); attempt(status_of(name)))
             CurVideoName = *name;
         attempt(OpenRecordset(catalogue::segment_rows(asana_id)));
-        attempt(InitVideo());
+        attempt(InitVideo(), "InitVideo");
     } else {
         // 13. Photo posture.
         PhotoPreview = false;
         attempt(OpenRecordset(catalogue::photo_rows(asana_id)));
-        attempt(InitAudio());
+        attempt(InitAudio(), "InitAudio");
     }
     // 14.
     return {};

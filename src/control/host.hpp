@@ -75,6 +75,16 @@ public:
 
     // Raises the control's one event, VideoEnd, to the host's handlers.
     virtual void raise_video_end() = 0;
+
+    // Optional. A failure that `routine` swallows by its definition (the
+    // routine goes on, or the tick ends quietly): told to the host so that
+    // it can say why nothing plays. Called on the user-interface thread
+    // while the routine runs; the host must not call into the control from
+    // here. The routine's own behaviour does not depend on it.
+    virtual void suppressed_failure(std::string_view routine, const Error& error) {
+        (void)routine;
+        (void)error;
+    }
 };
 
 }  // namespace strovia

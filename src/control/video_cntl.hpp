@@ -85,13 +85,14 @@ public:
     // id, a wrong kind or argument count, and with the error of the routine.
     Result<Variant> invoke(DispId id, InvokeKind kind, std::span<const Variant> args = {});
 
-private:
     // Which programme the tick handlers may act for. Ticks of a timer left
     // running by an earlier programme or preview, and ticks inside the
     // yields of a programme that is still starting, find another value
-    // here and do nothing.
+    // here and do nothing. Read by hosts that report what plays.
     enum class Run { None, StartingVideo, Video, VideoPreview, StartingPhoto, Photo };
+    Run run() const { return run_; }
 
+private:
     // Failure regime of a row load: stop at the first failing field, or
     // skip failing fields and keep their members.
     enum class OnFailure { Stop, Continue };

@@ -112,22 +112,28 @@ private:
 
 class JetWorkspace final : public Workspace {
 public:
+    explicit JetWorkspace(ReadCache& cache) : cache_(cache) {}
     Result<std::shared_ptr<Database>> open_database(const std::string& path, bool exclusive,
                                                     bool /*read_only: the engine never writes*/,
                                                     std::string_view connect) override {
         auto file = JetFile::open(platform::map_path(path), path, password_from_connect(connect),
-                                  exclusive);
+                                  exclusive, &cache_);
         if (!file) return file.error();
         return std::shared_ptr<Database>(std::make_shared<JetDatabase>(std::move(*file)));
     }
+
+private:
+    ReadCache& cache_;
 };
 
+// The engine keeps the last catalogue it read and checked, for its own life.
 class JetEngine final : public CatalogueEngine {
 public:
     Workspace& default_workspace() override { return workspace_; }
 
 private:
-    JetWorkspace workspace_;
+    ReadCache cache_;
+    JetWorkspace workspace_{cache_};
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "jet/format.hpp"
 
+#include <algorithm>
 #include <array>
 
 namespace strovia::jet {
@@ -49,27 +50,35 @@ std::optional<char32_t> next_code_point(std::string_view s, std::size_t& i) {
 
 std::size_t encoded_length(int jet_version) { return jet_version == 0 ? 126 : 128; }
 
-void code_definition_page(std::span<std::uint8_t> page, int jet_version) {
-    const std::array<std::uint8_t, 4> key = {0xC7, 0xDA, 0x39, 0x6B};
+void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
     std::array<std::uint8_t, 256> s{};
     for (int i = 0; i < 256; ++i) s[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     std::size_t j = 0;
     for (std::size_t i = 0; i < 256; ++i) {
-        j = (j + s[i] + key[i % 4]) & 0xFF;
+        j = (j + s[i] + key[i % key.size()]) & 0xFF;
         std::swap(s[i], s[j]);
     }
     std::size_t a = 0;
     std::size_t b = 0;
-    const std::size_t n = encoded_length(jet_version);
-    for (std::size_t k = 0; k < n && kEncodedOffset + k < page.size(); ++k) {
+    for (auto& byte : data) {
         a = (a + 1) & 0xFF;
         b = (b + s[a]) & 0xFF;
         std::swap(s[a], s[b]);
-        page[kEncodedOffset + k] ^= s[(s[a] + s[b]) & 0xFF];
+        byte ^= s[(s[a] + s[b]) & 0xFF];
     }
 }
 
+void code_definition_page(std::span<std::uint8_t> page, int jet_version) {
+    constexpr std::array<std::uint8_t, 4> key = {0xC7, 0xDA, 0x39, 0x6B};
+    if (page.size() <= kEncodedOffset) return;
+    rc4(key, page.subspan(kEncodedOffset,
+                          std::min(encoded_length(jet_version), page.size() - kEncodedOffset)));
+}
+
 std::string cp1252_to_utf8(std::string_view bytes) {
+    bool ascii = true;
+    for (char ch : bytes) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    if (ascii) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (char ch : bytes) {

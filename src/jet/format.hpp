@@ -17,6 +17,7 @@ inline constexpr std::string_view kSignature{"Standard Jet DB\0", 16};
 inline constexpr std::size_t kVersionOffset = 0x14;
 inline constexpr std::size_t kEncodedOffset = 0x18;
 inline constexpr std::size_t kCodePageOffset = 0x3C;
+inline constexpr std::size_t kPageKeyOffset = 0x3E;  // an encoded file's key, 0 when plain
 inline constexpr std::size_t kPasswordOffset = 0x42;
 inline constexpr std::size_t kCreationDateOffset = 0x72;
 inline constexpr std::uint16_t kCodePage1252 = 1252;
@@ -41,8 +42,10 @@ inline constexpr int kGuid = 0x0F;  // 16 bytes, shown as {XXXXXXXX-XXXX-XXXX-XX
 // Length of the RC4-coded stretch of the definition page.
 std::size_t encoded_length(int jet_version);
 
-// RC4 with the fixed key the format uses for the definition page; applying
-// it twice gives the original bytes.
+// RC4 over `data` in place; applying it twice gives the original bytes.
+void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data);
+
+// RC4 with the fixed key the format uses for the definition page.
 void code_definition_page(std::span<std::uint8_t> page, int jet_version);
 
 // Windows-1252 <-> UTF-8. Bytes 0x81, 0x8D, 0x8F, 0x90, 0x9D are unassigned

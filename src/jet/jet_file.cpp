@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,19 +12,12 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <optional>
+#include <span>
 #include <utility>
-
-// libmdb's header needs glib's types declared first.
-#include <glib.h>
-// clang-format off
-#include <mdbtools.h>
-// clang-format on
 
 #include "catalogue/engine.hpp"
 #include "jet/fold.hpp"
@@ -78,83 +72,21 @@ FileStamp stamp_of(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
 }
 
-// The last file read and checked, kept for the process's life: the control
-// opens the same catalogue for every posture, and reading and checking a
-// large one is most of an opening. Lock and password are still taken on
-// every opening. File times tick coarsely (a few milliseconds; seconds on
-// some file systems), so a file changed shortly before it was read could
-// change again without a new stamp: such a file is not kept.
-constexpr std::int64_t kSettledNs = 2'000'000'000;
-struct CheckedFile {
-    FileStamp stamp;
-    int version;
-    std::shared_ptr<const std::vector<TableData>> tables;
-};
-std::optional<CheckedFile>& last_checked() {
-    static std::optional<CheckedFile> last;
-    return last;
+// The format's names never hold control characters (C0, DEL or C1).
+bool has_control_character(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F) return true;
+        if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
+            return true;
+    }
+    return false;
 }
 
 Error unrecognized(const std::string& shown, const std::string& why) {
     return Error{kUnrecognizedFormat,
                  "Unrecognized database format '" + shown + "' (" + why + ")."};
 }
-
-// Keeps libmdb from printing on the host's standard streams and from
-// reading the environment variables that would change how it decodes.
-class QuietLibmdb {
-public:
-    QuietLibmdb() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null_fd >= 0) {
-            saved_out_ = ::dup(STDOUT_FILENO);
-            saved_err_ = ::dup(STDERR_FILENO);
-            if (saved_out_ >= 0) ::dup2(null_fd, STDOUT_FILENO);
-            if (saved_err_ >= 0) ::dup2(null_fd, STDERR_FILENO);
-            ::close(null_fd);
-        }
-        for (std::size_t i = 0; i < kVars.size(); ++i) {
-            if (const char* v = std::getenv(kVars[i])) {
-                saved_env_[i] = std::string(v);
-                ::unsetenv(kVars[i]);
-            }
-        }
-    }
-    ~QuietLibmdb() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (saved_out_ >= 0) {
-            ::dup2(saved_out_, STDOUT_FILENO);
-            ::close(saved_out_);
-        }
-        if (saved_err_ >= 0) {
-            ::dup2(saved_err_, STDERR_FILENO);
-            ::close(saved_err_);
-        }
-        for (std::size_t i = 0; i < kVars.size(); ++i)
-            if (saved_env_[i]) ::setenv(kVars[i], saved_env_[i]->c_str(), 1);
-    }
-    QuietLibmdb(const QuietLibmdb&) = delete;
-    QuietLibmdb& operator=(const QuietLibmdb&) = delete;
-
-private:
-    static constexpr std::array<const char*, 4> kVars = {"MDBPATH", "MDBOPTS", "MDBICONV",
-                                                         "MDB_JET3_CHARSET"};
-    int saved_out_ = -1;
-    int saved_err_ = -1;
-    std::array<std::optional<std::string>, 4> saved_env_;
-};
-
-struct MdbCloser {
-    void operator()(MdbHandle* h) const { mdb_close(h); }
-};
-struct TableCloser {
-    void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
-};
-using MdbPtr = std::unique_ptr<MdbHandle, MdbCloser>;
-using TablePtr = std::unique_ptr<MdbTableDef, TableCloser>;
 
 // Text of the file's code page as UTF-8.
 std::optional<std::string> code_page_to_utf8(std::string_view bytes, unsigned code_page) {
@@ -175,13 +107,85 @@ std::optional<std::string> code_page_to_utf8(std::string_view bytes, unsigned co
     return out;
 }
 
+// Where the fields of a table definition and a data page sit in each version.
+struct Layout {
+    std::size_t row_count;  // data page: the number of rows, then their offsets
+    std::size_t num_rows, num_var_cols, num_cols, num_idx, num_ridx, usage_map, cols_start;
+    std::size_t ridx_entry, col_entry, col_num, var_num, flags, fixed_offset, size;
+    std::size_t name_length;  // bytes before each name
+    std::size_t ridx_data, lidx_entry;
+};
+constexpr Layout kJet3Layout{8, 12, 23, 25, 27, 31, 35, 43, 8, 18, 1, 3, 13, 14, 16, 1, 39, 20};
+constexpr Layout kJet4Layout{12, 16, 43, 45, 47, 51, 55, 63, 12, 25, 5, 7, 15, 21, 23, 2, 52, 28};
+
+struct Column {
+    std::string name;
+    int col_type = 0;
+    unsigned col_num = 0;      // its bit in a row's null mask
+    unsigned var_col_num = 0;  // its entry in a row's variable-length offsets
+    unsigned fixed_offset = 0;
+    int col_size = 0;
+    bool is_fixed = false;
+};
+
+// One value of a row as it lies in the file (inside the row when not null).
+struct Field {
+    const std::uint8_t* value = nullptr;
+    int siz = 0;
+    bool is_null = true;
+};
+
+struct TableDef {
+    std::string name;
+    std::uint32_t page = 0;
+    std::uint32_t num_rows = 0;
+    unsigned num_var_cols = 0;
+    std::vector<Column> columns;  // in column-number order
+    std::string_view usage_map;
+};
+
+// The whole file in memory, not cleared first: every byte is read into it.
+// A large file goes into huge pages where the system offers them on
+// request: reading 40 MB into 4 KB pages spends more time in page faults
+// than in decoding.
+class Bytes {
+public:
+    explicit Bytes(std::size_t n) : size_(n) {
+        constexpr std::size_t kHuge = 2 * 1024 * 1024;
+        void* p = nullptr;
+        if (n >= 2 * kHuge && ::posix_memalign(&p, kHuge, (n + kHuge - 1) / kHuge * kHuge) == 0) {
+            ::madvise(p, (n + kHuge - 1) / kHuge * kHuge, MADV_HUGEPAGE);
+        } else {
+            p = std::malloc(n);
+        }
+        data_.reset(static_cast<std::uint8_t*>(p));  // null when memory ran out
+    }
+    std::uint8_t* data() { return data_.get(); }
+    const std::uint8_t* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    std::uint8_t operator[](std::size_t i) const { return data_.get()[i]; }
+
+private:
+    struct Free {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint8_t, Free> data_;
+    std::size_t size_;
+};
+
+}  // namespace
+
+// One file's bytes, checked whole by read(); a table's values are decoded
+// from them when the table is first asked for, by the same code that
+// checked them, so that cannot fail.
 class Reader {
 public:
-    Reader(std::vector<std::uint8_t> bytes, std::string shown)
-        : bytes_(std::move(bytes)), shown_(std::move(shown)) {}
+    Reader(Bytes bytes, std::string shown) : bytes_(std::move(bytes)), shown_(std::move(shown)) {}
 
-    Result<std::vector<TableData>> read(std::string_view password);
+    Status read(std::string_view password);
     int version() const { return version_; }
+    const std::vector<TableData>& all();
+    const TableData* find(std::string_view name);
     // The password alone, for a file already read and checked: the bytes
     // are its definition page.
     Status recheck_password(int version, std::string_view password) {
@@ -193,30 +197,50 @@ public:
 private:
     Status check_header();
     Status check_password(std::string_view password);
-    Status check_tdef_chain(std::uint32_t page);
-    Result<TablePtr> load_table(std::uint32_t page, const std::string& name);
-    Result<TableData> decode_rows(MdbTableDef* table, const std::string& name);
-    Result<FieldValue> decode_value(const MdbColumn& col, const MdbField& f) const;
+    Result<std::span<const std::uint8_t>> definition(std::uint32_t page);
+    Result<TableDef> load_table(std::uint32_t page, const std::string& name);
+    // Checks every row of the table; with `out`, also keeps the values there.
+    Status decode_rows(const TableDef& table, TableData* out);
+    Status decode_page(const TableDef& table, std::uint32_t page, TableData* out,
+                       std::size_t& count);
+    Status decode(std::size_t i);
+    Status crack_row(const TableDef& table, const std::uint8_t* row, std::size_t len);
+    Result<FieldValue> decode_value(const Column& col, const Field& f) const;
     Result<std::string> text(std::string_view raw) const;
     Result<std::string> memo(const std::uint8_t* p, std::size_t len) const;
-    Result<std::string_view> lval_row(std::uint32_t pg_row) const;
+    Result<std::string_view> row_at(std::uint32_t pg_row, bool data_page) const;
+    Result<std::string_view> lval_row(std::uint32_t pg_row) const { return row_at(pg_row, true); }
     std::size_t page_count() const { return bytes_.size() / page_size_; }
+    const std::uint8_t* page(std::uint32_t n) const {
+        return bytes_.data() + static_cast<std::size_t>(n) * page_size_;
+    }
+    bool every_byte_maps() const {
+        return version_ == 1 || code_page_ == 0 || code_page_ == kCodePage1252;
+    }
+    const Layout& layout() const { return version_ == 0 ? kJet3Layout : kJet4Layout; }
     Error damaged(const std::string& why) const { return unrecognized(shown_, why); }
 
-    std::vector<std::uint8_t> bytes_;
+    Bytes bytes_;
     std::string shown_;
     int version_ = 0;
     std::size_t page_size_ = kJet3PageSize;
     unsigned code_page_ = kCodePage1252;
-    MdbPtr mdb_;
-    std::deque<MdbCatalogEntry> entries_;  // libmdb keeps pointers to them
-    std::vector<std::uint32_t> seen_;
+    std::uint32_t page_key_ = 0;
+    std::vector<std::uint32_t> seen_;  // pages of the current definition chain
     std::uint32_t walk_ = 0;
+    std::vector<bool> claimed_;        // definition pages already read as a table
+    std::vector<std::uint8_t> chain_;  // a definition spread over several pages
+    std::vector<Field> fields_;        // the row being decoded
+    std::vector<std::size_t> offsets_;
+    std::vector<TableDef> defs_;     // the user tables, checked
+    std::vector<TableData> tables_;  // their names and columns; rows once decoded
+    std::vector<bool> decoded_;
 };
 
 Status Reader::check_header() {
     if (bytes_.size() < kJet3PageSize) return damaged("shorter than one page");
-    if (std::memcmp(bytes_.data() + kSignatureOffset, kSignature.data(), kSignature.size()) != 0)
+    if (get32(bytes_.data()) != 0x100 ||
+        std::memcmp(bytes_.data() + kSignatureOffset, kSignature.data(), kSignature.size()) != 0)
         return damaged("no Jet signature");
     version_ = bytes_[kVersionOffset];
     if (version_ > 1) return damaged("Jet version " + std::to_string(version_) + " not supported");
@@ -227,10 +251,10 @@ Status Reader::check_header() {
 }
 
 Status Reader::check_password(std::string_view password) {
-    std::vector<std::uint8_t> page(bytes_.begin(),
-                                   bytes_.begin() + static_cast<std::ptrdiff_t>(page_size_));
+    std::vector<std::uint8_t> page(bytes_.data(), bytes_.data() + page_size_);
     code_definition_page(page, version_);
     code_page_ = get16(&page[kCodePageOffset]);
+    page_key_ = get32(&page[kPageKeyOffset]);
     std::vector<std::uint8_t> stored;
     std::vector<std::uint8_t> given;
     if (version_ == 0) {
@@ -279,40 +303,103 @@ Status Reader::check_password(std::string_view password) {
 
 // The definition of a table may continue on further pages; each must be a
 // definition page inside the file and the chain must not come back on itself.
-Status Reader::check_tdef_chain(std::uint32_t page) {
-    // Pages seen by this walk carry its number; one array for all walks.
+// The definition is the first page whole, then each further page after its
+// 8-byte header.
+Result<std::span<const std::uint8_t>> Reader::definition(std::uint32_t first) {
     if (seen_.size() != page_count()) seen_.assign(page_count(), 0);
     ++walk_;
-    for (std::uint32_t p = page; p != 0;) {
+    std::size_t pages = 0;
+    for (std::uint32_t p = first; p != 0; ++pages) {
         if (p >= page_count()) return damaged("table definition outside the file");
         if (seen_[p] == walk_) return damaged("table definition pages form a loop");
         seen_[p] = walk_;
-        const std::uint8_t* pg = bytes_.data() + static_cast<std::size_t>(p) * page_size_;
-        if (pg[0] != 0x02) return damaged("page " + std::to_string(p) + " is no table definition");
-        p = get32(pg + 4);
+        if (page(p)[0] != 0x02)
+            return damaged("page " + std::to_string(p) + " is no table definition");
+        p = get32(page(p) + 4);
     }
-    return {};
+    if (pages == 1) return std::span<const std::uint8_t>(page(first), page_size_);
+    chain_.assign(page(first), page(first) + page_size_);
+    for (std::uint32_t p = get32(page(first) + 4); p != 0; p = get32(page(p) + 4))
+        chain_.insert(chain_.end(), page(p) + 8, page(p) + page_size_);
+    return std::span<const std::uint8_t>(chain_);
 }
 
-Result<TablePtr> Reader::load_table(std::uint32_t page, const std::string& name) {
-    if (Status s = check_tdef_chain(page); !s) return s.error();
-    MdbCatalogEntry& entry = entries_.emplace_back();
-    entry.mdb = mdb_.get();
-    std::snprintf(entry.object_name, sizeof entry.object_name, "%s", name.c_str());
-    entry.object_type = MDB_TABLE;
-    entry.table_pg = page;
-    TablePtr table(mdb_read_table(&entry));
-    if (table) {
-        if (table->num_cols > kMaxColumns)
-            return damaged("table '" + name + "' has too many columns");
-        mdb_read_columns(table.get());
+// Reads a table definition and checks every count, offset and name in it
+// against the pages that hold it, so no impossible definition reaches the
+// rows.
+Result<TableDef> Reader::load_table(std::uint32_t first, const std::string& name) {
+    if (claimed_.size() != page_count()) claimed_.assign(page_count(), false);
+    auto def = definition(first);
+    if (!def) return def.error();
+    if (claimed_[first])
+        return damaged("two tables share the definition on page " + std::to_string(first));
+    claimed_[first] = true;
+    const std::uint8_t* d = def->data();
+    const std::size_t size = def->size();
+    const Layout& L = layout();
+    auto bad = [&](const std::string& why) { return damaged("table '" + name + "': " + why); };
+
+    TableDef t;
+    t.name = name;
+    t.page = first;
+    t.num_rows = get32(d + L.num_rows);
+    t.num_var_cols = get16(d + L.num_var_cols);
+    const std::size_t num_cols = get16(d + L.num_cols);
+    const std::uint64_t num_idx = get32(d + L.num_idx);
+    const std::uint64_t num_ridx = get32(d + L.num_ridx);
+    if (num_cols > kMaxColumns)
+        return bad(std::to_string(num_cols) + " columns, more than a table can have");
+    if (t.num_var_cols > num_cols) return bad("more variable-length columns than columns");
+    // Each column takes its entry and at least the length of its name.
+    std::uint64_t pos = L.cols_start + num_ridx * L.ridx_entry;
+    if (pos + num_cols * (L.col_entry + L.name_length) > size)
+        return bad(std::to_string(num_ridx) + " indexes and " + std::to_string(num_cols) +
+                   " columns do not fit in its definition of " + std::to_string(size) + " bytes");
+    const std::size_t count_size = version_ == 0 ? 1 : 2;
+    const unsigned max_var = version_ == 0 ? 256 : static_cast<unsigned>(page_size_ / 2);
+    t.columns.resize(num_cols);
+    for (auto& c : t.columns) {
+        const std::uint8_t* e = d + pos;
+        c.col_type = e[0];
+        c.col_num = e[L.col_num];
+        c.var_col_num = get16(e + L.var_num);
+        c.is_fixed = (e[L.flags] & 0x01) != 0;
+        c.fixed_offset = get16(e + L.fixed_offset);
+        c.col_size = c.col_type == column_type::kBoolean ? 0 : get16(e + L.size);
+        if (c.is_fixed &&
+            count_size + c.fixed_offset + static_cast<std::size_t>(c.col_size) > page_size_)
+            return bad("a fixed column lies outside any row");
+        if (!c.is_fixed && c.var_col_num >= max_var)
+            return bad("a variable-length column number out of range");
+        pos += L.col_entry;
     }
-    if (!table) return damaged("table '" + name + "' cannot be read");
-    if (!table->usage_map || table->map_sz == 0)
-        return damaged("table '" + name + "' has no page usage map");
-    if (!table->columns || table->columns->len != table->num_cols)
-        return damaged("table '" + name + "' has unreadable columns");
-    return table;
+    for (auto& c : t.columns) {
+        if (pos + L.name_length > size) return bad("column names run past its definition");
+        const std::size_t len = version_ == 0 ? d[pos] : get16(d + pos);
+        pos += L.name_length;
+        if (len == 0 || pos + len > size || (version_ == 1 && len % 2 != 0))
+            return bad("a column name out of bounds");
+        auto n = text(std::string_view(reinterpret_cast<const char*>(d + pos), len));
+        if (!n) return n.error();
+        if (has_control_character(*n)) return bad("a column name holds control characters");
+        c.name = std::move(*n);
+        pos += len;
+    }
+    if (pos + num_ridx * L.ridx_data + num_idx * L.lidx_entry > size)
+        return bad(std::to_string(num_ridx) + " real and " + std::to_string(num_idx) +
+                   " logical indexes do not fit in its definition");
+    pos += num_ridx * L.ridx_data + num_idx * L.lidx_entry;
+    for (std::uint64_t i = 0; i < num_idx; ++i) {
+        if (pos + L.name_length > size) return bad("index names run past its definition");
+        pos += L.name_length + (version_ == 0 ? d[pos] : get16(d + pos));
+        if (pos > size) return bad("index names run past its definition");
+    }
+    std::stable_sort(t.columns.begin(), t.columns.end(),
+                     [](const Column& a, const Column& b) { return a.col_num < b.col_num; });
+    auto map = row_at(get32(d + L.usage_map), false);
+    if (!map || map->empty()) return bad("its page usage map is missing");
+    t.usage_map = *map;
+    return t;
 }
 
 Result<std::string> Reader::text(std::string_view raw) const {
@@ -322,14 +409,14 @@ Result<std::string> Reader::text(std::string_view raw) const {
     return *t;
 }
 
-// A row of a long-value page, addressed by page (high 3 bytes) and row.
-Result<std::string_view> Reader::lval_row(std::uint32_t pg_row) const {
+// A row addressed by page (high 3 bytes) and row; long values lie on data pages.
+Result<std::string_view> Reader::row_at(std::uint32_t pg_row, bool data_page) const {
     std::uint32_t pg = pg_row >> 8;
     std::uint32_t row = pg_row & 0xFF;
     if (pg == 0 || pg >= page_count()) return damaged("long value outside the file");
-    const std::uint8_t* p = bytes_.data() + static_cast<std::size_t>(pg) * page_size_;
-    const std::size_t rco = version_ == 0 ? 8 : 12;
-    if (p[0] != 0x01) return damaged("long value on a page that holds no data");
+    const std::uint8_t* p = page(pg);
+    const std::size_t rco = layout().row_count;
+    if (data_page && p[0] != 0x01) return damaged("long value on a page that holds no data");
     std::size_t nrows = get16(p + rco);
     if (row >= nrows || rco + 2 + 2 * nrows > page_size_) return damaged("long value row missing");
     std::size_t start = get16(p + rco + 2 + 2 * row) & 0x1FFF;
@@ -370,15 +457,13 @@ Result<std::string> Reader::memo(const std::uint8_t* p, std::size_t len) const {
     return text(raw);
 }
 
-Result<FieldValue> Reader::decode_value(const MdbColumn& col, const MdbField& f) const {
+Result<FieldValue> Reader::decode_value(const Column& col, const Field& f) const {
     using namespace column_type;
     if (col.col_type == kBoolean) return FieldValue{!f.is_null};
     if (f.is_null) return FieldValue{Null{}};
-    const auto* p = static_cast<const std::uint8_t*>(f.value);
+    // crack_row has placed the value inside its row.
+    const auto* p = f.value;
     const auto n = static_cast<std::size_t>(f.siz);
-    const std::uint8_t* page = mdb_->pg_buf;
-    if (f.siz < 0 || p < page || p + n > page + page_size_)
-        return damaged("value outside its page");
     auto need = [&](std::size_t k) { return n >= k; };
     switch (col.col_type) {
         case kByte:
@@ -459,74 +544,220 @@ Result<FieldValue> Reader::decode_value(const MdbColumn& col, const MdbField& f)
     return damaged(std::string("value of '") + col.name + "' cut short");
 }
 
-Result<TableData> Reader::decode_rows(MdbTableDef* table, const std::string& name) {
-    TableData out;
-    out.name = name;
-    for (unsigned i = 0; i < table->num_cols; ++i) {
-        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-        // libmdb converts column names to UTF-8 itself (its default, since
-        // QuietLibmdb hides the variables that would change it).
-        out.columns.push_back(ColumnInfo{col->name, col->col_type, col->col_size});
-    }
-    // A table cannot hold more rows than its pages have offsets for.
-    std::size_t owned_pages = page_count();
-    const std::size_t cap = owned_pages * (page_size_ / 2);
-    std::array<MdbField, 256> fields{};
-    const std::size_t rco = version_ == 0 ? 8 : 12;
-    {
-        mdb_rewind_table(table);
-        while (true) {
-            int got = mdb_fetch_row(table);
-            if (!got) break;
-            if (out.rows.size() >= cap || out.rows.size() >= table->num_rows + 1) {
-                return damaged("table '" + name + "' has more rows than it declares");
+// Splits a row into its values, as the format lays them out: the column
+// count first, fixed-length values at their offsets, variable-length ones
+// between the offsets stored at the row's end (Jet 3: one byte each, plus
+// a byte per 256 bytes of row that the offsets jump), then the null mask.
+// A column the row does not hold (added after the row was written) is null.
+Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t len) {
+    const bool jet3 = version_ == 0;
+    const std::size_t count_size = jet3 ? 1 : 2;
+    auto cut = [&](const char* why = "is cut short") {
+        return damaged("row of '" + t.name + "' " + why);
+    };
+    if (len < count_size) return cut();
+    const std::size_t row_cols = jet3 ? row[0] : get16(row);
+    const std::size_t mask_size = (row_cols + 7) / 8;
+    if (count_size + mask_size > len) return cut();
+    const std::uint8_t* mask = row + len - mask_size;
+    std::size_t row_var_cols = 0;
+    offsets_.clear();
+    if (t.num_var_cols > 0) {
+        if (jet3) {
+            if (count_size + mask_size + 1 > len) return cut();
+            row_var_cols = row[len - 1 - mask_size];
+            std::size_t jumps = (len - 1) / 256;
+            // Offsets from col_ptr downwards, after the jump bytes.
+            const auto col_ptr = static_cast<std::ptrdiff_t>(len) - 2 -
+                                 static_cast<std::ptrdiff_t>(mask_size + jumps);
+            if (col_ptr - static_cast<std::ptrdiff_t>(row_var_cols) <
+                static_cast<std::ptrdiff_t>(count_size))
+                return cut();
+            // The last jump byte may be a dummy.
+            if (static_cast<std::size_t>(col_ptr) - row_var_cols < jumps * 256) --jumps;
+            std::size_t used = 0;
+            for (std::size_t i = 0; i <= row_var_cols; ++i) {
+                while (used < jumps && i == row[len - 2 - mask_size - used]) ++used;
+                offsets_.push_back(row[static_cast<std::size_t>(col_ptr) - i] + used * 256);
             }
-            if (table->cur_row == 0) return damaged("row position lost");
-            const unsigned row = table->cur_row - 1;
-            std::size_t nrows = get16(mdb_->pg_buf + rco);
-            if (row >= nrows) return damaged("row outside its page");
-            std::uint16_t raw_start = get16(mdb_->pg_buf + rco + 2 + 2 * row);
-            if (raw_start & 0x4000) return damaged("table '" + name + "' has overflow rows");
-            int start = 0;
-            std::size_t len = 0;
-            mdb_find_row(mdb_.get(), static_cast<int>(row), &start, &len);
-            start &= 0x1FFF;
-            if (len == 0 || static_cast<std::size_t>(start) + len > page_size_)
-                return damaged("row outside its page");
-            int cracked = mdb_crack_row(table, start, len, fields.data());
-            if (cracked < static_cast<int>(table->num_cols))
-                return damaged("row of '" + name + "' cannot be decoded");
-            std::vector<FieldValue> values;
-            values.reserve(table->num_cols);
-            for (unsigned i = 0; i < table->num_cols; ++i) {
-                auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-                auto v = decode_value(*col, fields[i]);
-                if (!v) return v.error();
-                values.push_back(std::move(*v));
-            }
-            out.rows.push_back(std::move(values));
+        } else {
+            if (count_size + mask_size + 2 > len) return cut();
+            row_var_cols = get16(row + len - 2 - mask_size);
+            if (count_size + mask_size + 4 + 2 * row_var_cols > len) return cut();
+            for (std::size_t i = 0; i <= row_var_cols; ++i)
+                offsets_.push_back(get16(row + len - 4 - mask_size - 2 * i));
         }
     }
-    if (out.rows.size() != table->num_rows)
-        return damaged("table '" + name + "' holds " + std::to_string(out.rows.size()) +
-                       " of its " + std::to_string(table->num_rows) + " rows");
-    return out;
+    // Variable-length values lie in order between the fixed ones and the
+    // offsets themselves, null ones included.
+    if (!offsets_.empty()) {
+        const std::size_t table_start = jet3 ? len - 2 - mask_size - (len - 1) / 256 - row_var_cols
+                                             : len - 4 - mask_size - 2 * row_var_cols;
+        const char* disorder = "has its variable-length values out of order";
+        if (offsets_.front() < count_size || offsets_.back() > table_start) return cut(disorder);
+        for (std::size_t i = 1; i < offsets_.size(); ++i)
+            if (offsets_[i] < offsets_[i - 1]) return cut(disorder);
+    }
+    if (row_var_cols > row_cols) return cut("has more variable-length values than values");
+    const std::size_t row_fixed_cols = row_cols - row_var_cols;
+    std::size_t fixed_found = 0;
+    fields_.assign(t.columns.size(), Field{});
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        const Column& c = t.columns[i];
+        Field& f = fields_[i];
+        // A row holds every column of its table (a row written before a
+        // column was added would not, but a damaged count looks the same).
+        if (c.col_num >= row_cols) return cut("lacks a column of its table");
+        f.is_null = (mask[c.col_num / 8] & (1U << (c.col_num % 8))) == 0;
+        std::size_t start = 0;
+        std::size_t end = 0;
+        if (c.is_fixed && fixed_found < row_fixed_cols) {
+            ++fixed_found;
+            start = count_size + c.fixed_offset;
+            end = start + static_cast<std::size_t>(c.col_size);
+        } else if (!c.is_fixed && c.var_col_num < row_var_cols) {
+            start = offsets_[c.var_col_num];
+            end = offsets_[c.var_col_num + 1];
+        } else {
+            f.is_null = true;
+            continue;
+        }
+        if (f.is_null) continue;
+        if (start < count_size || start > end || end > len)
+            return damaged("value of '" + c.name + "' outside its row");
+        f.value = row + start;
+        f.siz = static_cast<int>(end - start);
+    }
+    return {};
 }
 
-Result<std::vector<TableData>> Reader::read(std::string_view password) {
+// The rows of one data page of the table; a page of another table that the
+// usage map names is passed over.
+Status Reader::decode_page(const TableDef& t, std::uint32_t pg, TableData* out,
+                           std::size_t& count) {
+    if (pg >= page_count()) return damaged("table '" + t.name + "' has pages outside the file");
+    const std::uint8_t* p = page(pg);
+    if (p[0] != 0x01 || get32(p + 4) != t.page) return {};
+    const std::size_t rco = layout().row_count;
+    const std::size_t nrows = get16(p + rco);
+    const std::size_t header = rco + 2 + 2 * nrows;
+    if (header > page_size_) return damaged("page " + std::to_string(pg) + " has too many rows");
+    for (std::size_t r = 0; r < nrows; ++r) {
+        const std::uint16_t raw = get16(p + rco + 2 + 2 * r);
+        if (raw & 0x8000) continue;  // deleted
+        if (raw & 0x4000) return damaged("table '" + t.name + "' has overflow rows");
+        const std::size_t start = raw & 0x1FFF;
+        const std::size_t end = r == 0 ? page_size_ : (get16(p + rco + 2 * r) & 0x1FFF);
+        if (start < header || start >= end || end > page_size_)
+            return damaged("row outside its page");
+        if (count >= t.num_rows)
+            return damaged("table '" + t.name + "' has more rows than it declares");
+        ++count;
+        if (Status s = crack_row(t, p + start, end - start); !s) return s;
+        std::vector<FieldValue> values;
+        if (out) values.reserve(t.columns.size());
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            // Text in a code page that maps every byte cannot fail to decode.
+            if (!out && t.columns[i].col_type == column_type::kText && every_byte_maps()) continue;
+            auto v = decode_value(t.columns[i], fields_[i]);
+            if (!v) return v.error();
+            if (out) values.push_back(std::move(*v));
+        }
+        if (out) out->rows.push_back(std::move(values));
+    }
+    return {};
+}
+
+// Walks the data pages the usage map names, in page order: an inline map
+// (type 0: a start page and a bitmap) or a map of bitmap pages (type 1).
+Status Reader::decode_rows(const TableDef& t, TableData* out) {
+    std::size_t count = 0;
+    const auto* map = reinterpret_cast<const std::uint8_t*>(t.usage_map.data());
+    const std::size_t map_size = t.usage_map.size();
+    auto bits = [&](const std::uint8_t* bitmap, std::size_t bytes, std::uint64_t base) -> Status {
+        for (std::size_t i = 0; i < bytes; ++i) {
+            if (bitmap[i] == 0) continue;
+            for (unsigned b = 0; b < 8; ++b) {
+                if (!(bitmap[i] & (1U << b))) continue;
+                const std::uint64_t pg = base + i * 8 + b;
+                if (pg >= page_count())
+                    return damaged("table '" + t.name + "' has pages outside the file");
+                if (Status s = decode_page(t, static_cast<std::uint32_t>(pg), out, count); !s)
+                    return s;
+            }
+        }
+        return {};
+    };
+    if (map[0] == 0) {
+        if (map_size >= 5)
+            if (Status s = bits(map + 5, map_size - 5, get32(map + 1)); !s) return s;
+    } else if (map[0] == 1) {
+        const std::uint64_t per_page = (page_size_ - 4) * 8;
+        for (std::size_t j = 0; j < (map_size - 1) / 4; ++j) {
+            const std::uint32_t mp = get32(map + 1 + 4 * j);
+            if (mp == 0) continue;
+            if (mp >= page_count())
+                return damaged("table '" + t.name + "' has its usage map outside the file");
+            if (Status s = bits(page(mp) + 4, page_size_ - 4, j * per_page); !s) return s;
+        }
+    } else {
+        return damaged("table '" + t.name + "' has a usage map of unknown type");
+    }
+    if (count != t.num_rows)
+        return damaged("table '" + t.name + "' holds " + std::to_string(count) + " of its " +
+                       std::to_string(t.num_rows) + " rows");
+    return {};
+}
+
+Status Reader::decode(std::size_t i) {
+    if (decoded_[i]) return {};
+    tables_[i].rows.clear();
+    tables_[i].rows.reserve(defs_[i].num_rows);  // a count checked at opening
+    if (Status s = decode_rows(defs_[i], &tables_[i]); !s) return s;
+    decoded_[i] = true;
+    return {};
+}
+
+const std::vector<TableData>& Reader::all() {
+    for (std::size_t i = 0; i < tables_.size(); ++i) (void)decode(i);
+    return tables_;
+}
+
+const TableData* Reader::find(std::string_view name) {
+    const FoldedKey key(name);
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+        if (!key.matches(tables_[i].name)) continue;
+        // The same bytes were checked at opening; a failure here cannot be.
+        if (!decode(i)) return nullptr;
+        return &tables_[i];
+    }
+    return nullptr;
+}
+
+Status Reader::read(std::string_view password) {
     if (Status s = check_header(); !s) return s.error();
     if (Status s = check_password(password); !s) return s.error();
-    // One quiet stretch for every libmdb call of the reading.
-    QuietLibmdb quiet;
-    mdb_.reset(mdb_open_buffer(bytes_.data(), bytes_.size(), MDB_NOFLAGS));
-    if (!mdb_) return damaged("libmdb refused it");
-    if (mdb_->fmt->pg_size != static_cast<ssize_t>(page_size_)) return damaged("page size");
+    // An encoded file has every page after the first coded with RC4, keyed
+    // by its key exclusive-or the page number.
+    if (page_key_ != 0) {
+        for (std::uint32_t pg = 1; pg < page_count(); ++pg) {
+            const std::uint32_t k = page_key_ ^ pg;
+            const std::array<std::uint8_t, 4> key = {
+                static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                static_cast<std::uint8_t>(k >> 16), static_cast<std::uint8_t>(k >> 24)};
+            rc4(key,
+                std::span<std::uint8_t>(bytes_.data() + std::size_t{pg} * page_size_, page_size_));
+        }
+    }
 
-    // Our own walk of the system table, which always starts on page 2.
+    // The system table always starts on page 2.
     auto sys = load_table(2, "MSysObjects");
     if (!sys) return sys.error();
-    auto sys_rows = decode_rows(sys->get(), "MSysObjects");
-    if (!sys_rows) return sys_rows.error();
+    TableData sys_data;
+    for (const auto& c : sys->columns)
+        sys_data.columns.push_back(ColumnInfo{c.name, c.col_type, c.col_size});
+    if (Status s = decode_rows(*sys, &sys_data); !s) return s;
+    const TableData* sys_rows = &sys_data;
     auto col_index = [&](const char* want) -> int {
         for (std::size_t i = 0; i < sys_rows->columns.size(); ++i)
             if (platform::equal_ignoring_case(sys_rows->columns[i].name, want))
@@ -540,27 +771,46 @@ Result<std::vector<TableData>> Reader::read(std::string_view password) {
     if (id_col < 0 || name_col < 0 || type_col < 0 || flags_col < 0)
         return damaged("system table lacks its columns");
 
-    std::vector<TableData> tables;
+    constexpr std::int64_t kTableObject = 1;
     for (const auto& r : sys_rows->rows) {
         const auto* type = std::get_if<std::int64_t>(&r[static_cast<std::size_t>(type_col)]);
         const auto* id = std::get_if<std::int64_t>(&r[static_cast<std::size_t>(id_col)]);
         const auto* nm = std::get_if<std::string>(&r[static_cast<std::size_t>(name_col)]);
         const auto* fl = std::get_if<std::int64_t>(&r[static_cast<std::size_t>(flags_col)]);
-        if (!type || (*type & 0x7F) != MDB_TABLE) continue;
+        if (!type || (*type & 0x7F) != kTableObject) continue;
         if (!id || !nm) return damaged("system table row without id or name");
         std::uint32_t flags = fl ? static_cast<std::uint32_t>(*fl) : 0;
         if (flags & 0x80000002U) continue;  // system and hidden tables
         auto page = static_cast<std::uint32_t>(*id) & 0x00FFFFFF;
         auto t = load_table(page, *nm);
         if (!t) return t.error();
-        auto data = decode_rows(t->get(), *nm);
-        if (!data) return data.error();
-        tables.push_back(std::move(*data));
+        if (Status s = decode_rows(*t, nullptr); !s) return s;
+        TableData data;
+        data.name = t->name;
+        for (const auto& c : t->columns)
+            data.columns.push_back(ColumnInfo{c.name, c.col_type, c.col_size});
+        tables_.push_back(std::move(data));
+        defs_.push_back(std::move(*t));
     }
-    return tables;
+    decoded_.assign(tables_.size(), false);
+    seen_ = {};
+    claimed_ = {};
+    chain_ = {};
+    return {};
 }
 
-}  // namespace
+// File times tick coarsely (a few milliseconds; seconds on some file
+// systems), so a file changed shortly before it was read could change again
+// without a new stamp: such a file is not kept.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
+
+struct ReadCache::Entry {
+    FileStamp stamp;
+    int version;
+    std::shared_ptr<Reader> reader;
+};
+ReadCache::ReadCache() = default;
+ReadCache::~ReadCache() = default;
 
 LockHolder::~LockHolder() {
     held_files().erase(key_);
@@ -583,7 +833,8 @@ std::string password_from_connect(std::string_view connect) {
 
 Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
                                                      const std::string& shown,
-                                                     std::string_view password, bool exclusive) {
+                                                     std::string_view password, bool exclusive,
+                                                     ReadCache* cache) {
     const Error not_found{kFileNotFound, "Could not find file '" + shown + "'."};
     int fd = ::open(fs_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -621,14 +872,15 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
     if (st.st_size <= 0) return unrecognized(shown, "empty file");
     if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize)
         return unrecognized(shown, "too large");
-    auto read_bytes = [&](std::size_t size) -> Result<std::vector<std::uint8_t>> {
-        std::vector<std::uint8_t> bytes(size);
+    auto read_bytes = [&](std::size_t size) -> std::optional<Bytes> {
+        Bytes bytes(size);
+        if (!bytes.data()) return std::nullopt;
         std::size_t done = 0;
         while (done < bytes.size()) {
             ssize_t n = ::pread(lock->fd(), bytes.data() + done, bytes.size() - done,
                                 static_cast<off_t>(done));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return unrecognized(shown, "read failed");
+            if (n <= 0) return std::nullopt;
             done += static_cast<std::size_t>(n);
         }
         return bytes;
@@ -638,40 +890,37 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
     // the file between it and the reading.
     if (::fstat(lock->fd(), &st) != 0) return unrecognized(shown, "read failed");
     const FileStamp stamp = stamp_of(st);
-    auto& last = last_checked();
+    const ReadCache::Entry* last = cache ? cache->last_.get() : nullptr;
     if (last && last->stamp == stamp) {
-        const std::size_t page = last->version == 0 ? kJet3PageSize : kJet4PageSize;
-        auto head = read_bytes(page);
-        if (!head) return head.error();
+        auto head = read_bytes(last->version == 0 ? kJet3PageSize : kJet4PageSize);
+        if (!head) return unrecognized(shown, "read failed");
         Reader reader(std::move(*head), shown);
         if (Status s = reader.recheck_password(last->version, password); !s) return s.error();
         file->version_ = last->version;
-        file->tables_ = last->tables;
+        file->reader_ = last->reader;
     } else {
         auto bytes = read_bytes(static_cast<std::size_t>(st.st_size));
-        if (!bytes) return bytes.error();
-        Reader reader(std::move(*bytes), shown);
-        auto tables = reader.read(password);
-        if (!tables) return tables.error();
-        file->version_ = reader.version();
-        file->tables_ = std::make_shared<const std::vector<TableData>>(std::move(*tables));
+        if (!bytes) return unrecognized(shown, "read failed or not enough memory");
+        auto reader = std::make_shared<Reader>(std::move(*bytes), shown);
+        if (Status s = reader->read(password); !s) return s.error();
+        file->version_ = reader->version();
+        file->reader_ = std::move(reader);
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
         const std::int64_t now_ns = std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-        if (stamp.ctime_ns < now_ns - kSettledNs && stamp.mtime_ns < now_ns - kSettledNs)
-            last = CheckedFile{stamp, file->version_, file->tables_};
-        else
-            last.reset();
+        if (cache) {
+            const bool settled =
+                stamp.ctime_ns < now_ns - kSettledNs && stamp.mtime_ns < now_ns - kSettledNs;
+            cache->last_.reset(settled ? new ReadCache::Entry{stamp, file->version_, file->reader_}
+                                       : nullptr);
+        }
     }
     file->lock_ = std::move(lock);
     return std::shared_ptr<const JetFile>(std::move(file));
 }
 
-const TableData* JetFile::find_table(std::string_view name) const {
-    const FoldedKey key(name);
-    for (const auto& t : *tables_)
-        if (key.matches(t.name)) return &t;
-    return nullptr;
-}
+const std::vector<TableData>& JetFile::tables() const { return reader_->all(); }
+
+const TableData* JetFile::find_table(std::string_view name) const { return reader_->find(name); }
 
 }  // namespace strovia::jet

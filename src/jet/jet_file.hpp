@@ -1,11 +1,11 @@
 #pragma once
 // One catalogue file, read whole and checked at opening: the bytes come
-// from our own descriptor, libmdb parses them from memory, and every table
-// the system table lists is decoded before the opening succeeds, so a
-// damaged file fails as a whole instead of showing part of a catalogue.
-// The last file so checked is kept for the process's life and reused while
-// its identity, size and times stay the same; lock and password are taken
-// again on every opening.
+// from our own descriptor and our own reader parses them in memory, and
+// every table the system table lists is decoded before the opening
+// succeeds, so a damaged file fails as a whole instead of showing part of
+// a catalogue. An engine may keep the last file so checked (ReadCache) and
+// reuse it while the file's identity, size and times stay the same; lock
+// and password are taken again on every opening.
 //
 // Locking: the file is held with flock() on the descriptor the engine
 // opened, exclusive for an exclusive opening and shared otherwise. flock
@@ -14,17 +14,17 @@
 // process already holds shares the held lock and succeeds; another process
 // gets 3045 until the last opening here and its row sets are closed.
 //
-// Guards against hostile files (libmdb 1.0 trusts its input): our own
-// descriptor and read, then mdb_open_buffer on the bytes; size a whole
-// number of pages under kMaxFileSize; signature and version byte; our own
-// walk of the system table instead of mdb_read_catalog (its property
-// column is never read); table definition chains inside the file, of
-// definition pages, without loops; mdb_read_table's result checked (usage
-// map, at most 256 columns); rows capped by what the file's pages can hold
-// and required to match the count the table declares; no column is bound
-// (values are decoded from the cracked row, memo chains from our own copy
-// of the bytes with a hop limit), so no libmdb copy into a bind buffer
-// happens; libmdb's output and environment are shut out around each call.
+// Why our own reader and not libmdb: libmdb prints to stderr on damaged
+// input, reads MDBOPTS, MDBICONV and MDB_JET3_CHARSET from the environment
+// and trusts its input; keeping it quiet took the whole process's streams
+// and environment. The reader takes nothing from the process and checks,
+// against the file: size a whole number of pages under kMaxFileSize;
+// signature and version byte; table definition chains inside the file, of
+// definition pages, without loops, one table per definition; every count,
+// name and offset of a definition within the pages that hold it; usage
+// maps and data pages inside the file; every row, its null mask, its
+// variable-length offsets and each value inside the row; memo chains with
+// a hop limit; rows matching the count the table declares.
 //
 // The database password only guards the opening: Jet pages are not
 // encrypted, so anyone can read the bytes without it.
@@ -74,24 +74,44 @@ struct TableData {
 };
 
 class LockHolder;
+class Reader;
+
+// The last file an engine read and checked, kept for that engine's life:
+// the control opens the same catalogue for every posture.
+class ReadCache {
+public:
+    ReadCache();
+    ~ReadCache();
+    ReadCache(const ReadCache&) = delete;
+    ReadCache& operator=(const ReadCache&) = delete;
+
+private:
+    friend class JetFile;
+    struct Entry;
+    std::unique_ptr<Entry> last_;
+};
 
 class JetFile {
 public:
     // `fs_path` is a file-system path (already mapped); `shown` is the path
-    // as the caller formed it, used in error texts.
+    // as the caller formed it, used in error texts. With a cache, an
+    // unchanged file read before through it is not read again.
     static Result<std::shared_ptr<const JetFile>> open(const std::string& fs_path,
                                                        const std::string& shown,
-                                                       std::string_view password, bool exclusive);
+                                                       std::string_view password, bool exclusive,
+                                                       ReadCache* cache = nullptr);
 
     int jet_version() const { return version_; }  // 0: Jet 3, 1: Jet 4
-    const std::vector<TableData>& tables() const { return *tables_; }
+    // Every row was checked at opening; a table's values are decoded when
+    // it is first asked for (on the engine's one thread).
+    const std::vector<TableData>& tables() const;
     // Case-insensitive lookup; nullptr when no such user table.
     const TableData* find_table(std::string_view name) const;
 
 private:
     JetFile() = default;
     int version_ = 0;
-    std::shared_ptr<const std::vector<TableData>> tables_;  // shared with later openings
+    std::shared_ptr<Reader> reader_;  // shared with later openings of the unchanged file
     std::shared_ptr<LockHolder> lock_;
 };
 

@@ -49,8 +49,14 @@ void VideoCntl::ShowCurrentImage() {
     // A row without a picture, or one that cannot be shown, leaves the box
     // empty rather than showing the previous row's picture with this row's
     // narration.
-    if (CurImageName.empty() ||
-        !host_.picture1().load_picture(commands::picture_path(StoredResourcedir, CurImageName))) {
+    if (CurImageName.empty()) {
+        host_.picture1().clear();
+        return;
+    }
+    if (auto s =
+            host_.picture1().load_picture(commands::picture_path(StoredResourcedir, CurImageName));
+        !s) {
+        host_.suppressed_failure("Timer2_Timer", s.error());
         host_.picture1().clear();
     }
 }
@@ -60,14 +66,18 @@ bool VideoCntl::LoadPhotoRowForTick() {
     // for on them. Returns false when the rows ran out while skipping.
     while (true) {
         auto mp2 = RsText(catalogue::field::kMp2name);
+        if (!mp2) host_.suppressed_failure("Timer2_Timer", mp2.error());
         if (mp2 && !mp2->empty()) {
             CurMp2name = *mp2;
             auto image = RsText(catalogue::field::kImageName);
+            if (!image) host_.suppressed_failure("Timer2_Timer", image.error());
             CurImageName = image ? *image : std::string();
             ShowCurrentImage();
             return true;
         }
-        if (!RsMoveNext() || RsAtEnd()) return false;
+        auto next = RsMoveNext();
+        if (!next) host_.suppressed_failure("Timer2_Timer", next.error());
+        if (!next || RsAtEnd()) return false;
     }
 }
 
@@ -90,15 +100,20 @@ void VideoCntl::Timer2_Timer() {
             return;
         }
         // 2. Past the last row: the end; the last picture stays shown.
-        (void)RsMoveNext();
+        if (auto s = RsMoveNext(); !s) host_.suppressed_failure("Timer2_Timer", s.error());
         if (RsAtEnd()) {
             PhotoRowsUsedUp();
             EndProgramme(host_.timer2());
             return;
         }
         // 3. The next picture.
-        if (auto mp2 = RsText(catalogue::field::kMp2name)) CurMp2name = *mp2;
+        if (auto mp2 = RsText(catalogue::field::kMp2name)) {
+            CurMp2name = *mp2;
+        } else {
+            host_.suppressed_failure("Timer2_Timer", mp2.error());
+        }
         auto image = RsText(catalogue::field::kImageName);
+        if (!image) host_.suppressed_failure("Timer2_Timer", image.error());
         CurImageName = image ? *image : std::string();
         ShowCurrentImage();
         return;
@@ -124,7 +139,7 @@ void VideoCntl::Timer2_Timer() {
         PhotoRowsUsedUp();
     } else {
         // 6. Past the last row: the end; the last picture stays shown.
-        (void)RsMoveNext();
+        if (auto s = RsMoveNext(); !s) host_.suppressed_failure("Timer2_Timer", s.error());
         if (RsAtEnd() || !LoadPhotoRowForTick()) {
             PhotoRowsUsedUp();
             RaiseEnd();  // Timer2 is already off

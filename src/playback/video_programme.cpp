@@ -10,7 +10,11 @@ namespace strovia {
 
 Status VideoCntl::LoadSegmentRow(OnFailure regime) {
     // The five fields, in order; each that reads and converts is stored.
-    auto step = [&](const Status& s) { return s.ok() || regime == OnFailure::Continue; };
+    auto step = [&](const Status& s) {
+        if (s.ok()) return true;
+        if (regime == OnFailure::Continue) host_.suppressed_failure("Timer1_Timer", s.error());
+        return regime == OnFailure::Continue;
+    };
 
     auto filename = RsText(catalogue::field::kFilename);
     if (filename) CurMp2name = *filename;
@@ -160,7 +164,7 @@ void VideoCntl::AdvanceSegment() {
     VideoState = "Playing";
     // 7. Load the row after it, or mark the rows used up.
     if (!RsAtEnd()) {
-        (void)RsMoveNext();
+        if (auto s = RsMoveNext(); !s) host_.suppressed_failure("Timer1_Timer", s.error());
         if (RsAtEnd()) {
             SegmentRowsUsedUp();
         } else {

@@ -134,7 +134,8 @@ int CourseReport::errors() const {
 
 int CourseReport::warnings() const { return static_cast<int>(findings.size()) - errors(); }
 
-struct Course::Impl {
+// Private to the library, though nested in an exported class.
+struct __attribute__((visibility("hidden"))) Course::Impl {
     QString folder;
     bool open = false;
     int error_number = 0;

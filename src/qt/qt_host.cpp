@@ -110,9 +110,12 @@ void QtHost::message_box(const std::string& text) {
         callbacks_.message_box(text);
         return;
     }
+    show_message_box(picture1_.label(), text);
+}
+
+void show_message_box(QWidget* over, const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                    QString::fromStdString(text), QMessageBox::Ok,
-                    picture1_.label() ? picture1_.label()->window() : nullptr);
+                    QString::fromStdString(text), QMessageBox::Ok, over ? over->window() : nullptr);
     box.setDefaultButton(QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -107,6 +107,10 @@ private:
     QtPictureBox picture2_;
 };
 
+// The control's modal message box: one OK button, no icon, the
+// application's name as its title, modal over `over`'s window.
+void show_message_box(QWidget* over, const std::string& text);
+
 // Folder of the file that holds this library's code, without a trailing
 // separator.
 std::string library_folder_of_this_code();

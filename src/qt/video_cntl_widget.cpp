@@ -1,17 +1,23 @@
 #include "strovia/video_cntl_widget.hpp"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMetaMethod>
+#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 
 #include <atomic>
-#include <deque>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include "control/video_cntl.hpp"
 #include "jet/engine.hpp"
 #include "mci/interpreter.hpp"
+#include "playback/commands.hpp"
 #include "qt/label_frame_target.hpp"
+#include "qt/programme_rows.hpp"
 #include "qt/qt_host.hpp"
 #include "qt/settings_store.hpp"
 
@@ -57,10 +63,95 @@ private:
 
 std::string s(const QString& q) { return q.toStdString(); }
 QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Passes every command and query on and tells the widget of each.
+class ObservedChannel final : public MediaChannel {
+public:
+    std::function<void()> before_command;
+    std::function<void(std::string_view, bool)> on_command;
+    std::function<void(std::string_view, const char*)> on_query;
+    MediaChannel* inner = nullptr;
+
+    bool execute(std::string_view command) override {
+        before_command();
+        const bool ok = inner->execute(command);
+        on_command(command, ok);
+        return ok;
+    }
+    std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
+                             std::int64_t notify) override {
+        const std::int32_t rc = inner->send_string(command, reply, length, notify);
+        on_query(command, reply);
+        return rc;
+    }
+};
+
+// The host adapter of the widget: the Qt host, and the failures the
+// routines pass over.
+class WidgetHost final : public qt::QtHost {
+public:
+    using QtHost::QtHost;
+    std::function<void(std::string_view, const Error&)> on_suppressed;
+    void suppressed_failure(std::string_view routine, const Error& error) override {
+        on_suppressed(routine, error);
+    }
+};
+
+using Kind = VideoCntlWidget::ProgrammeKind;
+using WidgetError = VideoCntlWidget::Error;
+
+// What a failure the control passed over means to the integrator. The
+// lookup's "no current record" is the unknown posture, which the message
+// reports.
+std::optional<WidgetError> classify(std::string_view routine, std::int32_t number) {
+    switch (number) {
+        case engine_error::kNoCurrentRecord:
+            if (routine == "fileOpen") return std::nullopt;
+            return VideoCntlWidget::TableError;  // an empty table
+        case engine_error::kFileNotFound:
+        case engine_error::kInvalidPassword:
+        case engine_error::kFileInUse:
+        case engine_error::kPermissionDenied:
+        case engine_error::kUnrecognizedFormat:
+        case runtime_error::kObjectNotSet: return VideoCntlWidget::CatalogueError;
+        case engine_error::kTableNotFound:
+        case engine_error::kQuerySyntax:
+        case engine_error::kInvalidStatement:
+        case engine_error::kFromSyntax:
+        case engine_error::kTrailingCharacters:
+        case engine_error::kObjectClosed: return VideoCntlWidget::TableError;
+        case runtime_error::kFileNotFound:
+        case runtime_error::kInvalidPicture: return VideoCntlWidget::PictureError;
+        default: return VideoCntlWidget::FieldError;
+    }
+}
+
+QString describe(WidgetError kind, std::int32_t number) {
+    switch (kind) {
+        case VideoCntlWidget::CatalogueError:
+            return number == runtime_error::kObjectNotSet ? "no catalogue is open"
+                                                          : "the catalogue cannot be opened";
+        case VideoCntlWidget::TableError:
+            return number == engine_error::kNoCurrentRecord ? "the posture's table has no rows"
+                                                            : "the posture's table cannot be read";
+        case VideoCntlWidget::FieldError: return "a field of the catalogue cannot be read";
+        case VideoCntlWidget::VideoError: return "the video cannot be opened";
+        case VideoCntlWidget::NarrationError: return "a narration cannot be opened";
+        case VideoCntlWidget::PictureError: return "a picture cannot be shown";
+        case VideoCntlWidget::NoError: break;
+    }
+    return {};
+}
 
 }  // namespace
 
-struct VideoCntlWidget::Impl final : mci::Reporter {
+ControlObserver::~ControlObserver() = default;
+
+// Private to the library, though nested in an exported class.
+struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::Reporter {
     VideoCntlWidget* self;
     QLabel* picture1;
     QLabel* picture2;
@@ -68,15 +159,38 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
     QTimer notice_timer;
     std::int64_t handle1 = next_handle();
     std::int64_t handle2 = next_handle();
-    Error last;
+    strovia::Error last;
+    ControlObserver* observer = nullptr;
 
     // Destroyed in reverse order: the control goes first, then the frame
     // target is unregistered, then the devices close with the interpreter.
     std::unique_ptr<mci::Interpreter> interpreter;
     std::unique_ptr<UnavailableChannel> unavailable;
     std::unique_ptr<qt::LabelFrameTarget> target;
-    std::unique_ptr<qt::QtHost> host;
+    ObservedChannel channel;
+    std::unique_ptr<WidgetHost> host;
     std::unique_ptr<VideoCntl> control;
+
+    // What the widget reports, brought up to date once the outermost host
+    // call or tick has returned (`depth` counts them: ticks run inside the
+    // yields of a routine too), so that no signal reaches the host inside a
+    // routine.
+    int depth = 0;
+    bool starting = false;  // a start method ran since the last settle
+    bool ended = false;     // VideoEnd was raised for the current programme
+    State state = Idle;
+    Kind kind = None;
+    int current = 0;
+    int count = 0;
+    qt::ProgrammeRows rows;
+    qint64 position = 0;
+    qint64 reported_position = 0;
+    int reported_current = 0;
+    int reported_count = 0;
+    WidgetError error = NoError;
+    QString error_string;
+    int error_number = 0;
+    std::optional<std::pair<WidgetError, strovia::Error>> pending_error;
 
     explicit Impl(VideoCntlWidget* w)
         : self(w), picture1(new QLabel(w)), picture2(new QLabel(w)), notice_label(new QLabel(w)) {
@@ -93,38 +207,243 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
         QObject::connect(&notice_timer, &QTimer::timeout, notice_label, &QLabel::hide);
 
         auto made = mci::Interpreter::create({});
-        MediaChannel* channel = nullptr;
         if (made) {
             interpreter = std::move(made).value();
             interpreter->set_reporter(this);
             target = std::make_unique<qt::LabelFrameTarget>(picture1);
-            interpreter->register_frame_target(handle1, target.get());
-            channel = interpreter.get();
+            channel.inner = interpreter.get();
         } else {
             unavailable = std::make_unique<UnavailableChannel>(made.error(), *this);
-            channel = unavailable.get();
+            channel.inner = unavailable.get();
         }
+        channel.before_command = [this] { sync_frame_target(); };
+        channel.on_command = [this](std::string_view command, bool ok) {
+            if (observer) observer->commandSent(q(command), ok);
+        };
+        channel.on_query = [this](std::string_view command, const char* reply) {
+            if (command == commands::kStatusVideoPosition) position = std::atoll(reply);
+            if (observer) observer->queryAnswered(q(command), QString::fromUtf8(reply));
+        };
 
-        host = std::make_unique<qt::QtHost>(
+        host = std::make_unique<WidgetHost>(
             picture1, picture2, handle1, handle2,
             qt::HostCallbacks{[this](std::string_view name) { property_changed(name); },
-                              // Delivered once the tick that ends the programme has
-                              // returned, so that a handler may start the next
-                              // programme or delete the control.
-                              [this] {
-                                  QMetaObject::invokeMethod(
-                                      self, [w = self] { emit w->VideoEnd(); },
-                                      Qt::QueuedConnection);
-                              },
-                              {}});
-        control = std::make_unique<VideoCntl>(*host, *channel, library_engines());
-        host->bind_ticks([this] { control->Timer1_Timer(); }, [this] { control->Timer2_Timer(); });
+                              [this] { video_end(); },
+                              [this](const std::string& text) { message(text); }});
+        host->on_suppressed = [this](std::string_view routine, const strovia::Error& e) {
+            const auto kind_of = classify(routine, e.number);
+            if (!kind_of) return;
+            failure(*kind_of, e);
+            // A row whose picture cannot be shown is still a row shown.
+            if (*kind_of == PictureError && routine == "Timer2_Timer") ++current;
+        };
+        host->timer1().on_change = [this] { timer_changed(1, host->timer1()); };
+        host->timer2().on_change = [this] { timer_changed(2, host->timer2()); };
+        host->picture1().on_picture = [this](const std::string& path) {
+            // A photo programme shows one picture per row.
+            if (!path.empty() && (kind == Photo || kind == PhotoPreview)) ++current;
+            if (observer) observer->pictureChanged(q(path));
+        };
+        control = std::make_unique<VideoCntl>(*host, channel, library_engines());
+        host->bind_ticks(
+            [this] {
+                Call call(*this);
+                control->Timer1_Timer();
+            },
+            [this] {
+                Call call(*this);
+                control->Timer2_Timer();
+            });
+    }
+
+    // A video goes to Picture1 when it opens while there is a screen to show
+    // it on or the widget is shown; a hidden widget without a screen (a
+    // headless host) leaves it to the media's own null sink, unpainted.
+    const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
+    bool target_on = false;
+    void sync_frame_target() {
+        const bool want = interpreter && (!offscreen || self->isVisible());
+        if (want == target_on) return;
+        if (want) {
+            interpreter->register_frame_target(handle1, target.get());
+        } else {
+            interpreter->unregister_frame_target(handle1);
+        }
+        target_on = want;
+    }
+
+    // One host call or tick: the widget settles when the outermost returns.
+    struct Call {
+        Impl& d;
+        explicit Call(Impl& impl) : d(impl) { ++d.depth; }
+        ~Call() {
+            if (--d.depth == 0) d.settle();
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+    };
+
+    void timer_changed(int which, qt::QtTimer& timer) {
+        if (observer) observer->timerChanged(which, timer.enabled(), timer.interval());
+    }
+
+    // Delivered once the tick that ends the programme has returned, so that
+    // a handler may start the next programme or delete the control.
+    void video_end() {
+        ended = true;
+        QMetaObject::invokeMethod(
+            self,
+            [this] {
+                if (observer) observer->eventRaised("VideoEnd");
+                emit self->VideoEnd();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void message(const std::string& text) {
+        const QString shown = q(text);
+        if (observer) observer->messageShown(shown);
+        if (self->isSignalConnected(QMetaMethod::fromSignal(&VideoCntlWidget::messageRequested))) {
+            emit self->messageRequested(shown);
+            return;
+        }
+        qt::show_message_box(picture1, text);
+    }
+
+    // The first failure since the last settle is the cause; what follows
+    // in the same call is its consequence (no catalogue, so no rows).
+    void failure(WidgetError kind_of, const strovia::Error& e) {
+        if (!pending_error) pending_error.emplace(kind_of, e);
+    }
+
+    // The programme's rows, read when it starts.
+    void count_parts() {
+        rows = {};
+        if (kind == Video || kind == Photo || kind == PhotoPreview) {
+            rows =
+                qt::read_programme_rows(library_engines(), control->Db, control->StoredResourcedir,
+                                        control->StoredAsanaNaME, kind == Video);
+        }
+        // The start has shown the first segment or picture.
+        count = kind == VideoPreview ? 1 : rows.count;
+        current = kind == None ? 0 : 1;
+        position = 0;
+    }
+
+    // The video's segment: the loaded row is one ahead of the segment that
+    // plays; rows used up (-10) mean the last.
+    void follow_segment() {
+        if (control->CurStartPos < 0) {
+            current = count;
+            return;
+        }
+        for (int i = std::max(current, 1); i < static_cast<int>(rows.starts.size()); ++i) {
+            if (rows.starts[static_cast<std::size_t>(i)] == control->CurStartPos) {
+                current = i;
+                return;
+            }
+        }
+    }
+
+    Kind kind_of_run() const {
+        switch (control->run()) {
+            case VideoCntl::Run::Video: return Video;
+            case VideoCntl::Run::VideoPreview: return VideoPreview;
+            case VideoCntl::Run::Photo: return control->PhotoPreview ? PhotoPreview : Photo;
+            default: return None;
+        }
+    }
+
+    State state_now() const {
+        const auto run = control->run();
+        if (run == VideoCntl::Run::Video || run == VideoCntl::Run::VideoPreview) {
+            if (!host->timer1().enabled()) return Paused;
+            if (run == VideoCntl::Run::VideoPreview) return Previewing;
+            // "Pause" also marks the last segment, where the video runs on.
+            return control->VideoState == "Pause" && !control->ListDone ? Held : Playing;
+        }
+        if (run == VideoCntl::Run::Photo) {
+            if (!host->timer2().enabled()) return Paused;
+            return control->PhotoPreview ? Previewing : Playing;
+        }
+        if (ended && kind != None) return Ended;
+        return Idle;
+    }
+
+    void settle() {
+        const Kind was_kind = kind;
+        if (starting) {
+            starting = false;
+            kind = kind_of_run();
+            ended = false;
+            count_parts();
+        } else if (control->run() == VideoCntl::Run::None && !ended) {
+            kind = None;  // StopPlay
+        }
+        if (kind == None) {
+            current = 0;
+            count = 0;
+        } else if (kind == Video) {
+            follow_segment();
+        }
+        current = std::min(current, count);
+        const State now = state_now();
+
+        // A handler may delete the widget: nothing of it is touched after
+        // an emit that did.
+        const QPointer<VideoCntlWidget> alive(self);
+        if (pending_error) {
+            auto [kind_of, e] = *std::exchange(pending_error, std::nullopt);
+            error = kind_of;
+            error_number = e.number;
+            error_string = describe(kind_of, e.number) + ": " + q(e.text);
+            emit self->errorChanged();
+            if (!alive) return;
+            emit self->errorOccurred(kind_of, error_string);
+            if (!alive) return;
+        }
+        if (kind != was_kind) {
+            emit self->programmeKindChanged(kind);
+            if (!alive) return;
+        }
+        if (current != reported_current || count != reported_count) {
+            reported_current = current;
+            reported_count = count;
+            emit self->progressChanged(current, count);
+            if (!alive) return;
+        }
+        if (position != reported_position) {
+            reported_position = position;
+            emit self->positionChanged(position);
+            if (!alive) return;
+        }
+        set_state(now);
+    }
+
+    // The one place the state changes.
+    void set_state(State now) {
+        if (now == state) return;
+        state = now;
+        emit self->stateChanged(now);
+    }
+
+    // A new programme starts clean.
+    void begin_start() {
+        starting = true;
+        pending_error.reset();
+        if (error != NoError) {
+            error = NoError;
+            error_string.clear();
+            error_number = 0;
+            emit self->errorChanged();
+        }
     }
 
     ~Impl() override {
+        observer = nullptr;
         control.reset();
         host.reset();
-        if (interpreter && target) interpreter->unregister_frame_target(handle1);
+        if (target_on) interpreter->unregister_frame_target(handle1);
         target.reset();
         interpreter.reset();
     }
@@ -136,12 +455,20 @@ struct VideoCntlWidget::Impl final : mci::Reporter {
 
     // Called inside a routine: the user is told after it has returned,
     // never through a nested event loop.
-    void report(std::string_view command, const Error& error) override {
+    void report(std::string_view command, const strovia::Error& e) override {
+        // The opens the control passes over: the same text it forms.
+        const VideoCntl& c = *control;
+        if (command == commands::video_open(c.StoredResourcedir, c.CurVideoName, handle1)) {
+            failure(VideoError, e);
+        } else if (command == commands::narration_open(c.StoredResourcedir, host->library_folder(),
+                                                       c.CurMp2name)) {
+            failure(NarrationError, e);
+        }
         const QString text =
             QString("The media command \"%1\" failed: error %2: %3")
                 .arg(QString::fromUtf8(command.data(), static_cast<qsizetype>(command.size())))
-                .arg(error.number)
-                .arg(q(error.text));
+                .arg(e.number)
+                .arg(q(e.text));
         QMetaObject::invokeMethod(
             self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
     }
@@ -190,7 +517,7 @@ bool VideoCntlWidget::writeProperties(QSettings& settings) {
 
 QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args) {
     if (kind < 0 || kind > 2) {
-        d_->last = Error{static_cast<std::int32_t>(0x80020003), "Member not found."};
+        d_->last = strovia::Error{static_cast<std::int32_t>(0x80020003), "Member not found."};
         return {};
     }
     std::vector<Variant> in;
@@ -201,7 +528,28 @@ QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args)
             in.emplace_back(Empty{});
         }
     }
-    auto r = d_->control->invoke(dispid, static_cast<InvokeKind>(kind), in);
+    // A method reached by its number is reported like the same slot.
+    const auto id = static_cast<DispId>(dispid);
+    const bool method = kind == static_cast<int>(InvokeKind::Method);
+    const bool starts =
+        method && (id == dispid::kFileOpen || id == dispid::kInitAudio ||
+                   id == dispid::kInitVideo || id == dispid::kPreview || id == dispid::kPpreview);
+    if (method && d_->observer) {
+        for (const MemberInfo& m : members()) {
+            if (m.dispid == id && m.kind == MemberKind::Method) {
+                d_->observer->methodCalled(q(m.name));
+            }
+        }
+    }
+    const QPointer<VideoCntlWidget> alive(this);
+    Result<Variant> r = Variant{Empty{}};
+    {
+        Impl::Call call(*d_);
+        if (starts) d_->begin_start();
+        r = d_->control->invoke(id, static_cast<InvokeKind>(kind), in);
+        if (method && id == dispid::kStopPlay) d_->ended = false;
+    }
+    if (!alive) return {};
     if (!r) {
         d_->last = r.error();
         return {};
@@ -218,6 +566,16 @@ QLabel* VideoCntlWidget::picture2() const { return d_->picture2; }
 QSize VideoCntlWidget::sizeHint() const { return {kWidth, kHeight}; }
 QSize VideoCntlWidget::minimumSizeHint() const { return {kWidth, kHeight}; }
 
+VideoCntlWidget::State VideoCntlWidget::state() const { return d_->state; }
+VideoCntlWidget::ProgrammeKind VideoCntlWidget::programmeKind() const { return d_->kind; }
+int VideoCntlWidget::currentPart() const { return d_->current; }
+int VideoCntlWidget::partCount() const { return d_->count; }
+qint64 VideoCntlWidget::position() const { return d_->reported_position; }
+VideoCntlWidget::Error VideoCntlWidget::error() const { return d_->error; }
+QString VideoCntlWidget::errorString() const { return d_->error_string; }
+int VideoCntlWidget::errorNumber() const { return d_->error_number; }
+void VideoCntlWidget::setObserver(ControlObserver* observer) { d_->observer = observer; }
+
 bool VideoCntlWidget::finish(const char* method, bool ok) {
     if (ok) {
         d_->last = {};
@@ -228,33 +586,55 @@ bool VideoCntlWidget::finish(const char* method, bool ok) {
 }
 
 namespace {
-template <typename R>
-bool take(R&& result, Error& last) {
-    if (result) return true;
-    last = result.error();
-    return false;
-}
+enum class Effect { Other, Starts, Stops };
 }  // namespace
 
+template <typename Routine>
+bool VideoCntlWidget::call(const char* method, int effect, Routine routine) {
+    if (d_->observer) d_->observer->methodCalled(QString::fromLatin1(method));
+    const QPointer<VideoCntlWidget> alive(this);
+    bool ok = false;
+    {
+        Impl::Call call(*d_);
+        if (effect == static_cast<int>(Effect::Starts)) d_->begin_start();
+        auto result = routine(*d_->control);
+        ok = result.ok();
+        if (!ok) d_->last = result.error();
+        if (effect == static_cast<int>(Effect::Stops)) d_->ended = false;
+    }
+    if (!alive) return ok;  // deleted by a handler of its own signals
+    return finish(method, ok);
+}
+
 bool VideoCntlWidget::fileOpen() {
-    return finish("fileOpen", take(d_->control->fileOpen(), d_->last));
+    return call("fileOpen", static_cast<int>(Effect::Starts),
+                [](VideoCntl& c) { return c.fileOpen(); });
 }
 bool VideoCntlWidget::InitAudio() {
-    return finish("InitAudio", take(d_->control->InitAudio(), d_->last));
+    return call("InitAudio", static_cast<int>(Effect::Starts),
+                [](VideoCntl& c) { return c.InitAudio(); });
 }
 bool VideoCntlWidget::InitVideo() {
-    return finish("InitVideo", take(d_->control->InitVideo(), d_->last));
+    return call("InitVideo", static_cast<int>(Effect::Starts),
+                [](VideoCntl& c) { return c.InitVideo(); });
 }
 bool VideoCntlWidget::StopPlay() {
-    return finish("StopPlay", take(d_->control->StopPlay(), d_->last));
+    return call("StopPlay", static_cast<int>(Effect::Stops),
+                [](VideoCntl& c) { return c.StopPlay(); });
 }
 bool VideoCntlWidget::Preview() {
-    return finish("Preview", take(d_->control->Preview(), d_->last));
+    return call("Preview", static_cast<int>(Effect::Starts),
+                [](VideoCntl& c) { return c.Preview(); });
 }
-bool VideoCntlWidget::Pause() { return finish("Pause", take(d_->control->Pause(), d_->last)); }
-bool VideoCntlWidget::Start() { return finish("Start", take(d_->control->Start(), d_->last)); }
+bool VideoCntlWidget::Pause() {
+    return call("Pause", static_cast<int>(Effect::Other), [](VideoCntl& c) { return c.Pause(); });
+}
+bool VideoCntlWidget::Start() {
+    return call("Start", static_cast<int>(Effect::Other), [](VideoCntl& c) { return c.Start(); });
+}
 bool VideoCntlWidget::Ppreview() {
-    return finish("Ppreview", take(d_->control->Ppreview(), d_->last));
+    return call("Ppreview", static_cast<int>(Effect::Starts),
+                [](VideoCntl& c) { return c.Ppreview(); });
 }
 
 }  // namespace strovia

@@ -26,6 +26,7 @@ TEST_F(FileOpen, UnknownNameShowsTheOneMessageAndNothingElse) {
     EXPECT_THAT(host.messages, ::testing::ElementsAre("Asana not found - Nowhere"));
     EXPECT_EQ(host.video_ends, 0);
     EXPECT_EQ(channel.commands, std::vector<std::string>{"close all"});
+    EXPECT_EQ(host.suppressed, std::vector<std::string>{"fileOpen 3021"});
     EXPECT_TRUE(trace.contains("Picture1 clear"));
     EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
     EXPECT_TRUE(db.connects.back() == ";PWD=Mint3laneKK;");
@@ -50,6 +51,11 @@ TEST_F(FileOpen, AMissingCatalogueIsSilentUnlessOneIsStillOpen) {
     ASSERT_TRUE(control.fileOpen());
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(control.Db, nullptr);
+    // Silent to the user, told to the host: the opening first, then what it
+    // left without a catalogue, InitAudio last.
+    ASSERT_FALSE(host.suppressed.empty());
+    EXPECT_EQ(host.suppressed.front(), "fileOpen 3024");
+    EXPECT_EQ(host.suppressed.back(), "InitAudio 91");
     EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
     EXPECT_EQ(host.video_ends, 0);
 
@@ -91,6 +97,8 @@ TEST_F(FileOpen, MissingTableOrVideoNameLeaveWhatWasThere) {
                        "mpegVideo  style child parent  4242"));
     EXPECT_FALSE(host.timer1().enabled());
     EXPECT_FALSE(trace.contains("mci play video"));
+    EXPECT_THAT(host.suppressed,
+                ::testing::ElementsAre("fileOpen 94", "fileOpen 3078", "InitVideo 3265"));
 }
 
 TEST_F(FileOpen, ANewPhotoPostureAlwaysStartsNarrated) {

@@ -96,6 +96,13 @@ public:
         if (on_video_end) on_video_end();
     }
 
+    // Failures the routines swallowed, as "routine number", outside the
+    // trace so that traces keep the control's own effects only.
+    void suppressed_failure(std::string_view routine, const Error& error) override {
+        suppressed.push_back(std::string(routine) + " " + std::to_string(error.number));
+    }
+
+    std::vector<std::string> suppressed;
     std::vector<std::string> messages;
     std::vector<std::string> changes;
     int video_ends = 0;

@@ -216,11 +216,21 @@ TEST_F(Course, PreviewsPlayWithoutNarration) {
     EXPECT_EQ(count_command(photos, ".mp2"), 0);
 }
 
-TEST_F(Course, UnknownPostureIsReportedByName) {
-    const PlayRun r = run(std::string(STROVIA_EXE) + " play --headless --timeout 2 --content " +
-                          root_.string() + " --posture Nowhere");
-    EXPECT_EQ(r.exit_code, 3);
-    EXPECT_NE(r.text.find("Asana not found - Nowhere"), std::string::npos) << r.text;
+// Without --timeout a run that plays nothing ends by itself, each way with
+// its own exit code and the reason.
+TEST_F(Course, NothingPlaysEndsAtOnceWithItsOwnExitCode) {
+    const std::string play = std::string(STROVIA_EXE) + " play --headless --content ";
+    const PlayRun unknown = run(play + root_.string() + " --posture Nowhere");
+    EXPECT_EQ(unknown.exit_code, 4) << unknown.text;
+    EXPECT_NE(unknown.text.find("Asana not found - Nowhere"), std::string::npos) << unknown.text;
+
+    const PlayRun missing = run(play + (root_ / "nowhere").string() + " --posture Tadasana");
+    EXPECT_EQ(missing.exit_code, 5) << missing.text;
+    EXPECT_NE(missing.text.find("strovia play: fileOpen started nothing: the catalogue cannot be "
+                                "opened: "),
+              std::string::npos)
+        << missing.text;
+    EXPECT_NE(missing.text.find("(error 3024)"), std::string::npos) << missing.text;
 }
 
 }  // namespace

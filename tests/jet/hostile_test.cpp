@@ -3,7 +3,10 @@
 // for it.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -22,15 +25,30 @@ protected:
     }
     // Writes `bytes` as a file and returns its opening's error number (0 when it opens).
     int number_of(const std::string& bytes) {
+        auto db = opening(bytes);
+        return db.ok() ? 0 : db.error().number;
+    }
+    Result<std::shared_ptr<Database>> opening(const std::string& bytes) {
         const std::string f = dir_.file("bad" + std::to_string(n_++) + ".mdb");
         write_bytes(f, bytes);
         auto db = open(f);
-        return db.ok() ? 0 : db.error().number;
+        if (!db.ok() && db.error().number == engine_error::kUnrecognizedFormat) {
+            EXPECT_NE(db.error().text.find(" ("), std::string::npos) << "no reason given";
+        }
+        return db;
     }
-    void put32(std::string& b, std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
+    // The definition page of the first user table (Asanas).
+    std::size_t asanas() const {
+        for (std::size_t p = 3; p * kJet3PageSize < bytes_.size(); ++p)
+            if (bytes_[page(p)] == 0x02) return page(p);
+        ADD_FAILURE() << "no table definition";
+        return 0;
+    }
+    static void put(std::string& b, std::size_t at, std::uint32_t v, int bytes = 4) {
+        for (int i = 0; i < bytes; ++i)
             b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
     }
+    static void put32(std::string& b, std::size_t at, std::uint32_t v) { put(b, at, v); }
     std::size_t page(std::size_t n) const { return n * kJet3PageSize; }
 
     TempDir dir_;
@@ -40,7 +58,7 @@ protected:
 };
 
 TEST_F(Hostile, MissingFolderEmptyRandomAndForeignFiles) {
-    EXPECT_EQ(number_of(bytes_), 0);
+    EXPECT_TRUE(opening(bytes_).ok());
     EXPECT_EQ(open(dir_.file("absent.mdb")).error().number, engine_error::kFileNotFound);
     std::filesystem::create_directory(dir_.file("folder.mdb"));
     EXPECT_EQ(open(dir_.file("folder.mdb")).error().number, engine_error::kFileNotFound);
@@ -88,6 +106,142 @@ TEST_F(Hostile, EachStructuralGuard) {
     std::string overflow = bytes_;
     overflow[page(3) + 11] = static_cast<char>(overflow[page(3) + 11] | 0x40);
     EXPECT_EQ(number_of(overflow), engine_error::kUnrecognizedFormat);
+}
+
+// Every count, name and offset of a table definition is checked against the
+// page that holds it (Asanas: a Long, then three Text columns).
+TEST_F(Hostile, ImpossibleDefinitionsFailWithTheirReason) {
+    const std::size_t def = asanas();
+    const std::size_t col = def + 43;        // 18 bytes per column, no indexes
+    const std::size_t names = col + 4 * 18;  // a length byte, then the name
+    struct Patch {
+        std::size_t at;
+        std::uint32_t value;
+        int bytes;
+        const char* reason;
+    };
+    for (const Patch& p :
+         {Patch{def + 31, 0xFFFFFFFF, 4, "indexes and 4 columns do not fit"},
+          Patch{def + 27, 0x00FFFFFF, 4, "logical indexes do not fit"},
+          Patch{def + 25, 300, 2, "300 columns, more than"}, Patch{def + 25, 200, 2, "do not fit"},
+          Patch{def + 23, 5, 2, "more variable-length columns"},
+          Patch{col + 14, 0xFFFF, 2, "fixed column lies outside"},
+          Patch{col + 18 + 3, 0x4000, 2, "column number out of range"},
+          Patch{names, 0, 1, "column name out of bounds"},
+          Patch{names + 1, 0x07, 1, "control characters"},
+          Patch{names + 1, 0x81, 1, "control characters"}}) {
+        std::string b = bytes_;
+        put(b, p.at, p.value, p.bytes);
+        auto db = opening(b);
+        ASSERT_FALSE(db.ok()) << p.reason;
+        EXPECT_EQ(db.error().number, engine_error::kUnrecognizedFormat) << p.reason;
+        EXPECT_NE(db.error().text.find(p.reason), std::string::npos) << db.error().text;
+    }
+}
+
+// A definition over several pages (each after the first continues at its
+// byte 8) reads as the one-page one: 250 empty real-index entries push
+// Asanas' columns, names and index data across six pages.
+TEST_F(Hostile, DefinitionOverSeveralPages) {
+    const std::size_t def = asanas();
+    const std::size_t len = get32(reinterpret_cast<const std::uint8_t*>(bytes_.data() + def + 8));
+    std::string d = bytes_.substr(def, 43) + std::string(250 * 8, '\0') +
+                    bytes_.substr(def + 43, len - 43) + std::string(250 * 39, '\0');
+    put32(d, 31, 250);
+    std::string b = bytes_;
+    std::size_t at = def;
+    for (std::size_t from = 0; from < d.size();) {
+        const std::size_t take = std::min(d.size() - from, kJet3PageSize - (from ? 8 : 0));
+        b.replace(at + (from ? 8 : 0), take, d, from, take);
+        from += take;
+        if (from < d.size()) {
+            put32(b, at + 4, static_cast<std::uint32_t>(b.size() / kJet3PageSize));
+            at = b.size();
+            b += std::string("\x02\x01VC", 4) + std::string(kJet3PageSize - 4, '\0');
+        }
+    }
+    ASSERT_EQ(b.size(), bytes_.size() + 5 * kJet3PageSize);
+    auto db = opening(b);
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    auto rs = (*db)->open_recordset(R"(select * from Asanas where VideoName = "w2.mpg")");
+    ASSERT_TRUE(rs.ok() && (*rs)->move_first().ok());
+    EXPECT_EQ((*rs)->field("name").value(), FieldValue{std::string("Warrior \"II\"")});
+}
+
+// Deleted rows are passed over; a file encoded with a page key reads as
+// the plain one (each page after the first in RC4 keyed by key ^ page).
+TEST_F(Hostile, DeletedRowsAndEncodedPages) {
+    auto id_of = [&](const std::string& bytes, const char* name) -> std::int64_t {
+        auto db = opening(bytes);
+        if (!db.ok()) return -1000;
+        auto rs = (*db)->open_recordset(std::string("select * from Asanas where name = \"") + name +
+                                        "\"");
+        if (!rs.ok() || !(*rs)->move_first().ok()) return -1;
+        auto id = (*rs)->field("AsanaID");
+        return id.ok() ? std::get<std::int64_t>(*id) : -2;
+    };
+    std::string deleted = bytes_;
+    std::size_t asanas_data = 0;  // the data page that names Asanas' definition
+    for (std::size_t p = 3; p * kJet3PageSize < bytes_.size(); ++p)
+        if (bytes_[page(p)] == 0x01 &&
+            get32(reinterpret_cast<const std::uint8_t*>(bytes_.data() + page(p) + 4)) ==
+                asanas() / kJet3PageSize)
+            asanas_data = page(p);
+    ASSERT_NE(asanas_data, 0u);
+    // The first row's offset, flagged deleted; the table declares one row less.
+    deleted[asanas_data + 11] = static_cast<char>(deleted[asanas_data + 11] | 0x80);
+    put32(deleted, asanas() + 12, 3);
+    EXPECT_EQ(id_of(deleted, "Tadasana"), -1);
+    EXPECT_EQ(id_of(deleted, "Vrksasana"), 7);
+
+    std::string encoded = bytes_;
+    auto* raw = reinterpret_cast<std::uint8_t*>(encoded.data());
+    code_definition_page({raw, kJet3PageSize}, 0);
+    const std::uint32_t key = 0x12345678;
+    put32(encoded, kPageKeyOffset, key);
+    code_definition_page({raw, kJet3PageSize}, 0);
+    for (std::uint32_t p = 1; p < encoded.size() / kJet3PageSize; ++p) {
+        const std::uint32_t k = key ^ p;
+        const std::uint8_t ks[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+                                    static_cast<std::uint8_t>(k >> 16),
+                                    static_cast<std::uint8_t>(k >> 24)};
+        rc4(ks, {raw + page(p), kJet3PageSize});
+    }
+    EXPECT_EQ(id_of(encoded, "Tadasana"), 12);
+    EXPECT_EQ(id_of(encoded, "ÉKA PADA"), 3);
+}
+
+// The engine prints nothing, whatever the file, and whatever the variables
+// that steered the library it once used.
+TEST_F(Hostile, NothingReachesTheProcessStreams) {
+    ::setenv("MDBOPTS", "debug_all", 1);
+    ::setenv("MDB_JET3_CHARSET", "UTF-16", 1);
+    const std::string log = dir_.file("streams.log");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved_out = ::dup(1);
+    const int saved_err = ::dup(2);
+    std::FILE* f = std::fopen(log.c_str(), "w");
+    ::dup2(::fileno(f), 1);
+    ::dup2(::fileno(f), 2);
+    std::string cut = bytes_.substr(0, bytes_.size() - kJet3PageSize);
+    std::string tdef = bytes_;
+    put32(tdef, asanas() + 31, 0xFFFFFFFF);
+    std::string loop = bytes_;
+    put32(loop, page(2) + 4, 2);
+    std::vector<int> numbers;
+    for (const std::string* b : {&bytes_, &cut, &tdef, &loop}) numbers.push_back(number_of(*b));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::dup2(saved_out, 1);
+    ::dup2(saved_err, 2);
+    ::close(saved_out);
+    ::close(saved_err);
+    std::fclose(f);
+    ::unsetenv("MDBOPTS");
+    ::unsetenv("MDB_JET3_CHARSET");
+    EXPECT_EQ(numbers, (std::vector<int>{0, 3343, 3343, 3343}));
+    EXPECT_EQ(read_bytes(log), "");
 }
 
 }  // namespace

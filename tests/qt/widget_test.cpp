@@ -22,6 +22,8 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +49,27 @@ bool wait_for(const std::function<bool()>& done, double seconds) {
     }
     return true;
 }
+
+using W = strovia::VideoCntlWidget;
+
+// Every change of the widget's state, kind and progress, in order.
+struct Reports {
+    explicit Reports(W& w) {
+        QObject::connect(&w, &W::stateChanged, [this](W::State s) { states.push_back(s); });
+        QObject::connect(&w, &W::progressChanged,
+                         [this](int n, int of) { progress.emplace_back(n, of); });
+        QObject::connect(&w, &W::errorOccurred, [this](W::Error e, const QString& text) {
+            errors.push_back(e);
+            last_error = text;
+        });
+        QObject::connect(&w, &W::VideoEnd, [this] { ++ends; });
+    }
+    std::vector<W::State> states;
+    std::vector<std::pair<int, int>> progress;
+    std::vector<W::Error> errors;
+    QString last_error;
+    int ends = 0;
+};
 
 QColor centre_of(QLabel* label) {
     const QImage shot = label->grab().toImage();
@@ -83,7 +106,8 @@ protected:
    "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
                {"name": "Disp_Type", "type": "Text", "size": 10},
                {"name": "VideoName", "type": "Text", "size": 50}],
-   "rows": [[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null]]},
+   "rows": [[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null],
+            [5, "Garudasana", "Photo", null]]},
   {"name": "Audio_Asana3",
    "columns": [{"name": "Filename", "type": "Text", "size": 50},
                {"name": "Action", "type": "Text", "size": 50},
@@ -93,7 +117,11 @@ protected:
   {"name": "Photo_Asana4",
    "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
                {"name": "ImageName", "type": "Text", "size": 50}],
-   "rows": [["p1", "one.bmp"]]}]})";
+   "rows": [["p1", "one.bmp"]]},
+  {"name": "Photo_Asana5",
+   "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
+               {"name": "ImageName", "type": "Text", "size": 50}],
+   "rows": [["nosuch", "one.bmp"]]}]})";
         sh(std::string(STROVIA_EXE) + " catalogue build " + (root_ / "manifest.json").string() +
            " -o " + (root_ / "video" / "AVPelmo.mdb").string());
     }
@@ -106,30 +134,11 @@ protected:
 
 fs::path Widget::root_;
 
-TEST_F(Widget, ChildControlsAsDesignedAndPicture2NeverChanges) {
-    strovia::VideoCntlWidget control;
-    EXPECT_EQ(control.sizeHint(), QSize(352, 288));
-    EXPECT_EQ(control.picture1()->geometry(), QRect(0, 0, 352, 288));
-    EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
-    EXPECT_EQ(control.Resourcedir(), "0");
-    EXPECT_EQ(control.AsanaNaME(), "0");
-    control.show();
-
-    int ends = 0;
-    QObject::connect(&control, &strovia::VideoCntlWidget::VideoEnd, [&] { ++ends; });
-    control.setResourcedir(content());
-    control.setAsanaNaME("Vrksasana");
-    ASSERT_TRUE(control.fileOpen()) << control.lastErrorText().toStdString();
-    ASSERT_TRUE(wait_for([&] { return ends > 0; }, 20));
-    EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
-    EXPECT_TRUE(control.picture2()->pixmap().isNull());
-}
-
 TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     strovia::VideoCntlWidget control;
     control.show();
-    int ends = 0;
-    QObject::connect(&control, &strovia::VideoCntlWidget::VideoEnd, [&] { ++ends; });
+    Reports seen(control);
+    int& ends = seen.ends;
     control.setResourcedir(content());
     control.setAsanaNaME("Tadasana");
     ASSERT_TRUE(control.fileOpen()) << control.lastErrorText().toStdString();
@@ -163,10 +172,21 @@ TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     EXPECT_NEAR(held.blue(), 50, 6);
     ASSERT_TRUE(wait_for([&] { return ends > 0; }, 20));
     EXPECT_EQ(ends, 1);
+    // Held only at frame 30: s2 has ended before the video reaches 60.
+    EXPECT_EQ(seen.states, (std::vector<W::State>{W::Playing, W::Held, W::Playing, W::Ended}));
+    EXPECT_EQ(seen.progress, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
+    EXPECT_EQ(control.programmeKind(), W::Video);
+    EXPECT_GE(control.position(), 60) << "the last segment began at frame 60";
+    EXPECT_TRUE(seen.errors.empty());
 }
 
 TEST_F(Widget, PhotoShowsThePicturesPixelsAtItsOwnSizeTopLeft) {
     strovia::VideoCntlWidget control;
+    EXPECT_EQ(control.sizeHint(), QSize(352, 288));
+    EXPECT_EQ(control.picture1()->geometry(), QRect(0, 0, 352, 288));
+    EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
+    EXPECT_EQ(control.Resourcedir(), "0");
+    EXPECT_EQ(control.AsanaNaME(), "0");
     control.show();
     bool ended = false;
     QObject::connect(&control, &strovia::VideoCntlWidget::VideoEnd, [&] { ended = true; });
@@ -179,9 +199,92 @@ TEST_F(Widget, PhotoShowsThePicturesPixelsAtItsOwnSizeTopLeft) {
     EXPECT_EQ(shot.pixelColor(63, 47), QColor(10, 200, 30));
     EXPECT_NE(shot.pixelColor(100, 100), QColor(10, 200, 30)) << "the picture was stretched";
     EXPECT_TRUE(wait_for([&] { return ended; }, 10));
+    // Picture2 stays as designed whatever plays.
+    EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
+    EXPECT_TRUE(control.picture2()->pixmap().isNull());
 }
 
-TEST_F(Widget, UnknownPostureShowsTheModalBoxWithItsText) {
+TEST_F(Widget, PhotoPreviewPauseAndStopReportTheirStates) {
+    strovia::VideoCntlWidget control;
+    Reports seen(control);
+    control.setResourcedir(content());
+    control.setAsanaNaME("Vrksasana");
+    ASSERT_TRUE(control.fileOpen());
+    EXPECT_EQ(control.state(), W::Playing);
+    EXPECT_EQ(control.programmeKind(), W::Photo);
+    ASSERT_TRUE(control.Pause());
+    ASSERT_TRUE(control.Start());
+    ASSERT_TRUE(wait_for([&] { return seen.ends > 0; }, 10));
+    EXPECT_EQ(seen.states, (std::vector<W::State>{W::Playing, W::Paused, W::Playing, W::Ended}));
+    EXPECT_EQ(seen.progress, (std::vector<std::pair<int, int>>{{1, 1}}));
+
+    // Pause and Start after the end change nothing that is reported.
+    ASSERT_TRUE(control.Pause());
+    ASSERT_TRUE(control.Start());
+    EXPECT_EQ(control.state(), W::Ended);
+
+    seen.states.clear();
+    ASSERT_TRUE(control.Ppreview());
+    EXPECT_EQ(control.programmeKind(), W::PhotoPreview);
+    ASSERT_TRUE(wait_for([&] { return seen.ends > 1; }, 10));
+    ASSERT_TRUE(control.StopPlay());
+    EXPECT_EQ(seen.states, (std::vector<W::State>{W::Previewing, W::Ended, W::Idle}));
+    EXPECT_EQ(control.programmeKind(), W::None);
+    EXPECT_EQ(control.partCount(), 0);
+}
+
+// VideoEnd comes queued, so the ending tick has switched Timer1 off before
+// the handler starts the next preview, which then ends with its own event.
+TEST_F(Widget, APreviewStartedFromVideoEndRaisesItsOwn) {
+    strovia::VideoCntlWidget control;
+    Reports seen(control);
+    control.setResourcedir(content());
+    control.setAsanaNaME("Tadasana");
+    QObject::connect(&control, &W::VideoEnd, [&] {
+        if (seen.ends == 1) control.Preview();
+    });
+    ASSERT_TRUE(control.Preview());
+    ASSERT_TRUE(wait_for([&] { return seen.ends == 2; }, 20));
+    EXPECT_EQ(seen.states,
+              (std::vector<W::State>{W::Previewing, W::Ended, W::Previewing, W::Ended}));
+    EXPECT_EQ(control.programmeKind(), W::VideoPreview);
+}
+
+// fileOpen returns normally and nothing plays, as the control defines it;
+// the widget says why.
+TEST_F(Widget, FailuresTheControlPassesOverAreSignalled) {
+    strovia::VideoCntlWidget control;
+    Reports seen(control);
+    control.setResourcedir(content() + "/nowhere");
+    control.setAsanaNaME("Tadasana");
+    control.invoke(0x60030002, 0);  // fileOpen by its number, reported the same
+    ASSERT_EQ(control.lastErrorNumber(), 0);
+    EXPECT_EQ(seen.errors, std::vector<W::Error>{W::CatalogueError});
+    EXPECT_EQ(control.errorNumber(), 3024);
+    EXPECT_TRUE(seen.last_error.startsWith("the catalogue cannot be opened: "))
+        << seen.last_error.toStdString();
+    EXPECT_EQ(control.state(), W::Idle);
+    EXPECT_TRUE(seen.states.empty());
+
+    // A narration that cannot be opened: the programme waits on it.
+    control.setResourcedir(content());
+    control.setAsanaNaME("Garudasana");
+    QObject::connect(&control, &W::notice, [] {});  // no overlay
+    ASSERT_TRUE(control.fileOpen());
+    EXPECT_EQ(seen.errors, (std::vector<W::Error>{W::CatalogueError, W::NarrationError}));
+    EXPECT_EQ(control.errorNumber(), 301) << control.errorString().toStdString();
+    EXPECT_EQ(control.state(), W::Playing);
+    ASSERT_TRUE(control.StopPlay());
+
+    // The next start clears the error.
+    control.setAsanaNaME("Vrksasana");
+    ASSERT_TRUE(control.fileOpen());
+    EXPECT_EQ(control.error(), W::NoError);
+    ASSERT_TRUE(control.StopPlay());
+}
+
+// The message goes to a connected messageRequested, else to the modal box.
+TEST_F(Widget, UnknownPostureIsSaidByTheSignalOrTheModalBox) {
     strovia::VideoCntlWidget control;
     control.show();
     control.setResourcedir(content());
@@ -198,10 +301,21 @@ TEST_F(Widget, UnknownPostureShowsTheModalBoxWithItsText) {
         }
     });
     poll.start(20);
+
+    QStringList said;
+    auto taken =
+        QObject::connect(&control, &W::messageRequested, [&](const QString& t) { said << t; });
+    ASSERT_TRUE(control.fileOpen());
+    EXPECT_EQ(said, QStringList{"Asana not found - Nosuch"});
+    EXPECT_TRUE(text.isEmpty()) << "no box while the signal is connected";
+    EXPECT_EQ(control.error(), W::NoError) << "the message says it";
+
+    QObject::disconnect(taken);
     ASSERT_TRUE(control.fileOpen());  // returns once the box is closed
     EXPECT_EQ(text, "Asana not found - Nosuch");
     EXPECT_EQ(title, QApplication::applicationName());
     EXPECT_TRUE(modal);
+    EXPECT_EQ(said.size(), 1);
 }
 
 TEST_F(Widget, PropertiesRoundTripThroughSettingsAndSignalEachWrite) {
@@ -252,7 +366,7 @@ TEST_F(Widget, PlayerListsThePosturesAndPlaysOneToItsEnd) {
 
         window.open_course(content());
         EXPECT_TRUE(window.problem_text().isEmpty());
-        ASSERT_EQ(window.postures()->topLevelItemCount(), 2);
+        ASSERT_EQ(window.postures()->topLevelItemCount(), 3);
         EXPECT_EQ(window.postures()->topLevelItem(0)->text(0), "Tadasana");
         EXPECT_EQ(window.postures()->topLevelItem(0)->text(1), "video");
         EXPECT_EQ(window.postures()->topLevelItem(1)->text(1), "photo");

@@ -11,6 +11,13 @@
 // Everything is called on the GUI thread. A method that fails returns false;
 // lastErrorNumber() and lastErrorText() then say why, and `failed` is
 // emitted as well.
+//
+// Beside the control's own interface, which keeps its defined behaviour, the
+// widget reports in Qt's way what plays: state() and stateChanged(), the
+// programme's kind, its progress (segment or picture n of N), the video's
+// position in frames, and errorOccurred() for each failure the control
+// passes over by its definition (fileOpen returns normally and nothing
+// plays; a narration that cannot be opened leaves the video held).
 
 #include <QSize>
 #include <QString>
@@ -19,6 +26,7 @@
 
 #include <memory>
 
+#include "strovia/control_observer.hpp"
 #include "strovia/export.hpp"
 
 class QLabel;
@@ -30,8 +38,39 @@ class STROVIA_EXPORT VideoCntlWidget : public QWidget {
     Q_OBJECT
     Q_PROPERTY(QString Resourcedir READ Resourcedir WRITE setResourcedir NOTIFY ResourcedirChanged)
     Q_PROPERTY(QString AsanaNaME READ AsanaNaME WRITE setAsanaNaME NOTIFY AsanaNaMEChanged)
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(ProgrammeKind programmeKind READ programmeKind NOTIFY programmeKindChanged)
+    Q_PROPERTY(int currentPart READ currentPart NOTIFY progressChanged)
+    Q_PROPERTY(int partCount READ partCount NOTIFY progressChanged)
+    Q_PROPERTY(qint64 position READ position NOTIFY positionChanged)
+    Q_PROPERTY(Error error READ error NOTIFY errorChanged)
+    Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
 
 public:
+    enum State {
+        Idle,        // nothing started, StopPlay, or a start that played nothing
+        Playing,     // a programme runs
+        Held,        // the video stands at a segment's end until its narration ends
+        Paused,      // held by Pause until Start
+        Previewing,  // a preview runs
+        Ended,       // the programme or preview has raised VideoEnd
+    };
+    Q_ENUM(State)
+
+    enum ProgrammeKind { None, Video, Photo, VideoPreview, PhotoPreview };
+    Q_ENUM(ProgrammeKind)
+
+    enum Error {
+        NoError,
+        CatalogueError,  // the catalogue cannot be opened or refuses the password
+        TableError,      // the posture's segment or photo table is missing or empty
+        FieldError,      // a field of the catalogue is missing, null or out of range
+        VideoError,      // the posture's video cannot be opened
+        NarrationError,  // a narration cannot be opened
+        PictureError,    // a picture is missing or no picture
+    };
+    Q_ENUM(Error)
+
     // A new instance without saved state: both properties are "0".
     explicit VideoCntlWidget(QWidget* parent = nullptr);
     // An instance restored from the state a host saved with
@@ -64,6 +103,23 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    State state() const;
+    ProgrammeKind programmeKind() const;
+    // Segment (video) or picture (photo) n of N; 1 of 1 in a video preview,
+    // 0 of 0 when nothing plays.
+    int currentPart() const;
+    int partCount() const;
+    // The video's frame in a video programme, as its last tick read it.
+    qint64 position() const;
+    // The last failure reported by errorOccurred(); cleared by the next
+    // fileOpen, Preview or Ppreview.
+    Error error() const;
+    QString errorString() const;
+    int errorNumber() const;
+
+    // Not owned; nullptr removes it. Keep it alive while it is set.
+    void setObserver(ControlObserver* observer);
+
 public slots:
     bool fileOpen();
     bool InitAudio();
@@ -87,9 +143,26 @@ signals:
     // text itself for a few seconds.
     void notice(const QString& text);
 
+    // Emitted only when the value really changed.
+    void stateChanged(strovia::VideoCntlWidget::State state);
+    void programmeKindChanged(strovia::VideoCntlWidget::ProgrammeKind kind);
+    void progressChanged(int current, int count);
+    void positionChanged(qint64 frame);
+    // A failure the control passes over by its definition, once the routine
+    // it happened in has returned. `errorString` is plain words with the
+    // engine's or the device's text; errorNumber() gives its number.
+    void errorOccurred(strovia::VideoCntlWidget::Error error, const QString& errorString);
+    void errorChanged();
+    // The "Asana not found - " message. When connected, the host shows it
+    // in its own way and fileOpen returns as soon as the handler has;
+    // otherwise the control shows its modal box.
+    void messageRequested(const QString& text);
+
 private:
     struct Impl;
     bool finish(const char* method, bool ok);
+    template <typename Routine>
+    bool call(const char* method, int effect, Routine routine);
     std::unique_ptr<Impl> d_;
 };
 

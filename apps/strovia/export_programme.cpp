@@ -1,0 +1,253 @@
+#include "strovia/export_programme.hpp"
+
+#include <algorithm>
+
+#include "catalogue/rules.hpp"
+#include "playback/commands.hpp"
+
+namespace strovia::cli {
+namespace {
+
+constexpr std::int32_t kNotPlayable = 9201;
+
+Error unplayable(std::string text) { return Error{kNotPlayable, std::move(text)}; }
+
+std::string why(const Error& e) { return "error " + std::to_string(e.number) + ": " + e.text; }
+
+namespace field = catalogue::field;
+
+Result<std::string> text_of(const Recordset& rs, std::string_view field) {
+    auto v = rs.field(field);
+    if (!v) return v.error();
+    return field_as_text(*v);
+}
+
+Result<std::int16_t> int16_of(const Recordset& rs, std::string_view field) {
+    auto v = rs.field(field);
+    if (!v) return v.error();
+    return field_as_int16(*v);
+}
+
+// The five fields of a segment row, each converted as the programme loads
+// it; the first that fails names itself.
+Status whole_segment_row(const Recordset& rs) {
+    for (std::string_view f : {field::kFilename, field::kAction}) {
+        if (auto t = text_of(rs, f); !t)
+            return Error{t.error().number, std::string(f) + ": " + t.error().text};
+    }
+    for (std::string_view f : {field::kStartPos, field::kEndPos}) {
+        if (auto n = int16_of(rs, f); !n)
+            return Error{n.error().number, std::string(f) + ": " + n.error().text};
+    }
+    auto len = rs.field(field::kFilelen);
+    if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
+        return Error{d.error().number, "Filelen: " + d.error().text};
+    }
+    return {};
+}
+
+}  // namespace
+
+std::int64_t frames_to_ns(std::int64_t frames, int fps_n, int fps_d) {
+    return frames * 1000000000LL * fps_d / fps_n;
+}
+
+Result<std::vector<std::string>> posture_names(CatalogueEngine& engine,
+                                               const std::string& content) {
+    const std::string path = catalogue::catalogue_path(content);
+    auto db = engine.default_workspace().open_database(path, false, true, catalogue::kConnect);
+    if (!db) return Error{db.error().number, "the catalogue cannot be opened: " + db.error().text};
+    auto rs = (*db)->open_recordset(catalogue::all_postures());
+    if (!rs) {
+        (void)(*db)->close();
+        return Error{rs.error().number, "the postures cannot be read: " + rs.error().text};
+    }
+    std::vector<std::string> names;
+    for (Status s = (*rs)->move_first(); s && !(*rs)->eof(); s = (*rs)->move_next()) {
+        if (auto n = text_of(**rs, field::kName)) names.push_back(*n);
+    }
+    (void)(*rs)->close();
+    (void)(*db)->close();
+    return names;
+}
+
+Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& content,
+                                   const std::string& library_folder, const std::string& name) {
+    const std::string path = catalogue::catalogue_path(content);
+    // Read without the exclusive lock, so a player holding the course does
+    // not stop an export.
+    auto db = engine.default_workspace().open_database(path, false, true, catalogue::kConnect);
+    if (!db) return unplayable("the catalogue cannot be opened (" + why(db.error()) + ")");
+    struct Closer {
+        std::shared_ptr<Database> db;
+        ~Closer() { (void)db->close(); }
+    } closer{*db};
+
+    // fileOpen: the first row the lookup finds, then its display type.
+    auto found = (*db)->open_recordset(catalogue::posture_lookup(name));
+    if (!found) return unplayable("the lookup fails (" + why(found.error()) + ")");
+    if (auto s = (*found)->move_first(); !s) return unplayable("not in the catalogue");
+    auto id = (*found)->field(field::kAsanaID);
+    if (!id) return unplayable("no AsanaID (" + why(id.error()) + ")");
+    ExportPosture p;
+    p.name = name;
+    p.video =
+        catalogue::file_open_shows((*found)->field(field::kDispType)) == catalogue::Shows::Video;
+    std::string video_name;
+    if (p.video) {
+        auto v = text_of(**found, field::kVideoName);
+        if (!v) return unplayable("no VideoName (" + why(v.error()) + ")");
+        video_name = *v;
+    }
+    (void)(*found)->close();
+
+    const std::string query = p.video ? catalogue::segment_rows(*id) : catalogue::photo_rows(*id);
+    auto rs = (*db)->open_recordset(query);
+    if (!rs) return unplayable("its table cannot be read (" + why(rs.error()) + ")");
+    Recordset& rows = **rs;
+    if (auto s = rows.move_first(); !s || rows.eof()) {
+        return unplayable("its table holds no rows: nothing plays");
+    }
+
+    if (p.video) {
+        p.video_path = commands::video_path(content, video_name);
+        // The first two rows are loaded whole by the start, and a field that
+        // fails there ends it; later rows keep the value before for a field
+        // that cannot be read, as the tick does.
+        ExportPosture::Row current;
+        for (int row = 1; !rows.eof(); ++row) {
+            if (row <= 2) {
+                if (auto s = whole_segment_row(rows); !s) {
+                    return unplayable("segment row " + std::to_string(row) + ": " + s.error().text +
+                                      ": the start of the programme fails there");
+                }
+            }
+            if (auto f = text_of(rows, field::kFilename))
+                current.narration = commands::narration_path(content, library_folder, *f);
+            if (auto n = int16_of(rows, field::kStartPos)) current.start_pos = *n;
+            p.rows.push_back(current);
+            if (!rows.move_next()) break;
+        }
+    } else {
+        for (int row = 1; !rows.eof(); ++row) {
+            auto mp2 = text_of(rows, field::kMp2name);
+            auto image = text_of(rows, field::kImageName);
+            if (row == 1 && (!mp2 || !image)) {
+                return unplayable("photo row 1: " + why(!mp2 ? mp2.error() : image.error()) +
+                                  ": the start of the programme fails there");
+            }
+            // Later rows without a narration name are passed over; one
+            // without a picture name shows an empty box.
+            if (mp2 && !mp2->empty()) {
+                p.rows.push_back({commands::narration_path(content, library_folder, *mp2), 0,
+                                  image && !image->empty() ? commands::picture_path(content, *image)
+                                                           : std::string()});
+            }
+            if (!rows.move_next()) break;
+        }
+    }
+    (void)rows.close();
+    return p;
+}
+
+Result<Schedule> derive_schedule(const ExportPosture& posture, const MediaLengths& lengths) {
+    Schedule s;
+    auto length_of = [&](const std::string& path) -> Result<std::int64_t> {
+        auto it = lengths.narration_ns.find(path);
+        if (it == lengths.narration_ns.end()) return unplayable("no length for " + path);
+        return it->second;
+    };
+    auto chapter = [&](std::size_t k, std::int64_t from, std::int64_t to) {
+        s.chapters.push_back({posture.name + " " + std::to_string(k + 1), from, to});
+    };
+
+    if (!posture.video) {
+        // Each picture shows for as long as its narration; the tick after
+        // the last narration raises VideoEnd with that picture still shown.
+        std::int64_t t = 0;
+        for (std::size_t k = 0; k < posture.rows.size(); ++k) {
+            auto len = length_of(posture.rows[k].narration);
+            if (!len) return len.error();
+            s.narrations.push_back({posture.rows[k].narration, t, *len});
+            s.shots.push_back({Schedule::Shot::Kind::Picture, t, 0, posture.rows[k].picture});
+            chapter(k, t, t + *len);
+            t += *len;
+        }
+        s.end_ns = t;
+        return s;
+    }
+
+    s.fps_n = lengths.fps_n;
+    s.fps_d = lengths.fps_d;
+    const int last_frame = lengths.video_frames - 1;
+    auto ns = [&](int frames) { return frames_to_ns(frames, s.fps_n, s.fps_d); };
+    // Narration k plays with the video from where it stands (the file's
+    // start for the first) to the next row's StartPos. Whichever of the
+    // two ends later ends the segment: a narration that outlasts the video
+    // holds it at that frame; one that ends first waits, silent, for the
+    // video to get there. The next narration and the video then start
+    // together, from the frame the video stands at. The last narration runs
+    // with the video to its end, and its own end raises VideoEnd.
+    std::int64_t t = 0;
+    int frame = 0;
+    for (std::size_t k = 0; k < posture.rows.size(); ++k) {
+        auto len = length_of(posture.rows[k].narration);
+        if (!len) return len.error();
+        s.narrations.push_back({posture.rows[k].narration, t, *len});
+        s.shots.push_back({Schedule::Shot::Kind::Play, t, frame, {}});
+        if (k + 1 == posture.rows.size()) {
+            chapter(k, t, t + *len);
+            t += *len;
+            break;
+        }
+        const int boundary = posture.rows[k + 1].start_pos;
+        const std::string row = "segment row " + std::to_string(k + 2);
+        if (boundary < 0) {
+            return unplayable(row + ": StartPos " + std::to_string(boundary) +
+                              " is negative: the video is never held there, so VideoEnd never "
+                              "comes");
+        }
+        if (boundary > last_frame) {
+            return unplayable(row + ": StartPos " + std::to_string(boundary) +
+                              " lies past the video's last frame (" + std::to_string(last_frame) +
+                              "): the video never gets there, so VideoEnd never comes");
+        }
+        // A boundary the video already stands on or past holds it at once.
+        const std::int64_t stretch = boundary > frame ? ns(boundary - frame) : 0;
+        frame = std::max(boundary, frame);
+        if (*len > stretch) s.shots.push_back({Schedule::Shot::Kind::Hold, t + stretch, frame, {}});
+        chapter(k, t, t + std::max(*len, stretch));
+        t += std::max(*len, stretch);
+    }
+    s.end_ns = t;
+    // A shot of no length (a hold that starts where the next segment does)
+    // says nothing.
+    std::vector<Schedule::Shot> shots;
+    for (std::size_t i = 0; i < s.shots.size(); ++i) {
+        if (i + 1 < s.shots.size() && s.shots[i + 1].from_ns <= s.shots[i].from_ns) continue;
+        shots.push_back(s.shots[i]);
+    }
+    s.shots = std::move(shots);
+    return s;
+}
+
+const Schedule::Shot& Schedule::shot_at(std::int64_t t_ns) const {
+    auto it = std::upper_bound(shots.begin(), shots.end(), t_ns,
+                               [](std::int64_t t, const Shot& shot) { return t < shot.from_ns; });
+    return it == shots.begin() ? shots.front() : *std::prev(it);
+}
+
+int Schedule::frame_at(std::int64_t t_ns, int video_frames) const {
+    const Shot& shot = shot_at(t_ns);
+    switch (shot.kind) {
+        case Shot::Kind::Picture: return -1;
+        case Shot::Kind::Hold: return shot.frame;
+        case Shot::Kind::Play: break;
+    }
+    // The frame whose time has come, counted as the device counts its
+    // position; a video that has run out shows its last frame.
+    const std::int64_t ran = (t_ns - shot.from_ns) * fps_n / (1000000000LL * fps_d);
+    return static_cast<int>(std::min<std::int64_t>(shot.frame + ran, video_frames - 1));
+}
+
+}  // namespace strovia::cli

@@ -1,0 +1,561 @@
+#include "strovia/export_render.hpp"
+
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "mci/interpreter.hpp"
+#include "platform/paths.hpp"
+#include "playback/commands.hpp"
+
+namespace strovia::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int32_t kMediaFault = 9202;
+constexpr std::int32_t kRenderFault = 9203;
+constexpr int kRate = 48000;                  // the sound track's samples a second
+constexpr std::size_t kChunk = 1024;          // samples a sound buffer
+constexpr std::int64_t kKeyframeSeconds = 2;  // so chapters seek quickly
+// Some damaged streams stall a demuxer with neither an error nor an end.
+constexpr GstClockTime kStallLimit = 10 * GST_SECOND;
+constexpr const char* kAudioCaps =
+    "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved";
+
+std::string bus_error(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    std::string text;
+    if (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+        GError* e = nullptr;
+        gst_message_parse_error(m, &e, nullptr);
+        text = e ? e->message : "unknown error";
+        if (e) g_error_free(e);
+        gst_message_unref(m);
+    }
+    gst_object_unref(bus);
+    return text;
+}
+
+// A pipeline from a launch description, stopped and freed with its owner.
+class Pipeline {
+public:
+    static Result<std::unique_ptr<Pipeline>> make(const std::string& description) {
+        GError* error = nullptr;
+        GstElement* p = gst_parse_launch(description.c_str(), &error);
+        if (error != nullptr) {
+            std::string text = error->message;
+            g_error_free(error);
+            if (p) gst_object_unref(p);
+            return Error{kRenderFault, "cannot build the pipeline: " + text};
+        }
+        return std::unique_ptr<Pipeline>(new Pipeline(p));
+    }
+    ~Pipeline() {
+        gst_element_set_state(p_, GST_STATE_NULL);
+        gst_object_unref(p_);
+    }
+    GstElement* get() const { return p_; }
+    GstElement* element(const char* name) const {
+        GstElement* e = gst_bin_get_by_name(GST_BIN(p_), name);
+        if (e) gst_object_unref(e);  // the pipeline keeps it
+        return e;
+    }
+    Status play() {
+        if (gst_element_set_state(p_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+            return Error{kMediaFault, "cannot start: " + bus_error(p_)};
+        }
+        return {};
+    }
+
+private:
+    explicit Pipeline(GstElement* p) : p_(p) {}
+    GstElement* p_;
+};
+
+// Decoded samples of one file, pulled one by one from an appsink "out".
+class Decoder {
+public:
+    static Result<std::unique_ptr<Decoder>> open(const std::string& file,
+                                                 const std::string& chain) {
+        auto p = Pipeline::make("filesrc name=src ! " + chain +
+                                " ! appsink name=out sync=false max-buffers=8");
+        if (!p) return p.error();
+        g_object_set((*p)->element("src"), "location", file.c_str(), nullptr);
+        if (auto s = (*p)->play(); !s) return s.error();
+        return std::unique_ptr<Decoder>(new Decoder(std::move(*p)));
+    }
+    // The next sample, or none at the end; a decoding failure or a stall
+    // is an error.
+    Result<GstSample*> next() {
+        GstAppSink* sink = GST_APP_SINK(p_->element("out"));
+        GstSample* s = gst_app_sink_try_pull_sample(sink, kStallLimit);
+        if (s == nullptr) {
+            const std::string e = bus_error(p_->get());
+            if (!e.empty()) return Error{kMediaFault, "cannot be decoded: " + e};
+            if (!gst_app_sink_is_eos(sink)) {
+                return Error{kMediaFault, "decoding stalled: nothing came for 10 s"};
+            }
+        }
+        return s;
+    }
+
+private:
+    explicit Decoder(std::unique_ptr<Pipeline> p) : p_(std::move(p)) {}
+    std::unique_ptr<Pipeline> p_;
+};
+
+const std::string kNarrationChain =
+    std::string("mpegaudioparse ! mpg123audiodec ! audioconvert ! audioresample ! ") + kAudioCaps;
+
+std::string video_chain(int w, int h) {
+    return "mpegpsdemux ! mpegvideoparse ! avdec_mpeg2video ! videoconvert ! "
+           "videoscale add-borders=true ! video/x-raw,format=I420,width=" +
+           std::to_string(w) + ",height=" + std::to_string(h) +
+           ",pixel-aspect-ratio=1/1,colorimetry=bt601";
+}
+
+class Silent final : public mci::Reporter {
+public:
+    void report(std::string_view, const Error&) override {}
+};
+
+// Opens the file on the devices the control plays with (a file they refuse
+// is one the programme never gets past) and, for a video, tells its length
+// in frames as the programme counts them.
+Result<int> open_as_device(mci::Interpreter& mci, const std::string& formed, bool video) {
+    std::error_code ec;
+    const fs::path file = platform::map_path(formed);
+    if (!fs::is_regular_file(file, ec)) return Error{kMediaFault, file.string() + ": missing"};
+    auto r = mci.run("open " + commands::path_token(formed) + " alias chk type mpegVideo");
+    if (!r) return Error{kMediaFault, file.string() + ": cannot be played: " + r.error().text};
+    Result<std::string> length = std::string("0");
+    if (video) {
+        length = mci.run("set chk time format frames");
+        if (length) length = mci.run("status chk length");
+    }
+    (void)mci.run("close chk");
+    if (!length) return Error{kMediaFault, file.string() + ": no length: " + length.error().text};
+    const int frames = std::atoi(length->c_str());
+    if (video && frames <= 0) return Error{kMediaFault, file.string() + ": no frames"};
+    return frames;
+}
+
+Result<QImage> load_picture(const std::string& formed) {
+    // As the control's picture box reads it: by content, never by name.
+    const QString file = QString::fromStdString(platform::map_path(formed));
+    if (!QFileInfo(file).isFile()) return Error{kMediaFault, file.toStdString() + ": missing"};
+    QImageReader reader(file);
+    reader.setAutoTransform(false);
+    reader.setDecideFormatFromContent(true);
+    QImage image = reader.read();
+    if (image.isNull()) {
+        return Error{kMediaFault, file.toStdString() + ": not a picture (" +
+                                      reader.errorString().toStdString() + ")"};
+    }
+    return image;
+}
+
+// The picture scaled into the frame with its aspect kept, black around it.
+QImage letterboxed(const QImage& image, int w, int h) {
+    QImage frame(w, h, QImage::Format_RGBX8888);
+    frame.fill(Qt::black);
+    if (!image.isNull()) {
+        const QImage scaled = image.scaled(w, h, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&frame);
+        painter.drawImage((w - scaled.width()) / 2, (h - scaled.height()) / 2, scaled);
+    }
+    return frame;
+}
+
+// One frame of the picture track: 4:2:0 with the BT.601 studio range the
+// decoded video has, so pictures and video need no conversion on the way.
+GstBuffer* frame_of(const QImage& rgb) {
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, static_cast<guint>(rgb.width()),
+                              static_cast<guint>(rgb.height()));
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    auto plane = [&](int p) { return map.data + GST_VIDEO_INFO_PLANE_OFFSET(&info, p); };
+    auto stride = [&](int p) { return GST_VIDEO_INFO_PLANE_STRIDE(&info, p); };
+    auto px = [&](int x, int y) { return rgb.constScanLine(y) + 4 * x; };
+    auto clamp = [](double v) {
+        return static_cast<std::uint8_t>(std::clamp(v + 0.5, 0.0, 255.0));
+    };
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); ++x) {
+            const std::uint8_t* c = px(x, y);
+            plane(0)[y * stride(0) + x] =
+                clamp(16 + (65.481 * c[0] + 128.553 * c[1] + 24.966 * c[2]) / 255);
+        }
+    }
+    for (int y = 0; y + 1 < rgb.height(); y += 2) {
+        for (int x = 0; x + 1 < rgb.width(); x += 2) {
+            double r = 0, g = 0, b = 0;
+            for (const auto* c : {px(x, y), px(x + 1, y), px(x, y + 1), px(x + 1, y + 1)}) {
+                r += c[0] / 4.0;
+                g += c[1] / 4.0;
+                b += c[2] / 4.0;
+            }
+            plane(1)[y / 2 * stride(1) + x / 2] =
+                clamp(128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255);
+            plane(2)[y / 2 * stride(2) + x / 2] =
+                clamp(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255);
+        }
+    }
+    gst_buffer_unmap(buffer, &map);
+    return buffer;
+}
+
+std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
+    const std::int64_t key = std::max<std::int64_t>(1, kKeyframeSeconds * fps_n / fps_d);
+    const std::string vcaps =
+        "video/x-raw,format=I420,colorimetry=bt601,width=" + std::to_string(o.width) +
+        ",height=" + std::to_string(o.height) + ",framerate=" + std::to_string(fps_n) + "/" +
+        std::to_string(fps_d) + ",pixel-aspect-ratio=1/1";
+    // Unbounded queues after the encoders: the muxer waits for both tracks
+    // while an encoder holds frames back for its look-ahead.
+    const std::string hold = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=0";
+    std::string video =
+        "appsrc name=v format=time block=true max-bytes=0 max-buffers=4 caps=\"" + vcaps + "\" ! ";
+    std::string audio = "appsrc name=a format=time block=true max-bytes=0 max-buffers=16 caps=\"" +
+                        std::string(kAudioCaps) + "\" ! audioconvert ! ";
+    if (o.format == RenderOptions::Format::Mp4) {
+        video += "x264enc speed-preset=veryfast key-int-max=" + std::to_string(key) +
+                 " ! video/x-h264,profile=high ! h264parse ! " + hold + " ! mux. ";
+        audio += "avenc_aac bitrate=128000 ! aacparse ! " + hold + " ! mux. ";
+        return video + audio + "mp4mux name=mux faststart=true ! filesink name=sink";
+    }
+    video +=
+        "vp9enc deadline=1 cpu-used=8 row-mt=true threads=2 target-bitrate=1000000 "
+        "keyframe-max-dist=" +
+        std::to_string(key) + " ! " + hold + " ! mux. ";
+    audio += "opusenc bitrate=96000 ! " + hold + " ! mux. ";
+    return video + audio + "webmmux name=mux ! filesink name=sink";
+}
+
+// The sound track in order: each narration at its moment, silence between.
+class SoundFeed {
+public:
+    SoundFeed(const Schedule& s) : s_(s), total_(samples(s.end_ns)) {}
+
+    bool done() const { return at_ >= total_; }
+    std::int64_t next_ns() const { return at_ * 1000000000LL / kRate; }
+
+    Result<GstBuffer*> next() {
+        const std::int64_t count =
+            std::min<std::int64_t>(static_cast<std::int64_t>(kChunk), total_ - at_);
+        std::vector<std::int16_t> pcm(static_cast<std::size_t>(count) * 2, 0);
+        std::int64_t filled = 0;
+        while (filled < count) {
+            const std::int64_t here = at_ + filled;
+            // Open the narration whose moment has come.
+            if (!decoder_ && cue_ < s_.narrations.size() &&
+                here >= samples(s_.narrations[cue_].at_ns)) {
+                auto d =
+                    Decoder::open(platform::map_path(s_.narrations[cue_].path), kNarrationChain);
+                if (!d) return d.error();
+                decoder_ = std::move(*d);
+                cue_end_ = cue_ + 1 < s_.narrations.size() ? samples(s_.narrations[cue_ + 1].at_ns)
+                                                           : total_;
+                ++cue_;
+            }
+            if (decoder_ && here >= cue_end_) {
+                decoder_.reset();  // never into the next narration's moment
+                pending_.clear();
+                continue;
+            }
+            if (decoder_ && pending_.empty()) {
+                auto sample = decoder_->next();
+                if (!sample) return sample.error();
+                if (*sample == nullptr) {
+                    decoder_.reset();
+                } else {
+                    GstBuffer* b = gst_sample_get_buffer(*sample);
+                    GstMapInfo map;
+                    if (b && gst_buffer_map(b, &map, GST_MAP_READ)) {
+                        pending_.assign(reinterpret_cast<const std::int16_t*>(map.data),
+                                        reinterpret_cast<const std::int16_t*>(map.data) +
+                                            map.size / sizeof(std::int16_t));
+                        gst_buffer_unmap(b, &map);
+                    }
+                    gst_sample_unref(*sample);
+                    pending_at_ = 0;
+                }
+                continue;
+            }
+            if (!pending_.empty()) {
+                const std::int64_t take = std::min<std::int64_t>(
+                    {count - filled, static_cast<std::int64_t>(pending_.size() - pending_at_) / 2,
+                     cue_end_ - here});
+                std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pending_at_), take * 2,
+                            pcm.begin() + filled * 2);
+                pending_at_ += static_cast<std::size_t>(take) * 2;
+                if (pending_at_ >= pending_.size()) pending_.clear();
+                filled += take;
+                continue;
+            }
+            // Silence up to the next narration's moment or the chunk's end.
+            std::int64_t until = at_ + count;
+            if (cue_ < s_.narrations.size())
+                until = std::min(until, samples(s_.narrations[cue_].at_ns));
+            filled += std::max<std::int64_t>(1, until - here);
+            filled = std::min(filled, count);
+        }
+        GstBuffer* buffer = gst_buffer_new_memdup(pcm.data(), pcm.size() * sizeof(std::int16_t));
+        GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(next_ns());
+        at_ += count;
+        GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(next_ns()) - GST_BUFFER_PTS(buffer);
+        return buffer;
+    }
+
+    static std::int64_t samples(std::int64_t ns) {
+        return (ns * kRate + 500000000LL) / 1000000000LL;
+    }
+
+private:
+    const Schedule& s_;
+    std::int64_t total_;
+    std::int64_t at_ = 0;
+    std::size_t cue_ = 0;
+    std::int64_t cue_end_ = 0;
+    std::unique_ptr<Decoder> decoder_;
+    std::vector<std::int16_t> pending_;
+    std::size_t pending_at_ = 0;
+};
+
+// The picture track, one buffer per frame: the video's frame of the
+// moment (decoded in order, since the schedule never goes back), or the
+// picture of the moment.
+class PictureFeed {
+public:
+    PictureFeed(const ExportPosture& p, const Schedule& s, const MediaLengths& l,
+                const RenderOptions& o)
+        : p_(p), s_(s), l_(l), o_(o) {
+        while (frames_to_ns(count_, s.fps_n, s.fps_d) < s.end_ns) ++count_;
+    }
+    ~PictureFeed() {
+        if (last_) gst_sample_unref(last_);
+    }
+
+    bool done() const { return index_ >= count_; }
+    std::int64_t next_ns() const { return frames_to_ns(index_, s_.fps_n, s_.fps_d); }
+
+    Result<GstBuffer*> next() {
+        const std::int64_t t = next_ns();
+        GstBuffer* buffer = nullptr;
+        if (p_.video) {
+            const int want = s_.frame_at(t, l_.video_frames);
+            if (!decoder_) {
+                auto d = Decoder::open(platform::map_path(p_.video_path),
+                                       video_chain(o_.width, o_.height));
+                if (!d) return d.error();
+                decoder_ = std::move(*d);
+            }
+            while (decoded_ < want && !ended_) {
+                auto sample = decoder_->next();
+                if (!sample) return sample.error();
+                if (*sample == nullptr) {
+                    ended_ = true;  // fewer frames than counted: the last stays
+                    break;
+                }
+                if (last_) gst_sample_unref(last_);
+                last_ = *sample;
+                ++decoded_;
+            }
+            if (!last_) return Error{kMediaFault, p_.video_path + ": no picture decoded"};
+            buffer = gst_buffer_copy(gst_sample_get_buffer(last_));
+        } else {
+            const std::string& path = s_.shot_at(t).picture;
+            auto it = pictures_.find(path);
+            if (it == pictures_.end()) {
+                QImage image;
+                if (!path.empty()) {
+                    auto loaded = load_picture(path);
+                    if (!loaded) return loaded.error();
+                    image = *loaded;
+                }
+                GstBuffer* frame = frame_of(letterboxed(image, o_.width, o_.height));
+                it = pictures_.emplace(path, std::shared_ptr<GstBuffer>(frame, gst_buffer_unref))
+                         .first;
+            }
+            buffer = gst_buffer_copy(it->second.get());
+        }
+        GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(t);
+        ++index_;
+        GST_BUFFER_DURATION(buffer) = static_cast<GstClockTime>(std::min(next_ns(), s_.end_ns) - t);
+        return buffer;
+    }
+
+private:
+    const ExportPosture& p_;
+    const Schedule& s_;
+    const MediaLengths& l_;
+    const RenderOptions& o_;
+    std::int64_t count_ = 0, index_ = 0;
+    std::unique_ptr<Decoder> decoder_;
+    GstSample* last_ = nullptr;
+    int decoded_ = -1;
+    bool ended_ = false;
+    std::map<std::string, std::shared_ptr<GstBuffer>> pictures_;
+};
+
+}  // namespace
+
+const char* extension(RenderOptions::Format format) {
+    return format == RenderOptions::Format::Mp4 ? "mp4" : "webm";
+}
+
+Result<MediaLengths> measure_media(const ExportPosture& posture) {
+    gst_init(nullptr, nullptr);
+    MediaLengths lengths;
+    auto made = mci::Interpreter::create({"fakesink", "fakesink"});
+    if (!made) return made.error();
+    auto& mci = **made;
+    Silent silent;
+    mci.set_reporter(&silent);
+
+    if (posture.video) {
+        auto frames = open_as_device(mci, posture.video_path, true);
+        if (!frames) return frames.error();
+        lengths.video_frames = *frames;
+        auto d = Decoder::open(platform::map_path(posture.video_path), video_chain(16, 16));
+        if (!d) return d.error();
+        auto first = (*d)->next();
+        if (!first || *first == nullptr) {
+            return Error{kMediaFault,
+                         platform::map_path(posture.video_path) + ": no picture can be decoded"};
+        }
+        const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(*first), 0);
+        const bool rated =
+            gst_structure_get_fraction(caps, "framerate", &lengths.fps_n, &lengths.fps_d) &&
+            lengths.fps_n > 0 && lengths.fps_d > 0;
+        gst_sample_unref(*first);
+        // The programme counts the video in frames; without a rate it
+        // never reaches a boundary.
+        if (!rated) {
+            return Error{kMediaFault, platform::map_path(posture.video_path) + ": no frame rate"};
+        }
+    }
+    for (const auto& row : posture.rows) {
+        if (!posture.video && !row.picture.empty()) {
+            if (auto image = load_picture(row.picture); !image) return image.error();
+        }
+        if (lengths.narration_ns.contains(row.narration)) continue;
+        if (auto s = open_as_device(mci, row.narration, false); !s) return s.error();
+        auto d = Decoder::open(platform::map_path(row.narration), kNarrationChain);
+        if (!d) return d.error();
+        std::int64_t bytes = 0;
+        while (true) {
+            auto sample = (*d)->next();
+            if (!sample) {
+                return Error{kMediaFault,
+                             platform::map_path(row.narration) + ": " + sample.error().text};
+            }
+            if (*sample == nullptr) break;
+            bytes += static_cast<std::int64_t>(gst_buffer_get_size(gst_sample_get_buffer(*sample)));
+            gst_sample_unref(*sample);
+        }
+        lengths.narration_ns[row.narration] = bytes / 4 * 1000000000LL / kRate;
+    }
+    return lengths;
+}
+
+Status render(const ExportPosture& posture, const Schedule& schedule, const MediaLengths& lengths,
+              const RenderOptions& options, const std::string& file,
+              const std::function<void(double)>& progress, const std::atomic<bool>& cancel) {
+    gst_init(nullptr, nullptr);
+    const fs::path target(file);
+    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".part-" +
+                                                  std::to_string(::getpid()));
+    struct Cleanup {
+        fs::path path;
+        bool keep = false;
+        ~Cleanup() {
+            std::error_code ec;
+            if (!keep) fs::remove(path, ec);
+        }
+    } cleanup{temp};
+
+    Status result;
+    {
+        auto p = Pipeline::make(encoder_chain(options, schedule.fps_n, schedule.fps_d));
+        if (!p) return p.error();
+        Pipeline& pipe = **p;
+        g_object_set(pipe.element("sink"), "location", temp.c_str(), nullptr);
+        if (auto s = pipe.play(); !s) return s;
+        GstAppSrc* vsrc = GST_APP_SRC(pipe.element("v"));
+        GstAppSrc* asrc = GST_APP_SRC(pipe.element("a"));
+
+        PictureFeed pictures(posture, schedule, lengths, options);
+        SoundFeed sound(schedule);
+        int shown = -1;
+        while (!pictures.done() || !sound.done()) {
+            if (cancel) {
+                result = Error{kRenderFault, "interrupted"};
+                break;
+            }
+            const bool picture_first =
+                !pictures.done() && (sound.done() || pictures.next_ns() <= sound.next_ns());
+            auto buffer = picture_first ? pictures.next() : sound.next();
+            if (!buffer) {
+                result = buffer.error();
+                break;
+            }
+            if (gst_app_src_push_buffer(picture_first ? vsrc : asrc, *buffer) != GST_FLOW_OK) {
+                result = Error{kRenderFault, "the encoder stopped: " + bus_error(pipe.get())};
+                break;
+            }
+            const int percent =
+                static_cast<int>(100 * std::min(pictures.next_ns(), sound.next_ns()) /
+                                 std::max<std::int64_t>(1, schedule.end_ns));
+            if (percent != shown) {
+                shown = percent;
+                progress(std::min(percent, 100) / 100.0);
+            }
+        }
+        if (result) {
+            gst_app_src_end_of_stream(vsrc);
+            gst_app_src_end_of_stream(asrc);
+            GstBus* bus = gst_element_get_bus(pipe.get());
+            GstMessage* m = nullptr;
+            while (!m && !cancel) {
+                m = gst_bus_timed_pop_filtered(
+                    bus, 100 * GST_MSECOND,
+                    static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+            }
+            if (!m) {
+                result = Error{kRenderFault, "interrupted"};
+            } else if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+                GError* e = nullptr;
+                gst_message_parse_error(m, &e, nullptr);
+                result = Error{kRenderFault, std::string("encoding failed: ") +
+                                                 (e ? e->message : "unknown error")};
+                if (e) g_error_free(e);
+            }
+            if (m) gst_message_unref(m);
+            gst_object_unref(bus);
+        }
+    }  // the pipeline is stopped and the file closed here
+    if (!result) return result;
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) return Error{kRenderFault, "cannot write " + file + ": " + ec.message()};
+    cleanup.keep = true;
+    return {};
+}
+
+}  // namespace strovia::cli
