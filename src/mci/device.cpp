@@ -84,7 +84,9 @@ Result<GstElement*> make_sink(const std::string& description) {
 // Only what the device reads is queued; everything else is dropped at once
 // so that an unpolled bus does not grow. A dropped message is ours to free:
 // it holds its element, and through it the whole pipeline and its file.
-// Every message that changes what the device reports tells the host.
+// Every message that changes what the device reports tells the host; an
+// end or a failure is noted in `ended` first, since this handler runs
+// before the message reaches the bus's queue.
 GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
     const auto type = GST_MESSAGE_TYPE(message);
     constexpr int kKept = GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE;
@@ -92,7 +94,9 @@ GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
     const bool pipeline_state =
         type == GST_MESSAGE_STATE_CHANGED && GST_OBJECT_PARENT(GST_MESSAGE_SRC(message)) == nullptr;
     if (!kept) gst_message_unref(message);
-    if ((kept || pipeline_state) && data != nullptr) static_cast<ChangeHook*>(data)->fire();
+    auto* watch = static_cast<BusWatch*>(data);
+    if (type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR) watch->ended = true;
+    if ((kept || pipeline_state) && watch->hook) watch->hook->fire();
     return kept ? GST_BUS_PASS : GST_BUS_DROP;
 }
 
@@ -363,7 +367,8 @@ Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sink
     b.file = file;
 
     d->bus_ = gst_element_get_bus(d->pipeline_);
-    gst_bus_set_sync_handler(d->bus_, keep_needed, d->hook_.get(), nullptr);
+    d->watch_.hook = d->hook_;
+    gst_bus_set_sync_handler(d->bus_, keep_needed, &d->watch_, nullptr);
 
     auto src = make("filesrc");
     if (!src) return src.error();
@@ -464,13 +469,11 @@ Status Device::wait_preroll() {
 }
 
 void Device::poll_bus() {
-    while (GstMessage* m = gst_bus_pop(bus_)) {
-        // A stream that fails on the way ends like one that played out.
-        if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS || GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
-            ended_ = true;
-            mode_ = Mode::kStopped;
-        }
-        gst_message_unref(m);
+    while (GstMessage* m = gst_bus_pop(bus_)) gst_message_unref(m);
+    // A stream that fails on the way ends like one that played out.
+    if (watch_.ended && !ended_) {
+        ended_ = true;
+        mode_ = Mode::kStopped;
     }
 }
 

@@ -3,6 +3,7 @@
 // mpegVideo type stands for. Used only from the interpreter's (UI) thread;
 // GStreamer's threads touch nothing here but the frame slot.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +46,12 @@ struct ChangeHook {
         std::lock_guard lock(mutex);
         if (listener) listener();
     }
+};
+
+// What the bus tells a device from GStreamer's threads.
+struct BusWatch {
+    std::atomic<bool> ended{false};  // end of stream or an error
+    std::shared_ptr<ChangeHook> hook;
 };
 
 struct Sinks {
@@ -105,6 +112,7 @@ private:
     int fps_d_ = 0;
     std::shared_ptr<TargetSlot> slot_;
     std::shared_ptr<ChangeHook> hook_;
+    BusWatch watch_;
     struct Branches;
     std::unique_ptr<Branches> branches_;
 };
