@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
@@ -159,9 +161,27 @@ TEST_F(Devices, NarrationOpensAsSoundAndIsAddressedAsSound) {
     ASSERT_EQ(ask("open " + Media::get().narration.string() + " alias Sound type mpegVideo"), "");
     EXPECT_EQ(ask("status sound mode"), "stopped");
     EXPECT_EQ(ask("status sound length"), "1018");  // 39 frames of 1152 samples at 44.1 kHz
+    std::mutex m;
+    std::condition_variable cv;
+    int told = 0;
+    mci->set_change_listener([&] {
+        std::lock_guard lock(m);
+        ++told;
+        cv.notify_one();
+    });
     ask("play sound");
     EXPECT_EQ(ask("status sound mode"), "playing");
-    EXPECT_TRUE(wait_stopped("sound", 2500ms));
+    // The host is told of the end, and asking then finds it.
+    bool stopped = false;
+    for (int seen = 0; !stopped;) {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, 1500ms, [&] { return told > seen; })) break;
+        seen = told;
+        lock.unlock();
+        stopped = ask("status sound mode") == "stopped";
+    }
+    mci->set_change_listener({});
+    EXPECT_TRUE(stopped) << "the end came with no notice that shows it";
     ask("stop sound");
     EXPECT_EQ(ask("status sound mode"), "stopped");
     EXPECT_EQ(ask("close all"), "");
