@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <strovia/course.hpp>
+
 #include "jet/engine.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/demo_course.hpp"
@@ -221,7 +223,9 @@ int run_export(const ExportOptions& opt) {
         }
     }
     const std::string library =
-        opt.library_folder.empty() ? mt_folders().front() : opt.library_folder;
+        // "mt" comes from where the control takes it: beside libstrovia.
+        opt.library_folder.empty() ? strovia::Course().narrationFolder().toStdString()
+                                   : opt.library_folder;
 
     struct sigaction on_signal {};
     on_signal.sa_handler = [](int) { g_interrupted = true; };
