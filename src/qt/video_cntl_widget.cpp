@@ -18,6 +18,7 @@
 #include "mci/interpreter.hpp"
 #include "playback/commands.hpp"
 #include "qt/label_frame_target.hpp"
+#include "qt/tick_pacer.hpp"
 #include "qt/picture_view.hpp"
 #include "qt/programme_rows.hpp"
 #include "qt/qt_host.hpp"
@@ -169,6 +170,8 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     // the process. Controls of one process still share a catalogue's lock.
     EngineHolder engines{jet::make_engine};
     std::unique_ptr<WidgetHost> host;
+    // Ticks the fast timers when a device has something new to read.
+    std::unique_ptr<qt::TickPacer> pacer;
     std::unique_ptr<VideoCntl> control;
 
     // What the widget reports, brought up to date once the outermost host
@@ -257,6 +260,8 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
                 Call call(*this);
                 control->Timer2_Timer();
             });
+        pacer = std::make_unique<qt::TickPacer>(host->timer1(), host->timer2());
+        if (interpreter) interpreter->set_change_listener(pacer->change_listener());
     }
 
     // A video goes to Picture1 when it opens while there is a screen to show
@@ -445,6 +450,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     ~Impl() override {
         observer = nullptr;
         control.reset();
+        pacer.reset();
         host.reset();
         if (target_on) interpreter->unregister_frame_target(handle1);
         target.reset();
