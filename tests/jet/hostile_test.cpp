@@ -49,6 +49,11 @@ protected:
             b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
     }
     static void put32(std::string& b, std::size_t at, std::uint32_t v) { put(b, at, v); }
+    std::string patched(std::size_t at, std::uint32_t v, int bytes = 4) const {
+        std::string b = bytes_;
+        put(b, at, v, bytes);
+        return b;
+    }
     std::size_t page(std::size_t n) const { return n * kJet3PageSize; }
 
     TempDir dir_;
@@ -70,12 +75,8 @@ TEST_F(Hostile, MissingFolderEmptyRandomAndForeignFiles) {
     // Random pages behind a valid header: the system table is not there.
     std::string headed = bytes_.substr(0, kJet3PageSize) + noise;
     EXPECT_EQ(number_of(headed), engine_error::kUnrecognizedFormat);
-    std::string no_sig = bytes_;
-    no_sig[4] = 'X';
-    EXPECT_EQ(number_of(no_sig), engine_error::kUnrecognizedFormat);
-    std::string version = bytes_;
-    version[kVersionOffset] = 5;
-    EXPECT_EQ(number_of(version), engine_error::kUnrecognizedFormat);
+    EXPECT_EQ(number_of(patched(4, 'X', 1)), engine_error::kUnrecognizedFormat);  // signature
+    EXPECT_EQ(number_of(patched(kVersionOffset, 5, 1)), engine_error::kUnrecognizedFormat);
 }
 
 TEST_F(Hostile, TruncatedAnywhereFailsWholly) {
@@ -85,54 +86,39 @@ TEST_F(Hostile, TruncatedAnywhereFailsWholly) {
     }
 }
 
-TEST_F(Hostile, EachStructuralGuard) {
-    // The system table's definition continued onto itself.
-    std::string loop = bytes_;
-    put32(loop, page(2) + 4, 2);
-    EXPECT_EQ(number_of(loop), engine_error::kUnrecognizedFormat);
-    // The definition continued outside the file.
-    std::string outside = bytes_;
-    put32(outside, page(2) + 4, 100000);
-    EXPECT_EQ(number_of(outside), engine_error::kUnrecognizedFormat);
-    // A table that declares more rows than its pages hold (a partial catalogue).
-    std::string more = bytes_;
-    put32(more, page(2) + 12, 50);
-    EXPECT_EQ(number_of(more), engine_error::kUnrecognizedFormat);
-    // The system table is no table definition page.
-    std::string not_tdef = bytes_;
-    not_tdef[page(2)] = 0x01;
-    EXPECT_EQ(number_of(not_tdef), engine_error::kUnrecognizedFormat);
-    // A data row offset flagged as an overflow pointer.
-    std::string overflow = bytes_;
-    overflow[page(3) + 11] = static_cast<char>(overflow[page(3) + 11] | 0x40);
-    EXPECT_EQ(number_of(overflow), engine_error::kUnrecognizedFormat);
-}
-
-// Every count, name and offset of a table definition is checked against the
-// page that holds it (Asanas: a Long, then three Text columns).
-TEST_F(Hostile, ImpossibleDefinitionsFailWithTheirReason) {
+// Each guard on the file's structure, and every count, name and offset of
+// a table definition checked against the page that holds it (Asanas: a
+// Long, then three Text columns). Each patch fails the opening with its reason.
+TEST_F(Hostile, EachStructuralGuardFailsWithItsReason) {
     const std::size_t def = asanas();
     const std::size_t col = def + 43;        // 18 bytes per column, no indexes
     const std::size_t names = col + 4 * 18;  // a length byte, then the name
+    const auto row_offset = static_cast<std::uint8_t>(bytes_[page(3) + 11]);
     struct Patch {
         std::size_t at;
         std::uint32_t value;
         int bytes;
         const char* reason;
     };
-    for (const Patch& p :
-         {Patch{def + 31, 0xFFFFFFFF, 4, "indexes and 4 columns do not fit"},
-          Patch{def + 27, 0x00FFFFFF, 4, "logical indexes do not fit"},
-          Patch{def + 25, 300, 2, "300 columns, more than"}, Patch{def + 25, 200, 2, "do not fit"},
-          Patch{def + 23, 5, 2, "more variable-length columns"},
-          Patch{col + 14, 0xFFFF, 2, "fixed column lies outside"},
-          Patch{col + 18 + 3, 0x4000, 2, "column number out of range"},
-          Patch{names, 0, 1, "column name out of bounds"},
-          Patch{names + 1, 0x07, 1, "control characters"},
-          Patch{names + 1, 0x81, 1, "control characters"}}) {
-        std::string b = bytes_;
-        put(b, p.at, p.value, p.bytes);
-        auto db = opening(b);
+    for (const Patch& p : {
+             Patch{page(2) + 4, 2, 4, ""},       // the system table continued onto itself
+             Patch{page(2) + 4, 100000, 4, ""},  // continued outside the file
+             Patch{page(2) + 12, 50, 4, ""},     // more rows than its pages hold
+             Patch{page(2), 0x01, 1, ""},        // no table definition page
+             Patch{page(3) + 11, row_offset | 0x40u, 1, ""},  // a row flagged as overflow
+             Patch{def + 31, 0xFFFFFFFF, 4, "indexes and 4 columns do not fit"},
+             Patch{def + 27, 0x00FFFFFF, 4, "logical indexes do not fit"},
+             Patch{def + 25, 300, 2, "300 columns, more than"},
+             Patch{def + 25, 200, 2, "do not fit"},
+             Patch{def + 23, 5, 2, "more variable-length columns"},
+             Patch{col + 14, 0xFFFF, 2, "fixed column lies outside"},
+             Patch{col + 18 + 3, 0x4000, 2, "column number out of range"},
+             Patch{names, 0, 1, "column name out of bounds"},
+             Patch{names + 1, 0x07, 1, "control characters"},
+             Patch{names + 1, 0x81, 1, "control characters"},
+         }) {
+        SCOPED_TRACE(std::to_string(p.at) + " = " + std::to_string(p.value));
+        auto db = opening(patched(p.at, p.value, p.bytes));
         ASSERT_FALSE(db.ok()) << p.reason;
         EXPECT_EQ(db.error().number, engine_error::kUnrecognizedFormat) << p.reason;
         EXPECT_NE(db.error().text.find(p.reason), std::string::npos) << db.error().text;
@@ -224,13 +210,10 @@ TEST_F(Hostile, NothingReachesTheProcessStreams) {
     std::FILE* f = std::fopen(log.c_str(), "w");
     ::dup2(::fileno(f), 1);
     ::dup2(::fileno(f), 2);
-    std::string cut = bytes_.substr(0, bytes_.size() - kJet3PageSize);
-    std::string tdef = bytes_;
-    put32(tdef, asanas() + 31, 0xFFFFFFFF);
-    std::string loop = bytes_;
-    put32(loop, page(2) + 4, 2);
     std::vector<int> numbers;
-    for (const std::string* b : {&bytes_, &cut, &tdef, &loop}) numbers.push_back(number_of(*b));
+    for (const std::string& b : {bytes_, bytes_.substr(0, bytes_.size() - kJet3PageSize),
+                                 patched(asanas() + 31, 0xFFFFFFFF), patched(page(2) + 4, 2)})
+        numbers.push_back(number_of(b));
     std::fflush(stdout);
     std::fflush(stderr);
     ::dup2(saved_out, 1);

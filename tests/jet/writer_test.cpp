@@ -102,11 +102,7 @@ std::vector<Kind> every_kind() {
 TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     TempDir dir;
     build(wide_manifest(), dir.file("a.mdb"));
-    auto dumped = reread(dir.file("a.mdb"));
-    ASSERT_TRUE(dumped.is_object()) << dumped;
-    EXPECT_EQ(dumped, wide_manifest());
-    build(dumped, dir.file("b.mdb"));
-    EXPECT_EQ(reread(dir.file("b.mdb")), dumped);
+    EXPECT_EQ(reread(dir.file("a.mdb")), wide_manifest());
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed (scripts/install-deps.sh)";
     const std::string f = dir.file("a.mdb");
     EXPECT_EQ(run(std::string(MDB_VER_PATH) + " " + f), "JET3\n");
@@ -253,58 +249,43 @@ TEST(Writer, ManyTablesOutgrowNoUsageMap) {
     TempDir dir;
     const std::string f = dir.file("many.mdb");
     build(m, f);
-    auto db = open(f);
-    ASSERT_TRUE(db.ok()) << db.error().text;
-    for (int t : {1, 4096, 8200}) {
-        auto rs = (*db)->open_recordset("select * from Audio_Asana" + std::to_string(t));
-        ASSERT_TRUE(rs.ok()) << t;
-        EXPECT_EQ(*(*rs)->field("StartPos"), FieldValue{std::int64_t{t % 1000}}) << t;
-        EXPECT_TRUE((*rs)->move_next().ok() && (*rs)->eof()) << t;
-    }
+    EXPECT_EQ(reread(f), m);
     if (have_mdbtools()) {
         EXPECT_EQ(mdb_export(f, "Audio_Asana8200"), "StartPos\n200\n");
     }
 }
 
 TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
-    struct Case {
-        const char* json;
-        const char* names;
+    // One table T with one column a of `column`, holding `rows`.
+    auto t = [](const std::string& column, const std::string& rows) {
+        return R"({"tables":[{"name":"T","columns":[{"name":"a",)" + column + R"(}],"rows":)" +
+               rows + "}]}";
     };
-    const Case cases[] = {
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":5}],"rows":[["€ok"],["日本"]]}]})",
-         "table 'T', row 2, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Byte"}],"rows":[[256]]}]})",
-         "table 'T', row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Integer"}],"rows":[[1],[-32769]]}]})",
-         "table 'T', row 2, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}],"rows":[[2147483648]]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}],"rows":[[1,2]]}]})",
-         "table 'T', row 1"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":2}],"rows":[["abc"]]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}]},{"name":"t","columns":[{"name":"a","type":"Long"}]}]})",
+    const struct {
+        std::string json;
+        const char* names;
+    } cases[] = {
+        {t(R"("type":"Text","size":5)", R"([["€ok"],["日本"]])"), "table 'T', row 2, column 'a'"},
+        {t(R"("type":"Byte")", "[[256]]"), "table 'T', row 1, column 'a'"},
+        {t(R"("type":"Integer")", "[[1],[-32769]]"), "table 'T', row 2, column 'a'"},
+        {t(R"("type":"Long")", "[[2147483648]]"), "column 'a'"},
+        {t(R"("type":"Long")", "[[1,2]]"), "table 'T', row 1"},
+        {t(R"("type":"Text","size":2)", R"([["abc"]])"), "column 'a'"},
+        {t(R"("type":"Text","size":256)", "[]"), "column 'a'"},
+        {t(R"("type":"Hyperlink")", "[]"), "column 'a'"},
+        {t(R"("type":"Boolean")", "[[1]]"), "row 1"},
+        {t(R"("type":"OLE")", R"([["no base64!"]])"), "row 1, column 'a'"},
+        {t(R"("type":"Binary","size":2)", R"([["AAAA"]])"), "row 1, column 'a'"},
+        {t(R"("type":"GUID")", R"([["{6F9619FF-8B86-D011-B42D}"]])"), "row 1, column 'a'"},
+        {t(R"("type":"DateTime")", R"([["2023-02-29"]])"), "row 1, column 'a'"},
+        {t(R"("type":"Currency")", "[[1e15]]"), "row 1, column 'a'"},
+        {t(R"("type":"Single")", "[[1e39]]"), "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}]},)"
+         R"({"name":"t","columns":[{"name":"a","type":"Long"}]}]})",
          "table 't'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"},{"name":"A","type":"Byte"}]}]})",
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"},)"
+         R"({"name":"A","type":"Byte"}]}]})",
          "column 'A'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":256}]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Hyperlink"}]}]})", "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Boolean"}],"rows":[[1]]}]})",
-         "row 1"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"OLE"}],"rows":[["no base64!"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Binary","size":2}],"rows":[["AAAA"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"GUID"}],"rows":[["{6F9619FF-8B86-D011-B42D}"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"DateTime"}],"rows":[["2023-02-29"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Currency"}],"rows":[[1e15]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Single"}],"rows":[[1e39]]}]})",
-         "row 1, column 'a'"},
     };
     for (const auto& c : cases) {
         auto m = manifest_from_json(json::parse(c.json));
