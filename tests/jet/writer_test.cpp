@@ -131,48 +131,33 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
 // Definitions longer than a page continue on further pages; the names come
 // back whole and mdbtools reads every column.
 TEST(Writer, WideTablesSpanDefinitionPages) {
-    struct Wide {
-        const char* what;
-        int columns;
-        std::size_t name_length;  // 0: column1, column2, ...
-        bool every_kind;
-    };
-    const Wide cases[] = {{"75 Text(50) columns", 75, 0, false},
-                          {"25 names of 64 characters", 25, 64, false},
-                          {"255 columns of every type, 64-character names", 255, 64, true}};
+    // 255 columns of every type with 64-character names: the definition
+    // runs over several pages.
     const auto kinds = every_kind();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        json cols = json::array();
-        json full = json::array();
-        json empty = json::array();
-        std::string header;
-        for (int i = 0; i < c.columns; ++i) {
-            std::string name = "column" + std::to_string(i + 1);
-            if (c.name_length) name.resize(c.name_length, static_cast<char>('a' + i % 26));
-            const auto& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
-            json col = c.every_kind ? k.column : json{{"type", "Text"}, {"size", 50}};
-            col["name"] = name;
-            const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
-            // Every other value, so that the row fits its page.
-            full.push_back(!c.every_kind           ? json("v" + std::to_string(i))
-                           : i % 2                 ? none
-                           : col["type"] == "Memo" ? json("memo")
-                                                   : k.value);
-            empty.push_back(none);
-            cols.push_back(col);
-            header += (i ? "," : "") + name;
-        }
-        json m{{"tables", {{{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}}}}};
-        TempDir dir;
-        const std::string f = dir.file("w.mdb");
-        build(m, f);
-        EXPECT_EQ(reread(f), m);
-        if (!have_mdbtools()) continue;
-        auto csv = mdb_export(f, "Wide");
-        EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
-        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
+    json cols = json::array(), full = json::array(), empty = json::array();
+    std::string header;
+    for (int i = 0; i < 255; ++i) {
+        std::string name = "column" + std::to_string(i + 1);
+        name.resize(64, static_cast<char>('a' + i % 26));
+        const auto& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
+        json col = k.column;
+        col["name"] = name;
+        const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
+        // Every other value, so that the row fits its page.
+        full.push_back(i % 2 ? none : col["type"] == "Memo" ? json("memo") : k.value);
+        empty.push_back(none);
+        cols.push_back(col);
+        header += (i ? "," : "") + name;
     }
+    json m{{"tables", {{{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}}}}};
+    TempDir dir;
+    const std::string f = dir.file("w.mdb");
+    build(m, f);
+    EXPECT_EQ(reread(f), m);
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
+    auto csv = mdb_export(f, "Wide");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
 }
 
 // Long values inline, in one long-value row, and chained over many; the

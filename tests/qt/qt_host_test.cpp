@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -25,18 +24,13 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    std::string formed(const std::string& tail) const {
-        std::string d = dir_.string();
-        return d + tail;  // tail uses backslashes as the control forms paths
-    }
+    // `tail` uses backslashes as the control forms paths.
+    std::string formed(const std::string& tail) const { return dir_.string() + tail; }
 
     fs::path dir_;
     QLabel label1, label2;
-    std::vector<std::string> events;
     QtHost host{&label1, &label2, 11, 12,
-                HostCallbacks{[this](std::string_view n) { events.emplace_back(n); },
-                              [this] { events.emplace_back("VideoEnd"); },
-                              [this](const std::string& t) { events.push_back("box " + t); }}};
+                HostCallbacks{[](std::string_view) {}, [] {}, [](const std::string&) {}}};
 };
 
 TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumbered) {
@@ -44,7 +38,6 @@ TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumbered) {
     img.fill(Qt::red);
     ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "Pose.bmp").string()), "BMP"));
     ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "named.bmp").string()), "PNG"));
-    std::ofstream(dir_ / "Video" / "junk.jpg") << "not a picture at all";
 
     ASSERT_TRUE(host.picture1().load_picture(formed("\\video\\pose.BMP")));
     ASSERT_FALSE(label1.pixmap().isNull());
@@ -54,9 +47,6 @@ TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumbered) {
     auto missing = host.picture1().load_picture(formed("\\Video\\none.bmp"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().number, 53);
-    auto junk = host.picture1().load_picture(formed("\\Video\\junk.jpg"));
-    ASSERT_FALSE(junk);
-    EXPECT_EQ(junk.error().number, 481);
     EXPECT_FALSE(label1.pixmap().isNull()) << "a failed load keeps the picture";
     EXPECT_EQ(host.picture1().load_picture(formed("\\Video\\")).error().number, 53);
 
@@ -79,17 +69,6 @@ TEST_F(QtHostTest, TimersTickOnlyWhileEnabled) {
     while (clock.elapsed() < 20) QCoreApplication::processEvents();
     EXPECT_EQ(ticks, after);
     EXPECT_FALSE(host.timer1().enabled());
-}
-
-TEST_F(QtHostTest, RequestsReachTheApplication) {
-    host.property_changed("AsanaNaME");
-    host.message_box("Asana not found - x");
-    host.raise_video_end();
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"AsanaNaME", "box Asana not found - x", "VideoEnd"}));
-    EXPECT_TRUE(fs::is_directory(host.library_folder()));
-    EXPECT_NE(host.library_folder().back(), '/');
-    EXPECT_EQ(host.picture1().window_handle(), 11);
 }
 
 }  // namespace

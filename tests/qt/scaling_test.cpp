@@ -46,11 +46,6 @@ bool near(QColor a, QColor b) {
            std::abs(a.blue() - b.blue()) <= 16;
 }
 
-std::string text(QColor c) {
-    return "rgb(" + std::to_string(c.red()) + ", " + std::to_string(c.green()) + ", " +
-           std::to_string(c.blue()) + ")";
-}
-
 class Scaling : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -143,7 +138,8 @@ void expect_fitted(strovia::VideoCntlWidget& control, QSize media) {
     for (const auto& [at, want] : points) {
         const QColor got = shot.pixelColor(at);
         EXPECT_TRUE(near(got, want))
-            << "at " << at.x() << "," << at.y() << ": " << text(got) << ", expected " << text(want);
+            << "at " << at.x() << "," << at.y() << ": " << got.name().toStdString() << ", expected "
+            << want.name().toStdString();
     }
 }
 
