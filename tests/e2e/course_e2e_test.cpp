@@ -206,13 +206,6 @@ std::vector<json> of_kind(const std::vector<json>& trace, const std::string& kin
     return out;
 }
 
-int count_command(const std::vector<json>& trace, const std::string& needle) {
-    int n = 0;
-    for (const auto& c : of_kind(trace, "command"))
-        n += c.value("text", "").find(needle) != std::string::npos;
-    return n;
-}
-
 // The file name after the last separator of either kind.
 std::string base_name(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 
@@ -474,46 +467,13 @@ TEST_F(EndToEnd, CoursePagePlaysInChromiumFromFileAndServer) {
     }
 }
 
-// No tick queries while paused; the first position after Start is where
-// the video stood (give or take the frame it was on).
-TEST_F(EndToEnd, PlayPauseHoldsThePositionStillUntilStart) {
-    Ran r;
-    const auto trace = play(root_ / "course", "Count", "--at 0.5:Pause --at 1.5:Start", r);
-    ASSERT_EQ(r.exit_code, 0) << r.out;
-    double paused_at = -1, first_after = -1;
-    bool paused = false, started = false;
-    for (const auto& j : trace) {
-        if (j["kind"] == "call" && j["name"] == "Pause") paused = true;
-        if (j["kind"] == "call" && j["name"] == "Start") started = true;
-        if (j["kind"] == "query" && j["text"] == "status video Position") {
-            const double p = std::atof(j["reply"].get<std::string>().c_str());
-            if (!paused) paused_at = p;
-            if (started && first_after < 0) first_after = p;
-        }
-    }
-    ASSERT_TRUE(paused && started);
-    EXPECT_GE(first_after, paused_at);
-    EXPECT_LE(first_after, paused_at + 2) << "the video moved while paused";
-    EXPECT_EQ(of_kind(trace, "event").size(), 1u);
-}
-
-TEST_F(EndToEnd, PlayPreviewsWithoutNarration) {
+// A video preview plays the whole video on the real devices.
+TEST_F(EndToEnd, PlayVideoPreviewRunsTheWholeVideo) {
     Ran r;
     const auto video = play(root_ / "course", "Count", "--preview", r);
     ASSERT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_EQ(count_command(video, ".mp2"), 0);
-    EXPECT_EQ(of_kind(video, "command").size(), 3u);
     ASSERT_EQ(of_kind(video, "event").size(), 1u);
     EXPECT_GT(of_kind(video, "event")[0]["t"].get<double>(), 2500) << "the whole 3 s video";
-
-    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
-    const auto photos = play(demo(), "Vrksasana", "--photo-preview", r);
-    ASSERT_EQ(r.exit_code, 0) << r.out;
-    const auto pictures = of_kind(photos, "picture");
-    ASSERT_EQ(pictures.size(), 3u);
-    const double gap = pictures[2]["t"].get<double>() - pictures[1]["t"].get<double>();
-    EXPECT_GE(gap, 190) << "pictures come one per 200 ms tick";
-    EXPECT_EQ(count_command(photos, ".mp2"), 0);
 }
 
 // Without --timeout a run that plays nothing ends by itself, each way with
