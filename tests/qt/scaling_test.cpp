@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 
 #include <cstdlib>
 #include <filesystem>
@@ -60,11 +61,7 @@ protected:
             (root_ / "sound" / "mp2" / "p1.mp2").string());
         QImage picture(1024, 768, QImage::Format_RGB32);
         picture.fill(kLeft);
-        for (int y = 0; y < picture.height(); ++y) {
-            for (int x = picture.width() / 2; x < picture.width(); ++x) {
-                picture.setPixelColor(x, y, kRight);
-            }
-        }
+        QPainter(&picture).fillRect(512, 0, 512, 768, kRight);
         ASSERT_TRUE(picture.save(
             QString::fromStdString((root_ / "video" / "four-three.bmp").string()), "BMP"));
         std::ofstream(root_ / "manifest.json") << R"({"tables": [
