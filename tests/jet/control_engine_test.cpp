@@ -7,10 +7,6 @@
 
 #include <filesystem>
 
-#include "control/video_cntl.hpp"
-#include "doubles/scripted_channel.hpp"
-#include "doubles/scripted_host.hpp"
-#include "jet/engine.hpp"
 #include "support.hpp"
 
 namespace strovia::jet::test {
@@ -26,13 +22,8 @@ TEST(Lock, AnotherProcessWaitsForTheEndOrStopPlay) {
         nlohmann::json::parse(R"([["s1", "a", 0, 1, 1.0], ["s2", "b", 30, 2, 1.0]])");
     build(manifest, path);
 
-    strovia::test::Trace trace;
-    strovia::test::ScriptedHost host{trace};
-    strovia::test::ScriptedChannel channel{trace};
-    EngineHolder engines{[] { return make_engine(); }};
-    VideoCntl control{host, channel, engines};
-    ASSERT_TRUE(control.UserControl_InitProperties());
-    control.Resourcedir(dir.path());
+    RealControl real{dir.path()};
+    auto& [trace, host, channel, engines, control] = real;
     control.AsanaNaME("Tadasana");
     channel.answer("status sound mode", std::string("stopped") + '\0');
     channel.answer("status video Position", std::string("100") + '\0');
@@ -70,15 +61,10 @@ TEST(HostileNames, EachEndsInTheNotFoundBoxOrQuietly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.substr(0, 40));
-        strovia::test::Trace trace;
-        strovia::test::ScriptedHost host{trace};
-        strovia::test::ScriptedChannel channel{trace};
+        RealControl real{dir.path()};
+        auto& [trace, host, channel, engines, control] = real;
         host.timer1().set_enabled(false);
         host.timer2().set_enabled(false);
-        EngineHolder engines{[] { return make_engine(); }};
-        VideoCntl control{host, channel, engines};
-        ASSERT_TRUE(control.UserControl_InitProperties());
-        control.Resourcedir(dir.path());
         control.AsanaNaME(c.name);
         ASSERT_TRUE(control.fileOpen());
         if (c.outcome == NotFoundBox) {

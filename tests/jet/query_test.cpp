@@ -9,25 +9,26 @@ namespace strovia::jet {
 namespace {
 
 TEST(QueryParser, AcceptsTheControlsFormsWhateverTheCase) {
-    auto q = parse_query("select * from Audio_Asana12");
-    ASSERT_TRUE(q.ok());
-    EXPECT_EQ(q->table, "Audio_Asana12");
-    EXPECT_FALSE(q->where);
-
-    q = parse_query("SeLeCt  *  FrOm\tPhoto_Asana-7 ;");
-    ASSERT_TRUE(q.ok()) << q.error().text;
-    EXPECT_EQ(q->table, "Photo_Asana-7");
-
-    q = parse_query(R"(select * from Asanas WHERE name = "Warrior ""II""")");
-    ASSERT_TRUE(q.ok()) << q.error().text;
-    ASSERT_TRUE(q->where);
-    EXPECT_EQ(q->where->field, "name");
-    EXPECT_EQ(q->where->text, "Warrior \"II\"");
-
-    q = parse_query(R"(select * from [My Table] where [the name]="")");
-    ASSERT_TRUE(q.ok()) << q.error().text;
-    EXPECT_EQ(q->table, "My Table");
-    EXPECT_EQ(q->where->text, "");
+    const struct {
+        const char* text;
+        const char* table;
+        const char* field;  // null: no condition
+        const char* value;
+    } cases[] = {
+        {"SeLeCt  *  FrOm\tPhoto_Asana-7 ;", "Photo_Asana-7", nullptr, nullptr},
+        {R"(select * from Asanas WHERE name = "Warrior ""II""")", "Asanas", "name",
+         "Warrior \"II\""},
+        {R"(select * from [My Table] where [the name]="")", "My Table", "the name", ""},
+    };
+    for (const auto& c : cases) {
+        auto q = parse_query(c.text);
+        ASSERT_TRUE(q.ok()) << c.text << ": " << q.error().text;
+        EXPECT_EQ(q->table, c.table);
+        ASSERT_EQ(q->where.has_value(), c.field != nullptr) << c.text;
+        if (c.field) {
+            EXPECT_EQ(q->where->field + "=" + q->where->text, std::string(c.field) + "=" + c.value);
+        }
+    }
 }
 
 TEST(QueryParser, RefusesMalformedTextsWithTheEnginesNumbers) {

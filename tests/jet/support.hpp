@@ -4,9 +4,14 @@
 #include <memory>
 #include <string>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "catalogue/engine.hpp"
+#include "control/video_cntl.hpp"
+#include "doubles/scripted_channel.hpp"
+#include "doubles/scripted_host.hpp"
+#include "jet/engine.hpp"
 
 namespace strovia::jet::test {
 
@@ -37,6 +42,20 @@ Result<std::shared_ptr<Database>> open(const std::string& path,
 // Forks a child that tries the same opening: 0 when it opens, 45 when the
 // file is in use, 1 for any other error.
 int child_open_number(const std::string& path);
+
+// A control on a scripted host and channel, reading the real catalogue
+// under the content folder `dir`.
+struct RealControl {
+    explicit RealControl(const std::string& dir) {
+        EXPECT_TRUE(control.UserControl_InitProperties());
+        control.Resourcedir(dir);
+    }
+    strovia::test::Trace trace;
+    strovia::test::ScriptedHost host{trace};
+    strovia::test::ScriptedChannel channel{trace};
+    EngineHolder engines{[] { return make_engine(); }};
+    VideoCntl control{host, channel, engines};
+};
 
 // The posture catalogue most tests use.
 nlohmann::json posture_manifest();

@@ -102,11 +102,7 @@ std::vector<Kind> every_kind() {
 TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     TempDir dir;
     build(wide_manifest(), dir.file("a.mdb"));
-    auto dumped = reread(dir.file("a.mdb"));
-    ASSERT_TRUE(dumped.is_object()) << dumped;
-    EXPECT_EQ(dumped, wide_manifest());
-    build(dumped, dir.file("b.mdb"));
-    EXPECT_EQ(reread(dir.file("b.mdb")), dumped);
+    EXPECT_EQ(reread(dir.file("a.mdb")), wide_manifest());
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed (scripts/install-deps.sh)";
     const std::string f = dir.file("a.mdb");
     EXPECT_EQ(run(std::string(MDB_VER_PATH) + " " + f), "JET3\n");
@@ -135,48 +131,33 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
 // Definitions longer than a page continue on further pages; the names come
 // back whole and mdbtools reads every column.
 TEST(Writer, WideTablesSpanDefinitionPages) {
-    struct Wide {
-        const char* what;
-        int columns;
-        std::size_t name_length;  // 0: column1, column2, ...
-        bool every_kind;
-    };
-    const Wide cases[] = {{"75 Text(50) columns", 75, 0, false},
-                          {"25 names of 64 characters", 25, 64, false},
-                          {"255 columns of every type, 64-character names", 255, 64, true}};
+    // 255 columns of every type with 64-character names: the definition
+    // runs over several pages.
     const auto kinds = every_kind();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        json cols = json::array();
-        json full = json::array();
-        json empty = json::array();
-        std::string header;
-        for (int i = 0; i < c.columns; ++i) {
-            std::string name = "column" + std::to_string(i + 1);
-            if (c.name_length) name.resize(c.name_length, static_cast<char>('a' + i % 26));
-            const auto& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
-            json col = c.every_kind ? k.column : json{{"type", "Text"}, {"size", 50}};
-            col["name"] = name;
-            const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
-            // Every other value, so that the row fits its page.
-            full.push_back(!c.every_kind           ? json("v" + std::to_string(i))
-                           : i % 2                 ? none
-                           : col["type"] == "Memo" ? json("memo")
-                                                   : k.value);
-            empty.push_back(none);
-            cols.push_back(col);
-            header += (i ? "," : "") + name;
-        }
-        json m{{"tables", {{{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}}}}};
-        TempDir dir;
-        const std::string f = dir.file("w.mdb");
-        build(m, f);
-        EXPECT_EQ(reread(f), m);
-        if (!have_mdbtools()) continue;
-        auto csv = mdb_export(f, "Wide");
-        EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
-        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
+    json cols = json::array(), full = json::array(), empty = json::array();
+    std::string header;
+    for (int i = 0; i < 255; ++i) {
+        std::string name = "column" + std::to_string(i + 1);
+        name.resize(64, static_cast<char>('a' + i % 26));
+        const auto& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
+        json col = k.column;
+        col["name"] = name;
+        const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
+        // Every other value, so that the row fits its page.
+        full.push_back(i % 2 ? none : col["type"] == "Memo" ? json("memo") : k.value);
+        empty.push_back(none);
+        cols.push_back(col);
+        header += (i ? "," : "") + name;
     }
+    json m{{"tables", {{{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}}}}};
+    TempDir dir;
+    const std::string f = dir.file("w.mdb");
+    build(m, f);
+    EXPECT_EQ(reread(f), m);
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
+    auto csv = mdb_export(f, "Wide");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), header);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
 }
 
 // Long values inline, in one long-value row, and chained over many; the
@@ -253,58 +234,43 @@ TEST(Writer, ManyTablesOutgrowNoUsageMap) {
     TempDir dir;
     const std::string f = dir.file("many.mdb");
     build(m, f);
-    auto db = open(f);
-    ASSERT_TRUE(db.ok()) << db.error().text;
-    for (int t : {1, 4096, 8200}) {
-        auto rs = (*db)->open_recordset("select * from Audio_Asana" + std::to_string(t));
-        ASSERT_TRUE(rs.ok()) << t;
-        EXPECT_EQ(*(*rs)->field("StartPos"), FieldValue{std::int64_t{t % 1000}}) << t;
-        EXPECT_TRUE((*rs)->move_next().ok() && (*rs)->eof()) << t;
-    }
+    EXPECT_EQ(reread(f), m);
     if (have_mdbtools()) {
         EXPECT_EQ(mdb_export(f, "Audio_Asana8200"), "StartPos\n200\n");
     }
 }
 
 TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
-    struct Case {
-        const char* json;
-        const char* names;
+    // One table T with one column a of `column`, holding `rows`.
+    auto t = [](const std::string& column, const std::string& rows) {
+        return R"({"tables":[{"name":"T","columns":[{"name":"a",)" + column + R"(}],"rows":)" +
+               rows + "}]}";
     };
-    const Case cases[] = {
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":5}],"rows":[["€ok"],["日本"]]}]})",
-         "table 'T', row 2, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Byte"}],"rows":[[256]]}]})",
-         "table 'T', row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Integer"}],"rows":[[1],[-32769]]}]})",
-         "table 'T', row 2, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}],"rows":[[2147483648]]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}],"rows":[[1,2]]}]})",
-         "table 'T', row 1"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":2}],"rows":[["abc"]]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}]},{"name":"t","columns":[{"name":"a","type":"Long"}]}]})",
+    const struct {
+        std::string json;
+        const char* names;
+    } cases[] = {
+        {t(R"("type":"Text","size":5)", R"([["€ok"],["日本"]])"), "table 'T', row 2, column 'a'"},
+        {t(R"("type":"Byte")", "[[256]]"), "table 'T', row 1, column 'a'"},
+        {t(R"("type":"Integer")", "[[1],[-32769]]"), "table 'T', row 2, column 'a'"},
+        {t(R"("type":"Long")", "[[2147483648]]"), "column 'a'"},
+        {t(R"("type":"Long")", "[[1,2]]"), "table 'T', row 1"},
+        {t(R"("type":"Text","size":2)", R"([["abc"]])"), "column 'a'"},
+        {t(R"("type":"Text","size":256)", "[]"), "column 'a'"},
+        {t(R"("type":"Hyperlink")", "[]"), "column 'a'"},
+        {t(R"("type":"Boolean")", "[[1]]"), "row 1"},
+        {t(R"("type":"OLE")", R"([["no base64!"]])"), "row 1, column 'a'"},
+        {t(R"("type":"Binary","size":2)", R"([["AAAA"]])"), "row 1, column 'a'"},
+        {t(R"("type":"GUID")", R"([["{6F9619FF-8B86-D011-B42D}"]])"), "row 1, column 'a'"},
+        {t(R"("type":"DateTime")", R"([["2023-02-29"]])"), "row 1, column 'a'"},
+        {t(R"("type":"Currency")", "[[1e15]]"), "row 1, column 'a'"},
+        {t(R"("type":"Single")", "[[1e39]]"), "row 1, column 'a'"},
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"}]},)"
+         R"({"name":"t","columns":[{"name":"a","type":"Long"}]}]})",
          "table 't'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"},{"name":"A","type":"Byte"}]}]})",
+        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Long"},)"
+         R"({"name":"A","type":"Byte"}]}]})",
          "column 'A'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Text","size":256}]}]})",
-         "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Hyperlink"}]}]})", "column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Boolean"}],"rows":[[1]]}]})",
-         "row 1"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"OLE"}],"rows":[["no base64!"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Binary","size":2}],"rows":[["AAAA"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"GUID"}],"rows":[["{6F9619FF-8B86-D011-B42D}"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"DateTime"}],"rows":[["2023-02-29"]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Currency"}],"rows":[[1e15]]}]})",
-         "row 1, column 'a'"},
-        {R"({"tables":[{"name":"T","columns":[{"name":"a","type":"Single"}],"rows":[[1e39]]}]})",
-         "row 1, column 'a'"},
     };
     for (const auto& c : cases) {
         auto m = manifest_from_json(json::parse(c.json));

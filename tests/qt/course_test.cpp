@@ -11,10 +11,6 @@
 
 #include <strovia/course.hpp>
 
-#include "control/video_cntl.hpp"
-#include "doubles/scripted_channel.hpp"
-#include "doubles/scripted_host.hpp"
-#include "jet/engine.hpp"
 #include "support.hpp"
 
 namespace strovia::test {
@@ -40,30 +36,26 @@ const std::vector<Case> kCases{
 std::string posture_name(std::size_t i) { return "Posture " + std::to_string(i + 1); }
 
 json catalogue() {
-    auto text = [](const char* name) {
-        return json{{"name", name}, {"type", "Text"}, {"size", 50}};
+    auto cols = [](std::initializer_list<const char*> names) {
+        json out = json::array();
+        for (const char* n : names) out.push_back({{"name", n}, {"type", "Text"}, {"size", 50}});
+        return out;
     };
-    json asanas = {{"name", "Asanas"},
-                   {"columns",
-                    {{{"name", "AsanaID"}, {"type", "Long"}},
-                     text("name"),
-                     text("Disp_Type"),
-                     text("VideoName")}},
-                   {"rows", json::array()}};
-    json tables = json::array({asanas});
+    json segment_cols = cols({"Filename", "Action"});
+    for (const char* n : {"StartPos", "EndPos"})
+        segment_cols.push_back({{"name", n}, {"type", "Integer"}});
+    segment_cols.push_back({{"name", "Filelen"}, {"type", "Double"}});
+    json asanas = cols({"name", "Disp_Type", "VideoName"});
+    asanas.insert(asanas.begin(), json{{"name", "AsanaID"}, {"type", "Long"}});
+    json tables = json::array({{{"name", "Asanas"}, {"columns", asanas}, {"rows", json::array()}}});
     for (std::size_t i = 0; i < kCases.size(); ++i) {
-        const int id = static_cast<int>(i) + 1;
-        tables[0]["rows"].push_back({id, posture_name(i), kCases[i].disp_type, "v.mpg"});
-        tables.push_back({{"name", "Audio_Asana" + std::to_string(id)},
-                          {"columns",
-                           {text("Filename"),
-                            text("Action"),
-                            {{"name", "StartPos"}, {"type", "Integer"}},
-                            {{"name", "EndPos"}, {"type", "Integer"}},
-                            {{"name", "Filelen"}, {"type", "Double"}}}},
+        const std::string id = std::to_string(i + 1);
+        tables[0]["rows"].push_back({i + 1, posture_name(i), kCases[i].disp_type, "v.mpg"});
+        tables.push_back({{"name", "Audio_Asana" + id},
+                          {"columns", segment_cols},
                           {"rows", {{"s1", "a", 0, 9, 1.0}, {"s2", "b", 10, 19, 1.0}}}});
-        tables.push_back({{"name", "Photo_Asana" + std::to_string(id)},
-                          {"columns", {text("Mp2name"), text("ImageName")}},
+        tables.push_back({{"name", "Photo_Asana" + id},
+                          {"columns", cols({"Mp2name", "ImageName"})},
                           {"rows", json::array({json::array({"n1", "p.bmp"})})}});
     }
     return {{"tables", tables}};
@@ -84,13 +76,8 @@ TEST(DisplayType, TheControlTheListingAndTheCheckAgreeOnEveryKind) {
     EXPECT_EQ(jet::test::child_open_number(dir.file("video/AVPelmo.mdb")), 0)
         << "the course let its catalogue go";
 
-    Trace trace;
-    ScriptedHost host{trace};
-    ScriptedChannel channel{trace};
-    EngineHolder engines{[] { return jet::make_engine(); }};
-    VideoCntl control{host, channel, engines};
-    ASSERT_TRUE(control.UserControl_InitProperties());
-    control.Resourcedir(dir.path());
+    jet::test::RealControl real{dir.path()};
+    auto& [trace, host, channel, engines, control] = real;
 
     for (std::size_t i = 0; i < kCases.size(); ++i) {
         const Case& c = kCases[i];

@@ -1,15 +1,19 @@
-// `strovia export` end to end: a course made here, exported, and each file
-// read back by an independent decoder (ffmpeg); the schedule held against
-// what `strovia play --trace` does; the course page played in Chromium.
+// The programs end to end on a course made here and on the demo course:
+// `strovia export` with each file read back by an independent decoder
+// (ffmpeg), its schedule held against what `strovia play --trace` does, the
+// course page played in Chromium; `strovia play`'s transport and exits;
+// `strovia demo`, `list` and `check`, the checker on planted faults.
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +47,8 @@ Ran run(const std::string& command) {
 std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
 
 std::string strovia(const std::string& args) { return std::string(STROVIA_EXE) + " " + args; }
+
+Ran cli(const std::string& args) { return run(strovia(args)); }
 
 std::string ff() { return std::string(FFMPEG_EXE) + " -nostdin -y -v error "; }
 
@@ -100,7 +106,7 @@ double seconds_of(const fs::path& file) {
     return std::atof(r.out.c_str());
 }
 
-class Export : public ::testing::Test {
+class EndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         root_ = fs::temp_directory_path() / ("strovia-export-" + std::to_string(::getpid()));
@@ -160,31 +166,41 @@ protected:
         std::ofstream(root_ / "manifest.json") << manifest;
         sh(strovia("catalogue build " + q(root_ / "manifest.json") + " -o " +
                    q(c / "video" / "AVPelmo.mdb")));
-        exported_ = run(strovia("export --all --content " + q(c) + " -o " + q(root_ / "out")));
-        sh(strovia("demo " + q(root_ / "demo") + " --no-play --segments 3"));
     }
     static void TearDownTestSuite() { fs::remove_all(root_); }
 
+    // Made on first use: each test runs in a process of its own.
+    static const Ran& exported() {
+        static const Ran r = run(
+            strovia("export --all --content " + q(root_ / "course") + " -o " + q(root_ / "out")));
+        return r;
+    }
+    static const Ran& demo_made() {
+        static const Ran r = cli("demo " + q(demo()) + " --no-play --segments 3");
+        return r;
+    }
+    static fs::path demo() { return root_ / "demo"; }
     static json schedule(const fs::path& course, const std::string& posture) {
-        const Ran r =
-            run(strovia("export --schedule --content " + q(course) + " --posture " + posture));
+        const Ran r = cli("export --schedule --content " + q(course) + " --posture " + posture);
         const auto lines = json_lines(r.out);
         return lines.empty() ? json() : lines.front();
     }
 
     static fs::path root_;
-    static Ran exported_;
 };
 
-fs::path Export::root_;
-Ran Export::exported_;
+fs::path EndToEnd::root_;
 
-TEST_F(Export, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile) {
-    EXPECT_EQ(exported_.exit_code, 1) << exported_.out;
-    EXPECT_NE(exported_.out.find("posture 3 of 3: Broken: skipped: "), std::string::npos)
-        << exported_.out;
-    EXPECT_NE(exported_.out.find("gone.mp2: missing"), std::string::npos) << exported_.out;
-    EXPECT_NE(exported_.out.find("posture 1 of 3: Count 100%"), std::string::npos);
+// The file name after the last separator of either kind.
+std::string base_name(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
+
+TEST_F(EndToEnd, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile) {
+    const Ran& exported = EndToEnd::exported();
+    EXPECT_EQ(exported.exit_code, 1) << exported.out;
+    EXPECT_NE(exported.out.find("posture 3 of 3: Broken: skipped: "), std::string::npos)
+        << exported.out;
+    EXPECT_NE(exported.out.find("gone.mp2: missing"), std::string::npos) << exported.out;
+    EXPECT_NE(exported.out.find("posture 1 of 3: Count 100%"), std::string::npos);
     const fs::path out = root_ / "out";
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename());
@@ -193,9 +209,10 @@ TEST_F(Export, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile
                                                "02-Pics.vtt", "index.html"}));
     // Stopped half way through a large render: no file of it is left.
     const fs::path stopped = root_ / "stopped";
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
     const Ran interrupted = run("timeout --preserve-status -s INT 1.5 " +
                                 strovia("export --posture Tadasana --size 1920x1080 --content " +
-                                        q(root_ / "demo") + " -o " + q(stopped)));
+                                        q(demo()) + " -o " + q(stopped)));
     EXPECT_EQ(interrupted.exit_code, 130) << interrupted.out;
     if (fs::exists(stopped)) {
         EXPECT_TRUE(fs::is_empty(stopped));
@@ -209,7 +226,7 @@ TEST_F(Export, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile
 
 // The frame shown at every moment, and the sound, against the schedule;
 // the schedule itself is held against the player in its own test.
-TEST_F(Export, VideoHoldsTheStartPosFrameAndNarrationsStartOnTimeInBothFormats) {
+TEST_F(EndToEnd, VideoHoldsTheStartPosFrameAndNarrationsStartOnTimeInBothFormats) {
     const fs::path course = root_ / "course";
     const json s = schedule(course, "Count");
     ASSERT_TRUE(s.contains("shots")) << s;
@@ -220,8 +237,9 @@ TEST_F(Export, VideoHoldsTheStartPosFrameAndNarrationsStartOnTimeInBothFormats) 
     }
     EXPECT_TRUE(held_at_50) << "row 3's StartPos holds the video at 2 s: " << s;
 
-    const Ran webm = run(strovia("export --posture Count --format webm --content " + q(course) +
-                                 " -o " + q(root_ / "webm")));
+    exported();
+    const Ran webm = cli("export --posture Count --format webm --content " + q(course) + " -o " +
+                         q(root_ / "webm"));
     ASSERT_EQ(webm.exit_code, 0) << webm.out;
     for (const fs::path& file :
          {root_ / "out" / "01-Count.mp4", root_ / "webm" / "01-Count.webm"}) {
@@ -274,10 +292,11 @@ TEST_F(Export, VideoHoldsTheStartPosFrameAndNarrationsStartOnTimeInBothFormats) 
     }
 }
 
-TEST_F(Export, PicturesShowForTheirNarrationsWithTheirAspectKept) {
+TEST_F(EndToEnd, PicturesShowForTheirNarrationsWithTheirAspectKept) {
     const json s = schedule(root_ / "course", "Pics");
     ASSERT_EQ(s["shots"].size(), 2u) << s;
     const double second = s["shots"][1]["from"];
+    exported();
     const fs::path file = root_ / "out" / "02-Pics.mp4";
     EXPECT_NEAR(seconds_of(file), s["end"].get<double>(), kFrame);
     const Frames f = decode_frames(file);
@@ -300,13 +319,16 @@ TEST_F(Export, PicturesShowForTheirNarrationsWithTheirAspectKept) {
 
 // How far a run of the player strays from the schedule: how long each
 // narration runs before the player moves on, the frame the video stands at
-// when the next segment starts, when pictures change and VideoEnd comes.
+// when the next segment starts, which narration and picture each is, when
+// pictures change and that VideoEnd comes once.
 // The player's own switching time (closing one narration, opening the next)
 // is left out: the schedule has none.
 std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
     std::vector<double> starts, stops, pictures;
-    std::vector<int> resumed_at;  // the position when each later narration starts
+    std::vector<std::string> opened, shown;  // narrations and pictures, in order
+    std::vector<int> resumed_at;             // the position when each later narration starts
     double video_end = -1, position = 0;
+    int video_ends = 0;
     for (const auto& j : trace) {
         const std::string kind = j.value("kind", ""), text = j.value("text", "");
         const double t = j["t"].get<double>() / 1000;
@@ -317,8 +339,16 @@ std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
             starts.push_back(t);
         }
         if (kind == "command" && text == "close sound") stops.push_back(t);
-        if (kind == "picture" && !j["path"].get<std::string>().empty()) pictures.push_back(t);
-        if (kind == "event" && j["name"] == "VideoEnd") video_end = t;
+        if (kind == "command" && text.find(" alias Sound ") != std::string::npos)
+            opened.push_back(text);
+        if (kind == "picture" && !j["path"].get<std::string>().empty()) {
+            pictures.push_back(t);
+            shown.push_back(base_name(j["path"]));
+        }
+        if (kind == "event" && j["name"] == "VideoEnd") {
+            video_end = t;
+            ++video_ends;
+        }
     }
     std::vector<std::string> out;
     auto check = [&](bool ok, const std::string& what) {
@@ -335,7 +365,13 @@ std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
               "segment " + std::to_string(k + 1) + " ran " + std::to_string(stops[k] - starts[k]) +
                   " s, the schedule says " + std::to_string(want));
     }
+    check(video_ends == 1, std::to_string(video_ends) + " VideoEnd events");
     check(std::abs(video_end - stops.back()) < 0.005, "VideoEnd not at the last narration's end");
+    for (std::size_t k = 0; k < narrations.size(); ++k) {
+        const std::string name = base_name(narrations[k]["path"]);
+        check(k < opened.size() && opened[k].find(name) != std::string::npos,
+              "narration " + std::to_string(k + 1) + " is not " + name);
+    }
     if (s["shots"][0].contains("play")) {
         std::vector<int> want;
         for (const auto& shot : s["shots"]) {
@@ -353,6 +389,10 @@ std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
     } else {
         // A picture changes while the player switches narrations.
         check(pictures.size() == narrations.size(), std::to_string(pictures.size()) + " pictures");
+        for (std::size_t k = 0; k < std::min(shown.size(), s["shots"].size()); ++k) {
+            const std::string name = base_name(s["shots"][k]["picture"]);
+            check(shown[k] == name, "picture " + std::to_string(k + 1) + " is not " + name);
+        }
         for (std::size_t k = 0; k < std::min(pictures.size(), starts.size()); ++k) {
             check((k == 0 || pictures[k] >= stops[k - 1]) && pictures[k] <= starts[k],
                   "picture " + std::to_string(k + 1) + " out of its place");
@@ -364,20 +404,20 @@ std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
 // The player runs in real time on a shared machine, where a busy moment can
 // delay one of its ticks past a frame: a posture that strays is played once
 // more, and must match then. A fault of the schedule strays both times.
-TEST_F(Export, ScheduleMatchesWhatThePlayerDoes) {
+TEST_F(EndToEnd, ScheduleMatchesWhatThePlayerDoes) {
     const struct {
         fs::path course;
         const char* posture;
-    } cases[] = {
-        {root_ / "course", "Count"}, {root_ / "demo", "Utkatasana"}, {root_ / "demo", "Vrksasana"}};
+    } cases[] = {{root_ / "course", "Count"}, {demo(), "Utkatasana"}, {demo(), "Vrksasana"}};
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.posture);
         const json s = schedule(c.course, c.posture);
         ASSERT_TRUE(s.contains("narrations")) << s;
         std::vector<std::string> off;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const Ran played = run(strovia("play --headless --trace --timeout 60 --content " +
-                                           q(c.course) + " --posture " + c.posture));
+            const Ran played = cli("play --headless --trace --timeout 60 --content " + q(c.course) +
+                                   " --posture " + c.posture);
             ASSERT_EQ(played.exit_code, 0) << played.out;
             off = strays(s, json_lines(played.out));
             if (off.empty()) break;
@@ -388,7 +428,8 @@ TEST_F(Export, ScheduleMatchesWhatThePlayerDoes) {
 
 // The page from the folder itself and from a web server: chapter buttons
 // seek, the video plays to its end, and play-all goes on to the next posture.
-TEST_F(Export, CoursePagePlaysInChromiumFromFileAndServer) {
+TEST_F(EndToEnd, CoursePagePlaysInChromiumFromFileAndServer) {
+    exported();
     for (const char* how : {"file", "http"}) {
         SCOPED_TRACE(how);
         const Ran r = run("python3 " + q(EXPORT_BROWSER) + " " + q(CHROMIUM_EXE) + " " +
@@ -409,6 +450,164 @@ TEST_F(Export, CoursePagePlaysInChromiumFromFileAndServer) {
             EXPECT_EQ(page["trackCues"], 3) << page;
         }
     }
+}
+
+// A video preview plays the whole video on the real devices.
+TEST_F(EndToEnd, PlayVideoPreviewRunsTheWholeVideo) {
+    const Ran r = cli("play --headless --trace --timeout 30 --preview --posture Count --content " +
+                      q(root_ / "course"));
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    std::vector<double> ends;
+    for (const auto& j : json_lines(r.out)) {
+        if (j.value("kind", "") == "event") ends.push_back(j["t"]);
+    }
+    EXPECT_EQ(ends.size(), 1u);
+    EXPECT_GT(ends.at(0), 2500) << "the whole 3 s video";
+}
+
+// Without --timeout a run that plays nothing ends by itself, each way with
+// its own exit code and the reason.
+TEST_F(EndToEnd, PlayOfNothingEndsAtOnceWithItsOwnExitCode) {
+    const Ran unknown =
+        cli("play --headless --content " + q(root_ / "course") + " --posture Nowhere");
+    EXPECT_EQ(unknown.exit_code, 4) << unknown.out;
+    EXPECT_NE(unknown.out.find("Asana not found - Nowhere"), std::string::npos) << unknown.out;
+
+    const Ran missing =
+        cli("play --headless --content " + q(root_ / "nowhere") + " --posture Count");
+    EXPECT_EQ(missing.exit_code, 5) << missing.out;
+    EXPECT_NE(missing.out.find("strovia play: fileOpen started nothing: the catalogue cannot be "
+                               "opened: "),
+              std::string::npos)
+        << missing.out;
+    EXPECT_NE(missing.out.find("(error 3024)"), std::string::npos) << missing.out;
+}
+
+TEST_F(EndToEnd, DemoIsMadeOnceCheckedCleanAndListedInTableOrder) {
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
+    EXPECT_NE(demo_made().out.find("[1/"), std::string::npos) << "progress while making\n"
+                                                              << demo_made().out;
+    const Ran again = cli("demo " + q(demo()) + " --no-play --segments 3");
+    EXPECT_EQ(again.exit_code, 0);
+    EXPECT_NE(again.out.find("(already made)"), std::string::npos) << again.out;
+
+    const Ran check = cli("check --content " + q(demo()));
+    EXPECT_EQ(check.exit_code, 0) << check.out;
+    EXPECT_NE(check.out.find("4 postures checked: 0 errors, 0 warnings"), std::string::npos)
+        << check.out;
+
+    const Ran list = cli("list --json --content " + q(demo()));
+    ASSERT_EQ(list.exit_code, 0) << list.out;
+    const json postures = json::parse(list.out.substr(list.out.find('[')));
+    std::vector<std::string> seen;
+    for (const auto& p : postures) {
+        seen.push_back(p["name"].get<std::string>() + " " + p["fileOpen"].get<std::string>() + " " +
+                       p["Preview"].get<std::string>() + " " +
+                       std::to_string(p["parts"].get<int>()));
+    }
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"Tadasana video video 3", "Utkatasana video video 2",
+                                        "Vrksasana photo photo 3", "\xC3\x81rbol photo photo 1"}));
+}
+
+// The posture whose narration outlasts its stretch, ending on "mt".
+TEST_F(EndToEnd, DemoPlaysHeadlessToVideoEndWithOneLinePerEvent) {
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
+    const Ran r = cli("demo " + q(demo()) + " --headless --segments 3 --posture Utkatasana");
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("video held at frame 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("segment 2 of 2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("failed"), std::string::npos) << "the mt narration opened\n" << r.out;
+    EXPECT_NE(r.out.find("Utkatasana: 2 segments, VideoEnd after"), std::string::npos) << r.out;
+}
+
+TEST_F(EndToEnd, DemoCheckFindsEachPlantedFault) {
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
+    const fs::path bad = root_ / "bad";
+    fs::copy(demo(), bad, fs::copy_options::recursive);
+    // Files: a missing narration, one that is text, a truncated video, a
+    // picture of random bytes.
+    fs::remove(bad / "sound" / "mp2" / "arbol.mp2");
+    std::ofstream(bad / "sound" / "mp2" / "vrksasana2.mp2") << "not sound\n";
+    fs::resize_file(bad / "video" / "utkatasana.mpg", 2000);
+    std::ofstream(bad / "video" / "vrksasana3.bmp", std::ios::binary) << "\x13\x37garbage";
+
+    // The catalogue: rows and tables the control would stumble on.
+    const Ran dump = cli("catalogue dump " + q(bad / "video" / "AVPelmo.mdb"));
+    ASSERT_EQ(dump.exit_code, 0) << dump.out;
+    json m = json::parse(dump.out);
+    auto table = [&](const std::string& name) -> json& {
+        for (auto& t : m["tables"]) {
+            if (t["name"] == name) return t;
+        }
+        throw std::runtime_error(name);
+    };
+    json& asanas = table("Asanas")["rows"];
+    asanas.push_back({5, "TADASANA", "Video", "tadasana.mpg"});  // found as row 1
+    asanas.push_back({6, "Crow", "Video ", "crow pose.mpg"});    // no photo table; blank
+    asanas.push_back({7, "Ghost", "Video", nullptr});
+    asanas.push_back({8, nullptr, "Photo", nullptr});
+    json& seg = table("Audio_Asana1");
+    for (auto& c : seg["columns"]) {
+        if (c["name"] == "StartPos") c["type"] = "Long";
+    }
+    seg["rows"][1][0] = "nosuch";
+    seg["rows"][1][2] = 40000;
+    seg["rows"][2][2] = 900;
+    m["tables"].push_back(
+        {{"name", "Audio_Asana5"}, {"columns", seg["columns"]}, {"rows", {seg["rows"][0]}}});
+    m["tables"].push_back(
+        {{"name", "Audio_Asana7"}, {"columns", seg["columns"]}, {"rows", json::array()}});
+    table("Photo_Asana3")["rows"][0][0] = nullptr;
+    std::ofstream(root_ / "bad.json") << m.dump();
+    const Ran built = cli("catalogue build " + q(root_ / "bad.json") + " --output " +
+                          q(bad / "video" / "AVPelmo.mdb"));
+    ASSERT_EQ(built.exit_code, 0) << built.out;
+
+    const Ran r = cli("check --content " + q(bad));
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    for (const char* expected : {
+             "Tadasana [Audio_Asana1 row 2]: narration ",  // nosuch.mp2
+             "nosuch.mp2: missing",
+             "Tadasana [Audio_Asana1 row 2]: StartPos cannot be read as a 16-bit",
+             "Tadasana [Audio_Asana1 row 3]: StartPos 900 lies past the video's last frame",
+             "Utkatasana [Asanas row 2]: video ",
+             "Vrksasana [Photo_Asana3 row 1]: Mp2name is null",
+             "Vrksasana [Photo_Asana3 row 2]: narration ",
+             "vrksasana2.mp2: cannot be decoded",
+             "Vrksasana [Photo_Asana3 row 3]: picture ",
+             "\xC3\x81rbol [Photo_Asana4 row 1]: narration ",
+             "TADASANA [Asanas row 5]: the lookup finds another posture",
+             "TADASANA [Audio_Asana5]: warning: one row only",
+             "Crow [Asanas row 6]: warning: Disp_Type \"Video \"",
+             "Crow [Asanas row 6]: warning: path with a blank",
+             "Crow [Photo_Asana6]: no photo table",
+             "Ghost [Asanas row 7]: VideoName is null",
+             "Ghost [Audio_Asana7]: no segment rows",
+             "[Asanas row 8]: name is null",
+         }) {
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+}
+
+TEST_F(EndToEnd, DemoCheckAndListSayPlainlyWhenThereIsNoCourse) {
+    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
+    const fs::path empty = root_ / "empty";
+    fs::create_directories(empty / "video");
+    const Ran check = cli("check --content " + q(empty));
+    EXPECT_EQ(check.exit_code, 1);
+    EXPECT_NE(check.out.find("[catalogue]: "), std::string::npos) << check.out;
+    EXPECT_NE(
+        check.out.find("error 3024: This folder holds no course: video/AVPelmo.mdb is missing"),
+        std::string::npos)
+        << check.out;
+    EXPECT_EQ(cli("list --content " + q(empty)).exit_code, 1);
+    // The video folder picked instead of the course: the course is named.
+    const Ran picked = cli("list --content " + q(demo() / "video"));
+    EXPECT_EQ(picked.exit_code, 1);
+    EXPECT_NE(picked.out.find("Its parent folder " + demo().string() + " is the course."),
+              std::string::npos)
+        << picked.out;
 }
 
 }  // namespace
