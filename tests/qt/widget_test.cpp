@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QThreadPool>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -398,5 +399,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Strovia widget tests");
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int failed = RUN_ALL_TESTS();
+    // Qt spreads large scaled draws over its thread pool: let those threads
+    // finish before the process (and the leak checker's stop of every
+    // thread) ends.
+    QThreadPool::globalInstance()->waitForDone();
+    return failed;
 }
