@@ -216,6 +216,12 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         if (made) {
             interpreter = std::move(made).value();
             interpreter->set_reporter(this);
+            // Once, the way media failures are told: no sound output here.
+            if (const std::string& why = interpreter->audio_notice(); !why.empty()) {
+                const QString text = q(why);
+                QMetaObject::invokeMethod(
+                    self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
+            }
             target = std::make_unique<qt::LabelFrameTarget>(picture1);
             channel.inner = interpreter.get();
         } else {
