@@ -134,7 +134,8 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     right->addWidget(details_label_);
     auto* suggest = add_button(side_, "suggest", "Open the parent folder",
                                "Open the folder that holds the course", {}, [this] {
-                                   if (!suggested_.isEmpty()) open_course(suggested_);
+                                   const QString folder = suggested_;  // the opening clears it
+                                   if (!folder.isEmpty()) open_course(folder);
                                });
     suggest->hide();
     right->addWidget(suggest);
