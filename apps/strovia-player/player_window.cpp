@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMetaEnum>
 #include <QPushButton>
@@ -87,7 +88,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
                    const QList<QKeySequence>& keys, const std::function<void()>& slot) {
         row->addWidget(add_button(chrome_, name, label, tip, keys, slot));
     };
-    add(transport, "play", "Play", "Play the selected posture", {Qt::Key_Return},
+    add(transport, "play", "Play", "Play the selected posture", {Qt::Key_Enter},
         [this] { play(); });
     add(transport, "preview", "Preview", "Preview the selected posture", {Qt::Key_V},
         [this] { preview(); });
@@ -147,7 +148,6 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list_->setAccessibleName("Postures");
     list_->setAccessibleDescription("The course's postures; Enter plays the selected one");
-    list_->installEventFilter(this);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { play(); });
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] { update_buttons(); });
     right->addWidget(list_, 2);
@@ -156,6 +156,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     auto* routine_caption = new QLabel("Routine:", side_);
     routine_name_ = new QComboBox(side_);
     routine_name_->setEditable(true);
+    routine_name_->setInsertPolicy(QComboBox::NoInsert);  // Enter saves, see eventFilter
     routine_name_->setAccessibleName("Routine name");
     routine_name_->setToolTip("The routine's name; choose a saved one to load it");
     routine_caption->setBuddy(routine_name_);
@@ -333,7 +334,7 @@ QPushButton* PlayerWindow::add_button(QWidget* parent, const QString& name, cons
     // them for itself); the others are shortcuts across the window.
     auto* action = new QAction(label, this);
     action->setStatusTip(tip.left(1).toLower() + tip.mid(1));
-    if (!keys.isEmpty() && keys.first() != QKeySequence(Qt::Key_Return) &&
+    if (!keys.isEmpty() && keys.first() != QKeySequence(Qt::Key_Enter) &&
         keys.first() != QKeySequence(Qt::Key_Space)) {
         action->setShortcuts(keys);
         connect(action, &QAction::triggered, this, [b] {
@@ -414,7 +415,10 @@ void PlayerWindow::start_due(const QString& name, int, int) {
     if (!select_posture(name) || !begin(false)) {
         // It cannot play, and will never end: go on with the next.
         if (problem_text().isEmpty()) show_problem(QString("No posture named %1").arg(name), {});
-        QTimer::singleShot(0, routine_, [r = routine_] { r->posture_ended(); });
+        QTimer::singleShot(0, routine_, [r = routine_, index = routine_->index()] {
+            // Unless errorOccurred has moved it on already.
+            if (r->index() == index && r->phase() == Routine::Phase::Playing) r->posture_ended();
+        });
         return;
     }
     // A start that played nothing is said by errorOccurred, which moves on.
@@ -601,7 +605,6 @@ void PlayerWindow::clear_problem() {
 }
 
 void PlayerWindow::update_status() {
-    const QString progress = strip_->text();
     QString text;
     const QString posture = playing_;
     if (routine_->phase() == Routine::Phase::Resting) {
@@ -636,7 +639,8 @@ void PlayerWindow::update_status() {
     status_label_->setText(text);
     // What a screen reader says of the picture: the posture, its state and
     // where the programme stands.
-    control_->setAccessibleDescription(progress.isEmpty() ? text : text + "; " + progress);
+    const QString spoken = strip_->spoken();
+    control_->setAccessibleDescription(spoken.isEmpty() ? text : text + "; " + spoken);
     if (!idle_->isHidden()) update_idle();
 }
 
@@ -731,11 +735,20 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
             if (full_screen_ && watched->isWidgetType() &&
                 static_cast<QWidget*>(watched)->window() == this)
                 show_chrome();
-            if (event->type() == QEvent::KeyPress && watched == list_ &&
-                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
-                // Space pauses here too, rather than selecting the row.
-                keyPressEvent(static_cast<QKeyEvent*>(event));
-                return true;
+            if (event->type() == QEvent::KeyPress) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if (watched == list_ && key->key() == Qt::Key_Space) {
+                    // Space pauses here too, rather than selecting the row.
+                    keyPressEvent(key);
+                    return true;
+                }
+                if (watched == static_cast<QObject*>(routine_name_->lineEdit()) &&
+                    (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+                    // Enter in the name box saves the routine rather than
+                    // playing the selected posture.
+                    save_routine(routine_name_->currentText());
+                    return true;
+                }
             }
             break;
         case QEvent::MouseButtonDblClick:

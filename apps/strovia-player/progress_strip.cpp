@@ -46,23 +46,34 @@ void ProgressStrip::refresh() {
     const W::State state = control_->state();
     const int count = control_->partCount();
     QString text;
+    QString spoken;
     if (count > 0 && state != W::Idle) {
         const bool photo =
             control_->programmeKind() == W::Photo || control_->programmeKind() == W::PhotoPreview;
         const qint64 seconds = (elapsed_before_ms_ + (running_ ? clock_.elapsed() : 0)) / 1000;
-        text = QString("%1 %2 of %3 · %4:%5")
-                   .arg(photo ? "picture" : "segment")
-                   .arg(control_->currentPart())
-                   .arg(count)
-                   .arg(seconds / 60)
-                   .arg(seconds % 60, 2, 10, QChar('0'));
-        if (state == W::Held) text += " · waiting for the narration";
-        if (state == W::Paused) text += " · paused";
-        if (state == W::Ended) text += " · ended";
+        const QString part = QString("%1 %2 of %3")
+                                 .arg(photo ? "picture" : "segment")
+                                 .arg(control_->currentPart())
+                                 .arg(count);
+        const QString time =
+            QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+        const char* what = state == W::Held     ? "waiting for the narration"
+                           : state == W::Paused ? "paused"
+                           : state == W::Ended  ? "ended"
+                                                : nullptr;
+        text = part + " · " + time;
+        spoken = part;
+        if (what != nullptr) {
+            text += QString(" · ") + what;
+            spoken += QString(", ") + what;
+        }
+    }
+    if (spoken != spoken_) {
+        spoken_ = spoken;
+        setAccessibleDescription(spoken_.isEmpty() ? QString("Nothing plays") : spoken_);
     }
     if (text != text_) {
         text_ = text;
-        setAccessibleDescription(text_.isEmpty() ? QString("Nothing plays") : text_);
         emit text_changed(text_);
     }
     update();

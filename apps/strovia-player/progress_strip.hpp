@@ -24,6 +24,9 @@ public:
     // "segment 2 of 4 · 0:12 · waiting for the narration"; empty when
     // nothing plays.
     QString text() const { return text_; }
+    // The same without the time, for a screen reader: it changes only when
+    // the part or the state does.
+    QString spoken() const { return spoken_; }
     // Where part `index` (0-based) is drawn, for a host or a test to look at.
     QRect part_rect(int index) const;
 
@@ -50,6 +53,7 @@ private:
     qint64 elapsed_before_ms_ = 0;  // time played before the last pause
     bool running_ = false;
     QString text_;
+    QString spoken_;
 };
 
 }  // namespace strovia::player
