@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMetaEnum>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -547,6 +548,10 @@ void PlayerWindow::set_full_screen(bool on) {
         layout->setContentsMargins(0, 0, 0, 0);
         chrome_->hide();
         centralWidget()->setStyleSheet("background: black; color: white;");
+        normal_geometry_ = geometry();
+        // Cover the screen first: without a window manager to honour the
+        // request below, nothing else would.
+        if (QScreen* where = screen()) setGeometry(where->geometry());
         showFullScreen();
     } else {
         chrome_->setFont(chrome_font_);
@@ -555,6 +560,7 @@ void PlayerWindow::set_full_screen(bool on) {
         chrome_->show();
         hide_chrome_->stop();
         showNormal();
+        if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
     }
     buttons_["full_screen"]->setText(on ? "Leave full screen" : "Full screen");
     update_idle();
@@ -669,30 +675,29 @@ void PlayerWindow::update_buttons() {
 }
 
 void PlayerWindow::update_idle() {
+    // Read from the mat in full screen: twice the size there.
+    const int scale = full_screen_ ? 2 : 1;
+    auto para = [scale](int points, const QString& text) {
+        return QString("<p style='font-size:%1pt'>%2</p>").arg(points * scale).arg(text);
+    };
     QString text;
     if (routine_->phase() == Routine::Phase::Resting) {
-        text = QString(
-                   "<p style='font-size:18pt'>Rest</p><p style='font-size:28pt'>%1</p>"
-                   "<p>Next: %2 &nbsp; (N goes on now)</p>")
-                   .arg(routine_->seconds_left())
-                   .arg(routine_->next().toHtmlEscaped());
+        text = para(18, "Rest") + para(28, QString::number(routine_->seconds_left())) +
+               para(11, QString("Next: %1 &nbsp; (N goes on now%2)")
+                            .arg(routine_->next().toHtmlEscaped(),
+                                 routine_->rest_paused() ? ", Space resumes" : ""));
     } else if (control_->state() == W::Idle) {
         if (!course_open_) {
-            text =
-                "<p style='font-size:16pt'>No course yet</p>"
-                "<p>Choose the course folder (Ctrl+O)</p>";
+            text = para(16, "No course yet") + para(11, "Choose the course folder (Ctrl+O)");
         } else {
-            text = QString(
-                       "<p style='font-size:18pt'>%1</p>"
-                       "<p>Choose a posture and press Enter, or A to play them all</p>")
-                       .arg(course_name_.toHtmlEscaped());
+            text = para(18, course_name_.toHtmlEscaped()) +
+                   para(11, "Choose a posture and press Enter, or A to play them all");
         }
     }
     if (text.isEmpty()) {
         idle_->hide();
         return;
     }
-    if (full_screen_) text.replace("font-size:18pt", "font-size:32pt");
     idle_->setText(text);
     idle_->setGeometry(control_->rect());
     idle_->raise();

@@ -134,6 +134,7 @@ private:
     bool routine_done_ = false;
     bool full_screen_ = false;
     QFont chrome_font_;
+    QRect normal_geometry_;
 };
 
 }  // namespace strovia::player

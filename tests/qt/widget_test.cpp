@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPluginLoader>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QSettings>
 #include <QTest>
@@ -538,6 +539,7 @@ TEST_F(Widget, PlayerKeyboardReachesEveryButtonAndTogglesFullScreen) {
     EXPECT_FALSE(window.postures()->isVisible());
     EXPECT_FALSE(window.button("play")->isVisible());
     EXPECT_GT(window.control()->width(), windowed);
+    EXPECT_EQ(window.control()->width(), window.screen()->geometry().width());
     // A key brings the controls back.
     QTest::keyClick(window.windowHandle(), Qt::Key_Shift);
     EXPECT_TRUE(window.button("play")->isVisible());
