@@ -248,7 +248,11 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     hide_chrome_->setSingleShot(true);
     hide_chrome_->setInterval(kChromeIdleMs);
     connect(hide_chrome_, &QTimer::timeout, this, [this] {
-        if (full_screen_) chrome_->hide();
+        if (!full_screen_) return;
+        if (chrome_->underMouse())
+            hide_chrome_->start();  // not while the pointer is on them
+        else
+            chrome_->hide();
     });
     for (QWidget* w : {static_cast<QWidget*>(control_), static_cast<QWidget*>(control_->picture1()),
                        static_cast<QWidget*>(control_->picture2()), central}) {
@@ -278,8 +282,16 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
                 show_problem(text, QString("error %1 in %2").arg(number).arg(method));
             });
     connect(control_, &W::errorOccurred, this, [this](W::Error error, const QString& text) {
+        // "a narration cannot be opened: <the device's words>": the first
+        // part is the headline, the device's words go with the number.
+        const qsizetype colon = text.indexOf(": ");
+        QString headline = colon < 0 ? text : text.left(colon);
+        if (!headline.isEmpty()) headline[0] = headline[0].toUpper();
+        if (!playing_.isEmpty()) headline = QString("%1: %2").arg(playing_, headline);
         const char* kind = QMetaEnum::fromType<W::Error>().valueToKey(error);
-        show_problem(text, QString("error %1 (%2)").arg(control_->errorNumber()).arg(kind));
+        QString details = QString("error %1 (%2)").arg(control_->errorNumber()).arg(kind);
+        if (colon >= 0) details += ": " + text.mid(colon + 2);
+        show_problem(headline, details);
         // A posture that played nothing never ends: a routine goes on.
         if (routine_->phase() == Routine::Phase::Playing && control_->state() == W::Idle)
             routine_->posture_ended();
@@ -729,7 +741,12 @@ void PlayerWindow::keyPressEvent(QKeyEvent* event) {
             return;
         case Qt::Key_Up:
         case Qt::Key_Down: QApplication::sendEvent(list_, event); return;
-        default: QMainWindow::keyPressEvent(event);
+        default:
+            if (event->text() == "?") {
+                show_help(help_->isHidden());
+                return;
+            }
+            QMainWindow::keyPressEvent(event);
     }
 }
 

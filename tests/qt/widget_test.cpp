@@ -416,6 +416,15 @@ TEST_F(Widget, PlayerListsThePosturesAndPlaysOneToItsEnd) {
         EXPECT_FALSE(window.pause());
         EXPECT_FALSE(window.resume());
         EXPECT_EQ(window.status_text(), "Vrksasana: the programme has ended");
+
+        // A failure while playing: the headline in words, the number apart.
+        ASSERT_TRUE(window.select_posture("Garudasana"));
+        window.play();
+        ASSERT_TRUE(wait_for([&] { return !window.problem_text().isEmpty(); }, 10));
+        EXPECT_EQ(window.problem_text(), "Garudasana: A narration cannot be opened");
+        EXPECT_TRUE(window.problem_details().startsWith("error "))
+            << window.problem_details().toStdString();
+        window.stop();
         window.close();
     }
     // The next start comes back to the same course and posture.
@@ -423,7 +432,7 @@ TEST_F(Widget, PlayerListsThePosturesAndPlaysOneToItsEnd) {
     strovia::player::PlayerWindow again(settings);
     EXPECT_EQ(again.control()->Resourcedir(), content());
     ASSERT_NE(again.postures()->currentItem(), nullptr);
-    EXPECT_EQ(again.postures()->currentItem()->text(0), "Vrksasana");
+    EXPECT_EQ(again.postures()->currentItem()->text(0), "Garudasana");
 }
 
 // The strip drawn from the widget's state and progress, on screen: the
