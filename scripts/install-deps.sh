@@ -11,7 +11,7 @@ build-essential cmake ninja-build pkg-config git
 clang libclang-rt-14-dev clang-format
 libgtest-dev libgmock-dev libbenchmark-dev
 nlohmann-json3-dev libcli11-dev libutf8proc-dev libfmt-dev
-mdbtools-dev libmdb3 mdbtools
+mdbtools
 libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
 gstreamer1.0-plugins-ugly gstreamer1.0-libav

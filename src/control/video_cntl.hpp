@@ -112,7 +112,13 @@ private:
     Status LoadSegmentRow(OnFailure regime);
     void AdvanceSegment();
     void SegmentRowsUsedUp();
+    // A narration that cannot be opened counts as finished: the hold at its
+    // boundary ends and the next picture comes, instead of waiting for a
+    // stopped mode its device can never report. Nothing is sent to it.
     void NarrationOpen();
+    void NarrationPlay();
+    bool NarrationFinished(const std::string& mode) const;
+    void NarrationClose();
     void EndProgramme(Timer& timer);
     void RaiseEnd();
 
@@ -131,7 +137,8 @@ private:
 
     Run run_ = Run::None;
     unsigned run_epoch_ = 0;
-    std::string db_path_;  // path of the catalogue held in Db
+    bool narration_unopened_ = false;  // the last narration open failed
+    std::string db_path_;              // path of the catalogue held in Db
     bool db_open_ = false;
 };
 

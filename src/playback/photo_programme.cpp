@@ -35,7 +35,7 @@ Status VideoCntl::InitAudio() {
         NarrationOpen();
         host_.do_events();
         if (RunChangedSince(epoch)) return {};
-        (void)channel_.execute(commands::kPlaySound);
+        NarrationPlay();
         SoundState = "Playing";
     }
     // 7., 8.
@@ -122,10 +122,9 @@ void VideoCntl::Timer2_Timer() {
     // 1. Wait for the narration to finish.
     ReplyBuffer reply;
     reply.query(channel_, commands::kStatusSoundMode);
-    if (!reads_stopped(clean_mode_reply(reply.chars()))) return;
+    if (!NarrationFinished(clean_mode_reply(reply.chars()))) return;
     // 2.
-    (void)channel_.execute(commands::kCloseSound);
-    SoundState = "Stopped";
+    NarrationClose();
     // 3. The last narration has finished.
     if (ListDone) {
         EndProgramme(host_.timer2());
@@ -150,7 +149,7 @@ void VideoCntl::Timer2_Timer() {
     // 8.-11. The narration of the row now shown.
     NarrationOpen();
     host_.timer2().set_enabled(true);
-    (void)channel_.execute(commands::kPlaySound);
+    NarrationPlay();
     SoundState = "Playing";
 }
 

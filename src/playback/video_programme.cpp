@@ -42,8 +42,21 @@ Status VideoCntl::LoadSegmentRow(OnFailure regime) {
 }
 
 void VideoCntl::NarrationOpen() {
-    (void)channel_.execute(
+    narration_unopened_ = !channel_.execute(
         commands::narration_open(StoredResourcedir, host_.library_folder(), CurMp2name));
+}
+
+void VideoCntl::NarrationPlay() {
+    if (!narration_unopened_) (void)channel_.execute(commands::kPlaySound);
+}
+
+bool VideoCntl::NarrationFinished(const std::string& mode) const {
+    return narration_unopened_ || reads_stopped(mode);
+}
+
+void VideoCntl::NarrationClose() {
+    if (!narration_unopened_) (void)channel_.execute(commands::kCloseSound);
+    SoundState = "Stopped";
 }
 
 Status VideoCntl::InitVideo() {
@@ -66,7 +79,7 @@ Status VideoCntl::InitVideo() {
     host_.do_events();
     // A StopPlay or a new programme in the yield ends this start.
     if (RunChangedSince(epoch)) return {};
-    (void)channel_.execute(commands::kPlaySound);
+    NarrationPlay();
     (void)channel_.execute(commands::kPlayVideo);
     // 8.
     SoundState = "Playing";
@@ -133,9 +146,8 @@ void VideoCntl::Timer1_Timer() {
     }
     // 4. The segment is over once its narration has stopped and the video
     // stands at the boundary (or runs its last segment).
-    if (reads_stopped(narration_mode) && VideoState == "Pause") {
-        (void)channel_.execute(commands::kCloseSound);
-        SoundState = "Stopped";
+    if (NarrationFinished(narration_mode) && VideoState == "Pause") {
+        NarrationClose();
         if (ListDone) {
             EndProgramme(host_.timer1());
             return;
@@ -158,7 +170,7 @@ void VideoCntl::AdvanceSegment() {
     // 3.-6.
     NarrationOpen();
     host_.timer1().set_enabled(true);
-    (void)channel_.execute(commands::kPlaySound);
+    NarrationPlay();
     (void)channel_.execute(commands::kPlayVideo);
     SoundState = "Playing";
     VideoState = "Playing";

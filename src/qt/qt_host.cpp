@@ -6,11 +6,11 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMessageBox>
-#include <QPixmap>
 
 #include <filesystem>
 
 #include "platform/paths.hpp"
+#include "qt/picture_view.hpp"
 
 namespace strovia::qt {
 
@@ -59,12 +59,16 @@ Result<QImage> read_picture(const std::string& path) {
 Status QtPictureBox::load_picture(const std::string& path) {
     auto image = read_picture(path);
     if (!image) return image.error();
-    label_->setPixmap(QPixmap::fromImage(*image));
+    // Converted once here rather than at every paint.
+    show_image(label_,
+               image->convertToFormat(image->hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                               : QImage::Format_RGB32));
     if (on_picture) on_picture(path);
     return {};
 }
 
 void QtPictureBox::clear() {
+    show_image(label_, {});
     label_->clear();
     if (on_picture) on_picture({});
 }

@@ -37,8 +37,9 @@ Result<QImage> read_picture(const std::string& path);
 
 class QtPictureBox : public PictureBox {
 public:
-    // `label` shows the picture at its own size, top left. `handle` is the
-    // number under which the media channel finds this box's frame target.
+    // `label` shows the picture: as a PictureView places it, or at its own
+    // size, top left, in a plain label. `handle` is the number under which
+    // the media channel finds this box's frame target.
     QtPictureBox(QLabel* label, std::int64_t handle);
     Status load_picture(const std::string& path) override;
     void clear() override;

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMetaMethod>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QTimer>
 
@@ -17,6 +18,7 @@
 #include "mci/interpreter.hpp"
 #include "playback/commands.hpp"
 #include "qt/label_frame_target.hpp"
+#include "qt/picture_view.hpp"
 #include "qt/programme_rows.hpp"
 #include "qt/qt_host.hpp"
 #include "qt/settings_store.hpp"
@@ -27,12 +29,6 @@ namespace {
 constexpr int kWidth = 352;
 constexpr int kHeight = 288;
 constexpr int kNoticeMilliseconds = 6000;
-
-// One catalogue engine for every control of the library.
-EngineHolder& library_engines() {
-    static EngineHolder holder(jet::make_engine);
-    return holder;
-}
 
 // Window handles by which the interpreter finds each control's Picture1.
 std::int64_t next_handle() {
@@ -153,7 +149,7 @@ ControlObserver::~ControlObserver() = default;
 // Private to the library, though nested in an exported class.
 struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::Reporter {
     VideoCntlWidget* self;
-    QLabel* picture1;
+    qt::PictureView* picture1;
     QLabel* picture2;
     QLabel* notice_label;
     QTimer notice_timer;
@@ -168,6 +164,10 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     std::unique_ptr<UnavailableChannel> unavailable;
     std::unique_ptr<qt::LabelFrameTarget> target;
     ObservedChannel channel;
+    // Each control has its own catalogue engine, and with it the engine's
+    // copy of the last catalogue read: it goes with the control, not with
+    // the process. Controls of one process still share a catalogue's lock.
+    EngineHolder engines{jet::make_engine};
     std::unique_ptr<WidgetHost> host;
     std::unique_ptr<VideoCntl> control;
 
@@ -193,7 +193,10 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     std::optional<std::pair<WidgetError, strovia::Error>> pending_error;
 
     explicit Impl(VideoCntlWidget* w)
-        : self(w), picture1(new QLabel(w)), picture2(new QLabel(w)), notice_label(new QLabel(w)) {
+        : self(w),
+          picture1(new qt::PictureView(w)),
+          picture2(new QLabel(w)),
+          notice_label(new QLabel(w)) {
         picture1->setObjectName("Picture1");
         picture1->setGeometry(0, 0, kWidth, kHeight);
         picture2->setObjectName("Picture2");
@@ -244,7 +247,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
             if (!path.empty() && (kind == Photo || kind == PhotoPreview)) ++current;
             if (observer) observer->pictureChanged(q(path));
         };
-        control = std::make_unique<VideoCntl>(*host, channel, library_engines());
+        control = std::make_unique<VideoCntl>(*host, channel, engines);
         host->bind_ticks(
             [this] {
                 Call call(*this);
@@ -321,7 +324,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         rows = {};
         if (kind == Video || kind == Photo || kind == PhotoPreview) {
             rows =
-                qt::read_programme_rows(library_engines(), control->Db, control->StoredResourcedir,
+                qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
                                         control->StoredAsanaNaME, kind == Video);
         }
         // The start has shown the first segment or picture.
@@ -448,6 +451,13 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         interpreter.reset();
     }
 
+    // Picture1 fills the control whatever size its host gives it; Picture2
+    // keeps to the bottom row.
+    void place_children(QSize size) {
+        picture1->setGeometry(0, 0, size.width(), size.height());
+        picture2->setGeometry(0, size.height() - 1, size.width(), 1);
+    }
+
     void property_changed(std::string_view name) {
         if (name == "Resourcedir") emit self->ResourcedirChanged(q(control->Resourcedir()));
         if (name == "AsanaNaME") emit self->AsanaNaMEChanged(q(control->AsanaNaME()));
@@ -563,6 +573,21 @@ int VideoCntlWidget::lastErrorNumber() const { return d_->last.number; }
 QString VideoCntlWidget::lastErrorText() const { return q(d_->last.text); }
 QLabel* VideoCntlWidget::picture1() const { return d_->picture1; }
 QLabel* VideoCntlWidget::picture2() const { return d_->picture2; }
+VideoCntlWidget::Placement VideoCntlWidget::placement() const {
+    return d_->picture1->scaled() ? Placement::ScaledToFit : Placement::OriginalSize;
+}
+
+void VideoCntlWidget::setPlacement(Placement placement) {
+    if (placement == this->placement()) return;
+    d_->picture1->set_scaled(placement == Placement::ScaledToFit);
+    emit placementChanged(placement);
+}
+
+void VideoCntlWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    d_->place_children(event->size());
+}
+
 QSize VideoCntlWidget::sizeHint() const { return {kWidth, kHeight}; }
 QSize VideoCntlWidget::minimumSizeHint() const { return {kWidth, kHeight}; }
 

@@ -23,8 +23,10 @@ done
 # the build tree's program, which puts its own mt.mp2 only in the build tree).
 [ -s "$prefix/$libdir/mt.mp2" ] || fail "missing $libdir/mt.mp2"
 "$build/apps/strovia" demo "$scratch/course" --no-play >/dev/null || fail "making the demo course"
-"$prefix/bin/strovia" play --headless --content "$scratch/course" --posture Utkatasana \
-    --timeout 60 >/dev/null || fail "installed strovia play did not reach VideoEnd on an mt narration"
+"$prefix/bin/strovia" play --headless --trace --content "$scratch/course" --posture Utkatasana \
+    --timeout 60 >"$scratch/mt-trace" || fail "installed strovia play did not reach VideoEnd"
+grep -q 'mt\.mp2 alias Sound type mpegVideo","ok":true' "$scratch/mt-trace" ||
+    fail "installed strovia play did not open the installed mt.mp2"
 
 # find_package(Strovia), with the control placed on a Designer form.
 cmake -S "$example" -B "$scratch/example" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

@@ -60,6 +60,25 @@ TEST_F(PhotoProgramme, NarratedRunShowsOnePicturePerNarrationAndEnds) {
     EXPECT_FALSE(host.timer2().enabled());
 }
 
+TEST_F(PhotoProgramme, ANarrationThatCannotBeOpenedCountsAsFinished) {
+    channel.failing.insert(open("n2").substr(4));
+    start({{std::string("n1"), std::string("p1.bmp")},
+           {std::string("n2"), std::string("p2.bmp")},
+           {std::string("n3"), std::string("p3.bmp")}});
+    trace.take();
+    narration("stopped");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", pic("p2.bmp"), open("n2"),
+                                       "Timer2 on"))
+        << "nothing is sent to a narration that is not open";
+    narration("playing");
+    tick2();
+    EXPECT_THAT(effects(),
+                ElementsAre("Timer2 off", pic("p3.bmp"), open("n3"), "Timer2 on", "mci play sound"))
+        << "the next picture comes on the next tick";
+    EXPECT_EQ(control.SoundState, "Playing");
+}
+
 TEST_F(PhotoProgramme, OneRowEndsOnTheFirstFinishedNarration) {
     start({{std::string("mt"), std::string("only.bmp")}});
     EXPECT_TRUE(trace.contains("mci open C:\\lib\\mt.mp2 alias Sound type mpegVideo"));

@@ -115,6 +115,31 @@ TEST_F(VideoProgramme, ARowNotAheadOfThePositionHoldsOnTheNextTick) {
     EXPECT_THAT(mci(), ElementsAre("mci pause video"));
 }
 
+TEST_F(VideoProgramme, ANarrationThatCannotBeOpenedCountsAsFinished) {
+    channel.failing.insert("open C:\\course\\sound\\mp2\\two.mp2 alias Sound type mpegVideo");
+    start({{"one", 0}, {"two", 50}, {"three", 80}});
+    trace.take();
+    narration("stopped");
+    video_at(50);
+    tick1();
+    EXPECT_THAT(mci(),
+                ElementsAre("mci pause video", "mci close sound", "Timer1 off",
+                            "mci open C:\\course\\sound\\mp2\\two.mp2 alias Sound type mpegVideo",
+                            "Timer1 on", "mci play video"))
+        << "nothing is sent to a narration that is not open";
+    narration("playing");  // what the device would say of the one before
+    video_at(79);
+    tick1();
+    EXPECT_TRUE(mci().empty()) << "the video runs on to its boundary";
+    video_at(80);
+    tick1();
+    EXPECT_THAT(
+        mci(), ElementsAre("mci pause video", "Timer1 off",
+                           "mci open C:\\course\\sound\\mp2\\three.mp2 alias Sound type mpegVideo",
+                           "Timer1 on", "mci play sound", "mci play video", "rs close", "db close"))
+        << "no hold: the next segment starts at once";
+}
+
 TEST_F(VideoProgramme, OneRowTablePlaysItsNarrationAndEndsOnce) {
     start({{"only", 25}});
     EXPECT_TRUE(control.ListDone);

@@ -189,7 +189,7 @@ TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     EXPECT_TRUE(seen.errors.empty());
 }
 
-TEST_F(Widget, PhotoShowsThePicturesPixelsAtItsOwnSizeTopLeft) {
+TEST_F(Widget, PhotoShowsThePictureAndPicture2StaysAsDesigned) {
     strovia::VideoCntlWidget control;
     EXPECT_EQ(control.sizeHint(), QSize(352, 288));
     EXPECT_EQ(control.picture1()->geometry(), QRect(0, 0, 352, 288));
@@ -202,11 +202,9 @@ TEST_F(Widget, PhotoShowsThePicturesPixelsAtItsOwnSizeTopLeft) {
     control.setResourcedir(content());
     control.setAsanaNaME("vrksasana");
     ASSERT_TRUE(control.fileOpen());
-    ASSERT_TRUE(wait_for([&] { return !control.picture1()->pixmap().isNull(); }, 10));
-    const QImage shot = control.picture1()->grab().toImage();
-    EXPECT_EQ(shot.pixelColor(5, 5), QColor(10, 200, 30));
-    EXPECT_EQ(shot.pixelColor(63, 47), QColor(10, 200, 30));
-    EXPECT_NE(shot.pixelColor(100, 100), QColor(10, 200, 30)) << "the picture was stretched";
+    // Scaled to fit, so its colour fills the middle; the scaling tests
+    // check where it lands.
+    ASSERT_TRUE(wait_for([&] { return centre_of(control.picture1()) == QColor(10, 200, 30); }, 10));
     EXPECT_TRUE(wait_for([&] { return ended; }, 10));
     // Picture2 stays as designed whatever plays.
     EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
@@ -275,15 +273,16 @@ TEST_F(Widget, FailuresTheControlPassesOverAreSignalled) {
     EXPECT_EQ(control.state(), W::Idle);
     EXPECT_TRUE(seen.states.empty());
 
-    // A narration that cannot be opened: the programme waits on it.
+    // A narration that cannot be opened counts as finished: the programme
+    // moves on and ends instead of waiting on it.
     control.setResourcedir(content());
     control.setAsanaNaME("Garudasana");
     QObject::connect(&control, &W::notice, [] {});  // no overlay
     ASSERT_TRUE(control.fileOpen());
     EXPECT_EQ(seen.errors, (std::vector<W::Error>{W::CatalogueError, W::NarrationError}));
     EXPECT_EQ(control.errorNumber(), 301) << control.errorString().toStdString();
-    EXPECT_EQ(control.state(), W::Playing);
-    ASSERT_TRUE(control.StopPlay());
+    ASSERT_TRUE(wait_for([&] { return seen.ends == 1; }, 5));
+    EXPECT_EQ(control.state(), W::Ended);
 
     // The next start clears the error.
     control.setAsanaNaME("Vrksasana");

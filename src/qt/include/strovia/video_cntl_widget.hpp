@@ -17,7 +17,8 @@
 // programme's kind, its progress (segment or picture n of N), the video's
 // position in frames, and errorOccurred() for each failure the control
 // passes over by its definition (fileOpen returns normally and nothing
-// plays; a narration that cannot be opened leaves the video held).
+// plays; a narration that cannot be opened counts as finished, so the
+// programme moves on without it).
 
 #include <QSize>
 #include <QString>
@@ -45,6 +46,7 @@ class STROVIA_EXPORT VideoCntlWidget : public QWidget {
     Q_PROPERTY(qint64 position READ position NOTIFY positionChanged)
     Q_PROPERTY(Error error READ error NOTIFY errorChanged)
     Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
+    Q_PROPERTY(Placement placement READ placement WRITE setPlacement NOTIFY placementChanged)
 
 public:
     enum State {
@@ -71,6 +73,12 @@ public:
     };
     Q_ENUM(Error)
 
+    // How Picture1 shows the video and the pictures: scaled to fit the
+    // control, aspect ratio kept, centred on black (the default), or at
+    // their own size at the top left, cut off where the control ends.
+    enum class Placement { ScaledToFit, OriginalSize };
+    Q_ENUM(Placement)
+
     // A new instance without saved state: both properties are "0".
     explicit VideoCntlWidget(QWidget* parent = nullptr);
     // An instance restored from the state a host saved with
@@ -96,9 +104,12 @@ public:
     int lastErrorNumber() const;
     QString lastErrorText() const;
 
-    // The child picture boxes, as designed.
+    // The child picture boxes, as designed. Picture1 fills the control.
     QLabel* picture1() const;
     QLabel* picture2() const;
+
+    Placement placement() const;
+    void setPlacement(Placement placement);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -157,6 +168,11 @@ signals:
     // in its own way and fileOpen returns as soon as the handler has;
     // otherwise the control shows its modal box.
     void messageRequested(const QString& text);
+    // The placement has changed.
+    void placementChanged(strovia::VideoCntlWidget::Placement placement);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Impl;
