@@ -556,7 +556,10 @@ TEST_F(Widget, PlayerKeyboardReachesEveryButtonAndTogglesFullScreen) {
     EXPECT_TRUE(window.postures()->isVisible());
     QTest::mouseDClick(window.control()->picture1(), Qt::LeftButton);
     EXPECT_TRUE(window.full_screen());
-    window.set_full_screen(false);
+    // The next start comes back to full screen.
+    window.close();
+    strovia::player::PlayerWindow again(settings);
+    EXPECT_TRUE(again.remembered_full_screen());
 }
 
 }  // namespace
