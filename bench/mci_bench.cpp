@@ -18,6 +18,7 @@
 #include <string>
 
 #include "mci/interpreter.hpp"
+#include "mci/media_scan.hpp"
 #include "playback/reply.hpp"
 
 namespace {
@@ -87,6 +88,13 @@ void BM_RawGstSinkPositionQuery(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RawGstSinkPositionQuery);
+
+// The exact length: a count of the clip's pictures, made once per opened
+// device on its first "status ... length".
+void BM_CountPictures(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(strovia::mci::scan::video_pictures(g_file));
+}
+BENCHMARK(BM_CountPictures)->Unit(benchmark::kMicrosecond);
 
 // Opening and closing the video (pipeline, preroll), the first part of
 // the start latency.

@@ -1,5 +1,6 @@
 #include "mci/device.hpp"
 
+#include "mci/media_scan.hpp"
 #include "mci/sink_log.hpp"
 
 #include <gst/app/gstappsink.h>
@@ -21,7 +22,7 @@ namespace {
 // some damaged files stall a demuxer with neither error nor end of stream.
 constexpr auto kPrerollWatchdog = std::chrono::seconds(4);
 
-enum class Format { kProgramStream, kAudioLayer2 };
+enum class Format { kProgramStream, kAudio };
 
 // The formats this device type stands for are told apart by their first
 // bytes, so that no automatic type finding ever picks an unrelated element.
@@ -33,21 +34,14 @@ Result<Format> sniff(const std::string& file) {
     }
     std::FILE* f = std::fopen(file.c_str(), "rb");
     if (f == nullptr) return Error{err::kFileNotFound, "cannot open the file " + file};
-    std::array<unsigned char, 4> b{};
-    const std::size_t got = std::fread(b.data(), 1, b.size(), f);
+    const bool empty = std::fgetc(f) == EOF;
     std::fclose(f);
-    if (got == 0) return Error{err::kUnsupportedFormat, "the file " + file + " is empty"};
-    if (got == 4 && b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0xBA) {
-        return Format::kProgramStream;
-    }
-    // MPEG audio frame sync with layer bits 10 (layer II), or a leading ID3 tag.
-    if (got >= 2 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && ((b[1] >> 1) & 3) == 2) {
-        return Format::kAudioLayer2;
-    }
-    if (got >= 3 && b[0] == 'I' && b[1] == 'D' && b[2] == '3') return Format::kAudioLayer2;
-    return Error{err::kUnsupportedFormat, "the file " + file +
-                                              " is neither an MPEG program stream nor MPEG "
-                                              "audio layer II"};
+    if (empty) return Error{err::kUnsupportedFormat, "the file " + file + " is empty"};
+    if (scan::is_program_stream(file)) return Format::kProgramStream;
+    if (scan::audio_start(file)) return Format::kAudio;
+    return Error{err::kUnsupportedFormat,
+                 "the file " + file +
+                     " is neither an MPEG program stream nor MPEG audio of layer I, II or III"};
 }
 
 // Releases an element never put into a bin.
@@ -87,32 +81,23 @@ Result<GstElement*> make_sink(const std::string& description) {
     return bin;
 }
 
-GstFlowReturn on_sample(GstAppSink* sink, gpointer data) {
-    auto* slot = static_cast<TargetSlot*>(data);
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (sample == nullptr) return GST_FLOW_EOS;
-    GstVideoInfo info;
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) && buffer != nullptr &&
-        gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        Frame frame{map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
-                    GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
-        slot->deliver(frame);
-        gst_buffer_unmap(buffer, &map);
-    }
-    gst_sample_unref(sample);
-    return GST_FLOW_OK;
-}
-
 // Only what the device reads is queued; everything else is dropped at once
 // so that an unpolled bus does not grow. A dropped message is ours to free:
 // it holds its element, and through it the whole pipeline and its file.
-GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer) {
+// Every message that changes what the device reports tells the host; an
+// end or a failure is noted in `ended` first, since this handler runs
+// before the message reaches the bus's queue.
+GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
+    const auto type = GST_MESSAGE_TYPE(message);
     constexpr int kKept = GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE;
-    if ((GST_MESSAGE_TYPE(message) & kKept) != 0) return GST_BUS_PASS;
-    gst_message_unref(message);
-    return GST_BUS_DROP;
+    const bool kept = (type & kKept) != 0;
+    const bool pipeline_state =
+        type == GST_MESSAGE_STATE_CHANGED && GST_OBJECT_PARENT(GST_MESSAGE_SRC(message)) == nullptr;
+    if (!kept) gst_message_unref(message);
+    auto* watch = static_cast<BusWatch*>(data);
+    if (type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR) watch->ended = true;
+    if ((kept || pipeline_state) && watch->hook) watch->hook->fire();
+    return kept ? GST_BUS_PASS : GST_BUS_DROP;
 }
 
 std::string error_text(GstMessage* message) {
@@ -158,23 +143,56 @@ Status link_chain(GstElement* bin, std::initializer_list<GstElement*> chain) {
 }  // namespace
 
 // State shared with the demuxer's streaming thread while it announces its
-// streams.
+// streams, and with the video sink's thread while it draws.
 struct Device::Branches {
     GstElement* pipeline = nullptr;
     Sinks sinks;
     std::shared_ptr<TargetSlot> slot;
+    std::shared_ptr<ChangeHook> hook;
     std::string file;
     std::mutex mutex;
     int linked = 0;
     bool has_video = false;
     bool has_audio = false;
+    bool prerolled = false;               // branches made later must not hold up a pause either
     GstElement* video_decoder = nullptr;  // owned by the pipeline
-    // The sinks of the video and of the first audio branch (owned by the
-    // pipeline): positions are asked of the one that renders the device's
-    // picture or sound rather than of every sink of the pipeline.
+    // The sink elements (as built from their descriptions) of the video and
+    // of the first audio branch, owned by the pipeline.
     GstElement* video_out = nullptr;
     GstElement* audio_out = nullptr;
     std::string failure;
+    // Buffer times of the video: the first picture that reached its sink,
+    // and the last one drawn (-1: none yet). `drawn_known` is false for a
+    // sink that says nothing when it draws: its last sample is asked instead.
+    std::atomic<std::int64_t> first_pts{-1};
+    std::atomic<std::int64_t> drawn_pts{-1};
+    bool drawn_known = false;
+
+    void drew(GstBuffer* buffer) {
+        if (buffer != nullptr && GST_BUFFER_PTS_IS_VALID(buffer)) {
+            drawn_pts = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
+        }
+        if (hook) hook->fire();
+    }
+
+    static GstFlowReturn on_sample(GstAppSink* sink, gpointer data) {
+        auto* self = static_cast<Branches*>(data);
+        GstSample* sample = gst_app_sink_pull_sample(sink);
+        if (sample == nullptr) return GST_FLOW_EOS;
+        GstVideoInfo info;
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) && buffer != nullptr &&
+            gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            Frame frame{map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                        GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
+            self->slot->deliver(frame);
+            gst_buffer_unmap(buffer, &map);
+        }
+        self->drew(buffer);
+        gst_sample_unref(sample);
+        return GST_FLOW_OK;
+    }
 
     Result<GstElement*> video_sink() {
         if (!slot) return make_sink(sinks.video);
@@ -186,8 +204,43 @@ struct Device::Branches {
         gst_caps_unref(caps);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = on_sample;
-        gst_app_sink_set_callbacks(GST_APP_SINK(*sink), &callbacks, slot.get(), nullptr);
+        gst_app_sink_set_callbacks(GST_APP_SINK(*sink), &callbacks, this, nullptr);
+        drawn_known = true;
         return sink;
+    }
+
+    // Learns when the video sink `out` draws: from our own appsink, from a
+    // sink's handoff signal, or, for other sinks, when the next picture
+    // arrives behind the one drawn (its time is then the sink's last sample).
+    void watch_drawing(GstElement* out) {
+        GstPad* pad = gst_element_get_static_pad(out, "sink");
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                auto* self = static_cast<Branches*>(data);
+                GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+                std::int64_t none = -1;
+                if (b != nullptr && GST_BUFFER_PTS_IS_VALID(b)) {
+                    self->first_pts.compare_exchange_strong(
+                        none, static_cast<std::int64_t>(GST_BUFFER_PTS(b)));
+                }
+                if (!self->drawn_known && self->hook) self->hook->fire();
+                return self->drawn_known ? GST_PAD_PROBE_REMOVE : GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+        gst_object_unref(pad);
+        if (drawn_known) return;
+        GstElement* r = rendering_sink(out);
+        if (r != nullptr &&
+            g_object_class_find_property(G_OBJECT_GET_CLASS(r), "signal-handoffs")) {
+            g_object_set(r, "signal-handoffs", TRUE, nullptr);
+            g_signal_connect(r, "handoff",
+                             G_CALLBACK(+[](GstElement*, GstBuffer* b, GstPad*, gpointer data) {
+                                 static_cast<Branches*>(data)->drew(b);
+                             }),
+                             this);
+            drawn_known = true;
+        }
     }
 
     // Builds the video branch (or, with `video` false, the audio branch)
@@ -212,23 +265,25 @@ struct Device::Branches {
         }
         auto linked_ok = link_chain(
             pipeline, {*parts[0], *parts[1], *parts[2], *parts[3], *parts[4], *parts[5]});
+        if (linked_ok && video) watch_drawing(*parts[5]);
+        if (prerolled) let_go(*parts[5]);
         for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
             gst_element_sync_state_with_parent(**it);
         }
         if (!linked_ok) return linked_ok.error();
         sink_log::watch(*parts[5], video, file);
         if (video) video_decoder = *parts[2];
-        (video ? video_out : audio_out) = rendering_sink(*parts[5]);
+        (video ? video_out : audio_out) = *parts[5];
         return *parts[0];
     }
 
-    Result<GstElement*> discard() {
-        auto sink = make("fakesink");
-        if (!sink) return sink;
-        g_object_set(*sink, "sync", FALSE, "async", FALSE, nullptr);
-        gst_bin_add(GST_BIN(pipeline), *sink);
-        gst_element_sync_state_with_parent(*sink);
-        return sink;
+    // Once the device has shown its first picture, no sink may hold up a
+    // pause or a play: a stream that has ended inside a program stream gets
+    // no end of stream until the whole file has been read, so its sink has
+    // nothing to preroll on, while the demuxer that would send it a gap is
+    // blocked behind the other, prerolled, sink.
+    static void let_go(GstElement* out) {
+        if (GstElement* r = rendering_sink(out)) g_object_set(r, "async", FALSE, nullptr);
     }
 
     void on_pad(GstPad* pad) {
@@ -249,8 +304,9 @@ struct Device::Branches {
             has_audio = true;
             head = branch(false);
         } else {
-            // Streams of other kinds are read and dropped.
-            head = discard();
+            // Streams the device does not render stay unlinked: the demuxer
+            // drops their data and they can never hold back the others.
+            return;
         }
         if (!head) {
             failure = head.error().text;
@@ -292,22 +348,27 @@ Device::~Device() {
 }
 
 Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sinks& sinks,
-                                             std::shared_ptr<TargetSlot> slot) {
+                                             std::shared_ptr<TargetSlot> slot,
+                                             std::shared_ptr<ChangeHook> hook) {
     auto format = sniff(file);
     if (!format) return format.error();
 
     std::unique_ptr<Device> d(new Device());
+    d->file_ = file;
     d->pipeline_ = gst_pipeline_new(nullptr);
     d->slot_ = slot;
+    d->hook_ = hook;
     d->branches_ = std::make_unique<Branches>();
     Branches& b = *d->branches_;
     b.pipeline = d->pipeline_;
     b.sinks = sinks;
     b.slot = std::move(slot);
+    b.hook = std::move(hook);
     b.file = file;
 
     d->bus_ = gst_element_get_bus(d->pipeline_);
-    gst_bus_set_sync_handler(d->bus_, keep_needed, nullptr, nullptr);
+    d->watch_.hook = d->hook_;
+    gst_bus_set_sync_handler(d->bus_, keep_needed, &d->watch_, nullptr);
 
     auto src = make("filesrc");
     if (!src) return src.error();
@@ -379,19 +440,24 @@ Status Device::wait_preroll() {
     if (!result) return result;
 
     std::lock_guard lock(branches_->mutex);
-    position_source_ = pipeline_;
-    if (branches_->video_out != nullptr)
-        position_source_ = branches_->video_out;
-    else if (branches_->audio_out != nullptr)
-        position_source_ = branches_->audio_out;
-    // Streams may start at a time other than zero (a program stream usually
-    // does); positions count from the first picture shown.
-    gint64 first = 0;
-    if (gst_element_query_position(position_source_, GST_FORMAT_TIME, &first) && first > 0)
-        origin_ = first;
-
-    if (branches_->video_decoder != nullptr) {
-        GstPad* pad = gst_element_get_static_pad(branches_->video_decoder, "src");
+    Branches& b = *branches_;
+    if (b.video_out != nullptr) {
+        b.prerolled = true;
+        Branches::let_go(b.video_out);
+        if (b.audio_out != nullptr) Branches::let_go(b.audio_out);
+    } else {
+        // Sound alone: positions are its sink's, counted from its first
+        // sample (a program stream usually starts at a time other than 0).
+        // An automatic sink picks its real child only on starting, so it is
+        // looked up now.
+        position_source_ = b.audio_out != nullptr ? rendering_sink(b.audio_out) : nullptr;
+        if (position_source_ == nullptr) position_source_ = pipeline_;
+        gint64 first = 0;
+        if (gst_element_query_position(position_source_, GST_FORMAT_TIME, &first) && first > 0)
+            origin_ = first;
+    }
+    if (b.video_decoder != nullptr) {
+        GstPad* pad = gst_element_get_static_pad(b.video_decoder, "src");
         if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
             gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &fps_n_,
                                        &fps_d_);
@@ -403,28 +469,18 @@ Status Device::wait_preroll() {
 }
 
 void Device::poll_bus() {
-    while (GstMessage* m = gst_bus_pop(bus_)) {
-        // A stream that fails on the way ends like one that played out.
-        if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_EOS || GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
-            ended_ = true;
-            mode_ = Mode::kStopped;
-        }
-        gst_message_unref(m);
+    while (GstMessage* m = gst_bus_pop(bus_)) gst_message_unref(m);
+    // A stream that fails on the way ends like one that played out.
+    if (watch_.ended && !ended_) {
+        ended_ = true;
+        mode_ = Mode::kStopped;
     }
 }
 
 Status Device::play() {
     poll_bus();
-    if (ended_) {
-        // Played out: start again from the beginning rather than do nothing.
-        if (!gst_element_seek_simple(
-                pipeline_, GST_FORMAT_TIME,
-                static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), origin_)) {
-            return Error{err::kStateChange, "cannot return to the start of the stream"};
-        }
-        ended_ = false;
-        last_position_ = 0;
-    }
+    // Played out: the device stays at its end, stopped.
+    if (ended_) return {};
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         return Error{err::kStateChange, "the device refused to play"};
     }
@@ -465,14 +521,37 @@ Result<std::string> Device::as_text(std::int64_t ns) {
     if (fps_n_ <= 0 || fps_d_ <= 0) {
         return Error{err::kNoFrameRate, "the device has no frame rate to count frames by"};
     }
+    // Rounded: a picture's time in nanoseconds is itself rounded from the
+    // stream's 90 kHz clock.
     const auto frames =
-        gst_util_uint64_scale(static_cast<guint64>(ns), static_cast<guint64>(fps_n_),
-                              static_cast<guint64>(fps_d_) * GST_SECOND);
+        gst_util_uint64_scale_round(static_cast<guint64>(ns), static_cast<guint64>(fps_n_),
+                                    static_cast<guint64>(fps_d_) * GST_SECOND);
     return std::to_string(frames);
 }
 
 Result<std::string> Device::position() {
     poll_bus();
+    Branches& b = *branches_;
+    if (b.video_out != nullptr) {
+        // The picture last drawn, never the clock: a hold then stands on the
+        // frame shown, and the position cannot run past the last frame.
+        std::int64_t drawn = b.drawn_pts;
+        if (!b.drawn_known) {
+            GstSample* sample = nullptr;
+            if (GstElement* r = rendering_sink(b.video_out)) {
+                g_object_get(r, "last-sample", &sample, nullptr);
+            }
+            if (sample != nullptr) {
+                GstBuffer* buffer = gst_sample_get_buffer(sample);
+                if (buffer != nullptr && GST_BUFFER_PTS_IS_VALID(buffer))
+                    drawn = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
+                gst_sample_unref(sample);
+            }
+        }
+        const std::int64_t first = b.first_pts;
+        if (first >= 0 && drawn >= first) last_position_ = drawn - first;
+        return as_text(last_position_);
+    }
     gint64 pos = 0;
     if (gst_element_query_position(position_source_, GST_FORMAT_TIME, &pos) && pos >= origin_) {
         last_position_ = pos - origin_;
@@ -480,12 +559,36 @@ Result<std::string> Device::position() {
     return as_text(last_position_);
 }
 
-Result<std::string> Device::length() {
-    gint64 duration = 0;
-    if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) || duration < 0) {
-        return Error{err::kCannotDecode, "the length of the stream is not known"};
+std::optional<std::int64_t> Device::exact_length() {
+    if (branches_->video_out != nullptr) {
+        // Frames are numbered from 0 at the first picture: the length is
+        // the last frame's number plus one, as many frames as pictures.
+        if (fps_n_ <= 0 || fps_d_ <= 0) return std::nullopt;
+        const auto pictures = scan::video_pictures(file_);
+        if (!pictures) return std::nullopt;
+        return static_cast<std::int64_t>(gst_util_uint64_scale_round(
+            static_cast<guint64>(*pictures), static_cast<guint64>(fps_d_) * GST_SECOND,
+            static_cast<guint64>(fps_n_)));
     }
-    return as_text(duration);
+    const auto start = scan::audio_start(file_);
+    const auto audio = start ? scan::audio_length(file_, *start) : std::nullopt;
+    if (!audio) return std::nullopt;
+    return static_cast<std::int64_t>(gst_util_uint64_scale(
+        static_cast<guint64>(audio->samples), GST_SECOND, static_cast<guint64>(audio->rate)));
+}
+
+Result<std::string> Device::length() {
+    if (!length_) length_ = exact_length();
+    if (!length_) {
+        // Neither pictures nor audio frames could be counted (sound inside a
+        // program stream, free-format audio): the demuxer's estimate.
+        gint64 duration = 0;
+        if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) || duration < 0) {
+            return Error{err::kCannotDecode, "the length of the stream is not known"};
+        }
+        return as_text(duration);
+    }
+    return as_text(*length_);
 }
 
 }  // namespace strovia::mci

@@ -3,8 +3,12 @@
 // mpegVideo type stands for. Used only from the interpreter's (UI) thread;
 // GStreamer's threads touch nothing here but the frame slot.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "control/error.hpp"
@@ -32,6 +36,24 @@ public:
     virtual GstElement* pipeline() const { return nullptr; }
 };
 
+// Tells the host that something a status query can see has changed: a
+// frame was drawn, a stream ended or failed, a state change completed.
+// fire() runs on any thread, GStreamer's streaming threads included.
+struct ChangeHook {
+    std::mutex mutex;
+    std::function<void()> listener;
+    void fire() {
+        std::lock_guard lock(mutex);
+        if (listener) listener();
+    }
+};
+
+// What the bus tells a device from GStreamer's threads.
+struct BusWatch {
+    std::atomic<bool> ended{false};  // end of stream or an error
+    std::shared_ptr<ChangeHook> hook;
+};
+
 struct Sinks {
     std::string audio;  // a launch description, e.g. "fakeaudiosink sync=true"
     std::string video;
@@ -45,8 +67,11 @@ public:
 
     // Builds the pipeline for the file at `file` (already mapped) and
     // prerolls it. Video goes to `slot` when given, else to `sinks.video`.
+    // `hook` (may be null) is fired on every change of what the device
+    // reports.
     static Result<std::unique_ptr<Device>> open(const std::string& file, const Sinks& sinks,
-                                                std::shared_ptr<TargetSlot> slot);
+                                                std::shared_ptr<TargetSlot> slot,
+                                                std::shared_ptr<ChangeHook> hook = nullptr);
     // Makes one element of every kind an opening uses, so that plugins
     // are loaded before the first opening rather than during it.
     static void warm_up(const Sinks& sinks);
@@ -71,18 +96,23 @@ private:
     void poll_bus();
     Result<std::string> as_text(std::int64_t nanoseconds);
     Status wait_preroll();
+    std::optional<std::int64_t> exact_length();
 
+    std::string file_;
+    std::optional<std::int64_t> length_;  // ns, once known
     GstElement* pipeline_ = nullptr;
     GstBus* bus_ = nullptr;                  // held for the device's life
-    GstElement* position_source_ = nullptr;  // a sink of the pipeline, else the pipeline
+    GstElement* position_source_ = nullptr;  // sound only: its sink, else the pipeline
     Mode mode_ = Mode::kStopped;
     bool ended_ = false;
     TimeFormat format_ = TimeFormat::kMilliseconds;
-    std::int64_t origin_ = 0;         // stream time of the first picture, ns
+    std::int64_t origin_ = 0;         // sound: stream time of the first sample, ns
     std::int64_t last_position_ = 0;  // ns from origin_
     int fps_n_ = 0;
     int fps_d_ = 0;
     std::shared_ptr<TargetSlot> slot_;
+    std::shared_ptr<ChangeHook> hook_;
+    BusWatch watch_;
     struct Branches;
     std::unique_ptr<Branches> branches_;
 };

@@ -2,8 +2,12 @@
 
 #include <gst/gst.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "mci/sink_log.hpp"
@@ -17,11 +21,33 @@ std::string from_env(const char* name) {
     return v != nullptr ? std::string(v) : std::string();
 }
 
-// The default sound output, when the machine has one that opens; else a
-// null sink that still keeps the stream's clock.
+// Whether the machine has anywhere for sound to go: a sound server's
+// socket or an ALSA card. Asked first because trying the sound outputs on a
+// machine without any makes their libraries print errors of their own.
+bool has_sound_output() {
+    std::error_code ec;
+    std::string runtime = from_env("XDG_RUNTIME_DIR");
+    if (runtime.empty()) runtime = "/run/user/" + std::to_string(::getuid());
+    if (!from_env("PULSE_SERVER").empty()) return true;
+    for (const char* socket : {"pulse/native", "pipewire-0"}) {
+        if (std::filesystem::exists(std::filesystem::path(runtime) / socket, ec)) return true;
+    }
+    std::ifstream cards("/proc/asound/cards");
+    std::string line;
+    while (std::getline(cards, line)) {
+        if (line.find_first_not_of(' ') != std::string::npos &&
+            line.find("no soundcards") == std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The default sound output, when the machine has one that opens; else an
+// empty text and the null sink is used.
 std::string default_audio_sink() {
+    if (!has_sound_output()) return {};
     GstElement* probe = gst_element_factory_make("autoaudiosink", nullptr);
-    if (probe == nullptr) return "fakeaudiosink sync=true";
+    if (probe == nullptr) return {};
     gst_object_ref_sink(probe);
     const bool works = gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(probe, GST_STATE_NULL);
@@ -40,7 +66,7 @@ std::string default_audio_sink() {
         gst_iterator_free(it);
     }
     gst_object_unref(probe);
-    return real ? "autoaudiosink" : "fakeaudiosink sync=true";
+    return real ? "autoaudiosink" : std::string();
 }
 
 Result<std::string> status_to_text(const Status& s) {
@@ -66,13 +92,21 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     sinks.video = !options.video_sink.empty() ? options.video_sink : from_env("STROVIA_VIDEO_SINK");
     if (sinks.video.empty()) sinks.video = "fakesink sync=true";
     sinks.audio = !options.audio_sink.empty() ? options.audio_sink : from_env("STROVIA_AUDIO_SINK");
-    if (sinks.audio.empty()) sinks.audio = default_audio_sink();
+    std::string notice;
+    if (sinks.audio.empty()) {
+        sinks.audio = default_audio_sink();
+        if (sinks.audio.empty()) {
+            sinks.audio = "fakeaudiosink sync=true";
+            notice = "No sound output was found on this machine: sound goes nowhere.";
+        }
+    }
     Device::warm_up(sinks);
     auto* made = new Interpreter(std::move(sinks), {});
+    made->audio_notice_ = std::move(notice);
     made->opener_ = [made](
                         const std::string& file,
                         std::shared_ptr<TargetSlot> slot) -> Result<std::unique_ptr<MediaDevice>> {
-        auto d = Device::open(file, made->sinks_, std::move(slot));
+        auto d = Device::open(file, made->sinks_, std::move(slot), made->hook_);
         if (!d) return d.error();
         return std::unique_ptr<MediaDevice>(std::move(d).value());
     };
@@ -87,6 +121,11 @@ Interpreter::~Interpreter() { devices_.clear(); }
 
 void Interpreter::set_reporter(Reporter* reporter) {
     reporter_ = reporter != nullptr ? reporter : &stderr_reporter_;
+}
+
+void Interpreter::set_change_listener(std::function<void()> listener) {
+    std::lock_guard lock(hook_->mutex);
+    hook_->listener = std::move(listener);
 }
 
 void Interpreter::register_frame_target(std::int64_t handle, FrameTarget* target) {

@@ -46,8 +46,9 @@ struct Options {
     // Launch descriptions of the sinks used when no frame target takes the
     // video. Empty: STROVIA_VIDEO_SINK / STROVIA_AUDIO_SINK from the
     // environment, else a clock-synchronised null video sink, and the
-    // default sound output when one works, else a clock-synchronised null
-    // audio sink.
+    // default sound output when the machine has one (a sound server's
+    // socket or a sound card) that opens, else a clock-synchronised null
+    // audio sink and an audio_notice().
     std::string video_sink;
     std::string audio_sink;
 };
@@ -83,6 +84,17 @@ public:
     void register_frame_target(std::int64_t handle, FrameTarget* target);
     void unregister_frame_target(std::int64_t handle);
 
+    // Called, from any thread and without the interpreter's lock, whenever
+    // a status reply may have changed: a device drew a frame, reached its
+    // end, failed or changed state. It must return at once (queue work to
+    // the host's thread) and must not call back into the interpreter.
+    // Empty: nobody is told.
+    void set_change_listener(std::function<void()> listener);
+
+    // Empty when sound reaches a sound output; else one plain sentence
+    // saying where it goes, for the host to show once. Nothing is printed.
+    const std::string& audio_notice() const { return audio_notice_; }
+
     // The pipeline behind an alias, for measurements; nullptr if not open.
     GstElement* pipeline_of(std::string_view alias) const;
 
@@ -96,6 +108,8 @@ private:
 
     Sinks sinks_;
     DeviceOpener opener_;
+    std::string audio_notice_;
+    std::shared_ptr<ChangeHook> hook_ = std::make_shared<ChangeHook>();
     StderrReporter stderr_reporter_;
     Reporter* reporter_ = &stderr_reporter_;
     std::map<std::string, std::unique_ptr<MediaDevice>> devices_;  // by folded alias

@@ -14,24 +14,43 @@
 
 namespace strovia::qt {
 
-QtTimer::QtTimer(std::function<void()> tick) {
+QtTimer::QtTimer(std::function<void()> tick) : tick_(std::move(tick)) {
     // A 1 ms interval must really tick about every millisecond.
     timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, [tick = std::move(tick)] { tick(); });
+    QObject::connect(&timer_, &QTimer::timeout, [this] { tick_(); });
+}
+
+void QtTimer::arm() {
+    if (!enabled_) {
+        timer_.stop();
+        return;
+    }
+    const int period = paced_fast() ? safety_ms_ : interval_;
+    if (timer_.isActive() && timer_.interval() == period) return;
+    timer_.start(period);
 }
 
 void QtTimer::set_enabled(bool on) {
-    if (on) {
-        if (!timer_.isActive()) timer_.start();
-    } else {
-        timer_.stop();
-    }
+    enabled_ = on;
+    arm();
+    if (on && paced_fast() && wake_) wake_();
     if (on_change) on_change();
 }
 
 void QtTimer::set_interval(int milliseconds) {
-    timer_.setInterval(milliseconds);
+    interval_ = milliseconds;
+    arm();
     if (on_change) on_change();
+}
+
+void QtTimer::pace(int safety_ms, std::function<void()> wake) {
+    safety_ms_ = safety_ms;
+    wake_ = std::move(wake);
+    arm();
+}
+
+void QtTimer::tick_now() {
+    if (enabled_ && paced_fast()) tick_();
 }
 
 QtPictureBox::QtPictureBox(QLabel* label, std::int64_t handle) : label_(label), handle_(handle) {

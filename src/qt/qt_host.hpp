@@ -20,15 +20,34 @@ class QtTimer : public Timer {
 public:
     // `tick` runs on each timeout while enabled.
     explicit QtTimer(std::function<void()> tick);
-    bool enabled() const override { return timer_.isActive(); }
+    bool enabled() const override { return enabled_; }
     void set_enabled(bool on) override;
-    int interval() const override { return timer_.interval(); }
+    int interval() const override { return interval_; }
     void set_interval(int milliseconds) override;
     // Observers for traces: called after each change.
     std::function<void()> on_change;
 
+    // Paced (see TickPacer): while the interval is fast (10 ms or less) the
+    // clock ticks only every `safety_ms`, tick_now() ticks at once, and
+    // each enabling calls `wake` so that a prompt tick follows. The
+    // interval the control reads stays the one it set. `safety_ms` 0 ends
+    // pacing.
+    void pace(int safety_ms, std::function<void()> wake);
+    bool paced_fast() const { return safety_ms_ > 0 && interval_ <= kFastest; }
+    // Ticks now if enabled and paced fast; else does nothing.
+    void tick_now();
+
+    static constexpr int kFastest = 10;
+
 private:
+    void arm();
+
     QTimer timer_;
+    std::function<void()> tick_;
+    bool enabled_ = false;
+    int interval_ = 0;
+    int safety_ms_ = 0;
+    std::function<void()> wake_;
 };
 
 // Decodes a picture as a picture box loads it: the formed path mapped,

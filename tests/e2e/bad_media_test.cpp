@@ -74,6 +74,9 @@ protected:
         narration_ = src / "narration.mp2";
         audio_only_ = src / "audio-only.mpg";
         wave_ = src / "tone.wav";
+        dual_ = src / "dual.mpg";
+        vob_ = src / "dvd.vob";
+        mp3_ = src / "tagged.mp3";
         bmp_ = src / "red.bmp";
         ASSERT_TRUE(
             ffmpeg("-f lavfi -i testsrc=size=176x144:rate=25:duration=0.4 -f lavfi -i "
@@ -82,6 +85,14 @@ protected:
         ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=0.4 -c:a mp2", narration_));
         ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=0.4 -c:a mp2 -f mpeg", audio_only_));
         ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=0.4 -f wav", wave_));
+        // Streams the device does not render: a second language, DVD-style AC-3.
+        const std::string picture = "-f lavfi -i testsrc=size=176x144:rate=25:duration=0.4 ";
+        const std::string sound = "-f lavfi -i sine=duration=0.4 ";
+        ASSERT_TRUE(ffmpeg(
+            picture + sound + sound + "-map 0:v -map 1:a -map 2:a -c:v mpeg1video -c:a mp2 -f mpeg",
+            dual_));
+        ASSERT_TRUE(ffmpeg(picture + sound + "-c:v mpeg2video -c:a ac3 -f vob", vob_));
+        ASSERT_TRUE(ffmpeg(sound + "-c:a libmp3lame", mp3_));
         ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=red:size=64x48:duration=0.04 -frames:v 1", bmp_));
         mci::Options sinks;
         sinks.video_sink = "fakesink sync=false";
@@ -142,11 +153,14 @@ protected:
             {"folder named .mpg", Kind::Video, d / "folder.mpg", "error 301"},
             {"stream without video", Kind::Video, audio_only_, "error 307"},
             {"path with blanks", Kind::Video, d / "a course" / "with blanks.mpg", "played"},
+            {"two sound streams", Kind::Video, dual_, "played"},
+            {"MPEG-2 with AC-3", Kind::Video, vob_, "played"},
             {"non-ASCII path", Kind::Video, d / "Árbol" / "vídeo.mpg", "played"},
             {"zero-byte narration", Kind::Narration, d / "zero.mp2", "error 302"},
             {"truncated narration", Kind::Narration, d / "truncated.mp2", "played"},
             {"corrupted narration", Kind::Narration, d / "corrupted.mp2", "played"},
             {"wave named .mp2", Kind::Narration, d / "wave.mp2", "error 302"},
+            {"layer III, ID3 tag", Kind::Narration, mp3_, "played"},
             {"random bytes .jpg", Kind::Picture, d / "random.jpg", "error 481"},
             {"truncated BMP", Kind::Picture, d / "truncated.bmp", "shown"},
             {"BMP of 60000 x 60000", Kind::Picture, d / "huge.bmp", "error 481"},
@@ -201,7 +215,7 @@ protected:
 
     static inline QApplication* app_ = nullptr;
     fs::path dir_;
-    fs::path clip_, narration_, audio_only_, wave_, bmp_;
+    fs::path clip_, narration_, audio_only_, wave_, bmp_, dual_, vob_, mp3_;
     std::unique_ptr<mci::Interpreter> mci_;
 };
 

@@ -4,10 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 #include <gst/gst.h>
 
@@ -21,8 +25,8 @@ using namespace std::chrono_literals;
 
 class Media {
 public:
-    static const Media& get() {
-        static const Media media;
+    static Media& get() {
+        static Media media;
         return media;
     }
     fs::path dir;
@@ -30,25 +34,35 @@ public:
     fs::path narration;  // 1 s MPEG audio layer II
     bool made = false;
 
+    // A file made by ffmpeg from `args` (inputs, codecs, format), once.
+    fs::path make(const std::string& name, const std::string& args) {
+        const fs::path out = dir / name;
+        if (!fs::exists(out)) {
+            const std::string cmd =
+                "ffmpeg -nostdin -loglevel error -y " + args + " \"" + out.string() + "\"";
+            EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        }
+        return out;
+    }
+
 private:
     Media() {
         dir = fs::temp_directory_path() / ("strovia-mci-" + std::to_string(::getpid()));
         fs::create_directories(dir / "My Course" / "Video");
-        clip = dir / "My Course" / "Video" / "Clip.mpg";
-        narration = dir / "intro.mp2";
-        const std::string q = "\"";
-        const std::string video =
-            "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25:duration=2"
-            " -f lavfi -i sine=frequency=440:duration=2 -c:v mpeg1video -b:v 600k -c:a mp2"
-            " -f mpeg " +
-            q + clip.string() + q;
-        const std::string audio =
-            "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=frequency=300:duration=1 -c:a "
-            "mp2 " +
-            q + narration.string() + q;
-        made = std::system(video.c_str()) == 0 && std::system(audio.c_str()) == 0;
+        clip = make("My Course/Video/Clip.mpg",
+                    "-f lavfi -i testsrc=size=352x288:rate=25:duration=2 -f lavfi -i "
+                    "sine=frequency=440:duration=2 -c:v mpeg1video -b:v 600k -c:a mp2 -f mpeg");
+        narration = make("intro.mp2", "-f lavfi -i sine=frequency=300:duration=1 -c:a mp2");
+        made = fs::exists(clip) && fs::exists(narration);
     }
 };
+
+// A small program stream: `seconds` of 25 fps video, then `more` inputs
+// and options (sound, codecs, format).
+std::string video_of(double seconds, const std::string& more) {
+    return "-f lavfi -i testsrc=size=176x144:rate=25:duration=" + std::to_string(seconds) + " " +
+           more;
+}
 
 std::unique_ptr<Interpreter> make() {
     Options headless;
@@ -77,7 +91,13 @@ protected:
         auto r = mci->run(command);
         return r.ok() ? 0 : r.error().number;
     }
-    long frames() { return std::stol(ask("status v position")); }
+    long frames() {
+        for (const char* alias : {"v", "video"}) {
+            if (auto r = mci->run(std::string("status ") + alias + " position"))
+                return std::stol(*r);
+        }
+        return -1;
+    }
     bool wait_stopped(const std::string& alias, std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < end) {
@@ -94,7 +114,7 @@ TEST_F(Devices, VideoPlaysPausesResumesAndStopsAtItsEnd) {
     EXPECT_EQ(ask("status VIDEO mode"), "stopped");  // opened, not yet played; alias ignores case
     ASSERT_EQ(ask("set video time format frames"), "");
     EXPECT_EQ(ask("status video time format"), "frames");
-    EXPECT_NEAR(std::stol(ask("status video length")), 50, 2);  // the demuxer estimates it
+    EXPECT_EQ(ask("status video length"), "50");  // the last frame's number plus one
     EXPECT_EQ(ask("status video position"), "0");
 
     ask("play video");
@@ -127,7 +147,12 @@ TEST_F(Devices, VideoPlaysPausesResumesAndStopsAtItsEnd) {
     EXPECT_NEAR(std::stol(ask("status video position")), resumed * 40, 200);
 
     EXPECT_TRUE(wait_stopped("video", 3000ms));
-    EXPECT_GE(std::stol(ask("status video position")), 1900);
+    EXPECT_EQ(ask("status video position"), "1960");  // frame 49 of 50, and no further
+    EXPECT_EQ(ask("status video length"), "2000");
+    ask("play video");  // at its end: stays there, stopped
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ask("status video mode"), "stopped");
+    EXPECT_EQ(ask("status video position"), "1960");
     ask("close video");
     EXPECT_EQ(fails_with("status video mode"), err::kUnknownAlias);
 }
@@ -135,9 +160,28 @@ TEST_F(Devices, VideoPlaysPausesResumesAndStopsAtItsEnd) {
 TEST_F(Devices, NarrationOpensAsSoundAndIsAddressedAsSound) {
     ASSERT_EQ(ask("open " + Media::get().narration.string() + " alias Sound type mpegVideo"), "");
     EXPECT_EQ(ask("status sound mode"), "stopped");
+    EXPECT_EQ(ask("status sound length"), "1018");  // 39 frames of 1152 samples at 44.1 kHz
+    std::mutex m;
+    std::condition_variable cv;
+    int told = 0;
+    mci->set_change_listener([&] {
+        std::lock_guard lock(m);
+        ++told;
+        cv.notify_one();
+    });
     ask("play sound");
     EXPECT_EQ(ask("status sound mode"), "playing");
-    EXPECT_TRUE(wait_stopped("sound", 2500ms));
+    // The host is told of the end, and asking then finds it.
+    bool stopped = false;
+    for (int seen = 0; !stopped;) {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, 1500ms, [&] { return told > seen; })) break;
+        seen = told;
+        lock.unlock();
+        stopped = ask("status sound mode") == "stopped";
+    }
+    mci->set_change_listener({});
+    EXPECT_TRUE(stopped) << "the end came with no notice that shows it";
     ask("stop sound");
     EXPECT_EQ(ask("status sound mode"), "stopped");
     EXPECT_EQ(ask("close all"), "");
@@ -220,6 +264,154 @@ TEST_F(Devices, EveryFailureLeavesNothingOpenAndTheInterpreterUsable) {
     EXPECT_EQ(ask("status v ready"), "true");
 }
 
+TEST_F(Devices, StreamsTheDeviceDoesNotRenderNeverHoldBackTheOthers) {
+    // Dual-language and DVD-style files: a second MP2 stream, AC-3, LPCM.
+    Media& m = Media::get();
+    const std::string sine = "-f lavfi -i sine=duration=1 ";
+    for (const auto& file : {
+             m.make("two-mp2.mpg", video_of(1, sine + "-f lavfi -i sine=frequency=880:duration=1 "
+                                                      "-map 0:v -map 1:a -map 2:a -c:v "
+                                                      "mpeg1video -c:a mp2 -f mpeg")),
+             m.make("ac3.mpg", video_of(1, sine + "-c:v mpeg1video -c:a ac3 -f mpeg")),
+             m.make("ac3.vob", video_of(1, sine + "-c:v mpeg2video -c:a ac3 -f vob")),
+             m.make("lpcm.vob", video_of(1,
+                                         "-f lavfi -i sine=duration=1:sample_rate=48000 "
+                                         "-c:v mpeg1video -c:a pcm_dvd -f vob")),
+         }) {
+        ASSERT_EQ(ask("open " + quoted(file) + " alias v"), "") << file;
+        ask("set v time format frames");
+        ask("play v");
+        EXPECT_TRUE(wait_stopped("v", 3000ms)) << file;
+        EXPECT_EQ(ask("status v position"), "24") << file;
+        ask("close v");
+    }
+}
+
+TEST_F(Devices, PauseAndPlayWorkWhateverTheVideosOwnSoundDoes) {
+    // Sound that ends 1.5 s before the picture: a pause soon after its end
+    // used to leave the video frozen for good.
+    const auto short_sound =
+        Media::get().make("short-sound.mpg", video_of(2,
+                                                      "-f lavfi -i sine=duration=0.5 -c:v "
+                                                      "mpeg1video -c:a mp2 -f mpeg"));
+    ASSERT_EQ(ask("open " + quoted(short_sound) + " alias v"), "");
+    ask("set v time format frames");
+    ask("play v");
+    for (auto at : {900ms, 400ms}) {
+        std::this_thread::sleep_for(at);
+        ask("pause v");
+        const long held = frames();
+        std::this_thread::sleep_for(100ms);
+        ask("play v");
+        std::this_thread::sleep_for(200ms);
+        EXPECT_GT(frames(), held + 2) << "frozen after a pause at frame " << held;
+    }
+    EXPECT_TRUE(wait_stopped("v", 3000ms));
+    EXPECT_EQ(frames(), 49);
+    ask("close v");
+
+    // Sound that outlasts the picture: the position stops at the last frame.
+    const auto long_sound =
+        Media::get().make("long-sound.mpg", video_of(0.6,
+                                                     "-f lavfi -i sine=duration=1.6 -c:v "
+                                                     "mpeg1video -c:a mp2 -f mpeg"));
+    ASSERT_EQ(ask("open " + quoted(long_sound) + " alias v"), "");
+    ask("set v time format frames");
+    EXPECT_EQ(ask("status v length"), "15");
+    ask("play v");
+    long highest = 0;
+    const auto start = std::chrono::steady_clock::now();
+    bool paused = false;
+    while (ask("status v mode") != "stopped" && std::chrono::steady_clock::now() - start < 4s) {
+        highest = std::max(highest, frames());
+        if (!paused && std::chrono::steady_clock::now() - start > 1s) {
+            paused = true;  // in the sound's tail
+            ask("pause v");
+            std::this_thread::sleep_for(100ms);
+            ask("play v");
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(ask("status v mode"), "stopped");
+    EXPECT_EQ(highest, 14);
+    EXPECT_EQ(frames(), 14);
+}
+
+TEST_F(Devices, LengthIsExactInEitherFormatFromTheOpening) {
+    const auto ntsc = Media::get().make(
+        "ntsc.mpg",
+        "-f lavfi -i testsrc=size=176x144:rate=30000/1001 -frames:v 60 -c:v mpeg1video -f mpeg");
+    ASSERT_EQ(ask("open " + quoted(ntsc) + " alias v"), "");
+    EXPECT_EQ(ask("status v length"), "2002");  // 60 frames of 1001/30000 s
+    ask("set v time format frames");
+    EXPECT_EQ(ask("status v length"), "60");
+}
+
+TEST_F(Devices, ANarrationIsMpegAudioOfAnyLayerWithOrWithoutId3Tags) {
+    Media& m = Media::get();
+    auto tagged = [&](const fs::path& from, const std::string& name) {
+        // An ID3v2.3 tag of ten bytes of padding, then the audio as it was.
+        std::ifstream in(from, std::ios::binary);
+        const std::string audio{std::istreambuf_iterator<char>(in), {}};
+        const fs::path out = m.dir / name;
+        std::ofstream(out, std::ios::binary)
+            << std::string("ID3\x03\x00\x00\x00\x00\x00\x0A", 10) << std::string(10, '\0') << audio;
+        return out;
+    };
+    // Layer I, which ffmpeg does not write: silent 32 kbit/s mono frames.
+    const fs::path layer1 = m.dir / "layer1.mp2";
+    {
+        std::ofstream out(layer1, std::ios::binary);
+        for (int i = 0; i < 100; ++i)
+            out << std::string("\xFF\xFF\x10\xC0", 4) << std::string(28, '\0');
+    }
+    const auto mp3 = m.make("lame.mp3", "-f lavfi -i sine=duration=0.5 -c:a libmp3lame");
+    const auto bare_mp3 = m.make("bare.mp3",
+                                 "-f lavfi -i sine=duration=0.5 -c:a libmp3lame -id3v2_version 0 "
+                                 "-write_xing 0");
+    const auto wave = m.make("tone.wav", "-f lavfi -i sine=duration=0.5");
+    const struct {
+        fs::path file;
+        std::int32_t error;
+        const char* length;
+    } cases[] = {
+        {tagged(m.narration, "tagged.mp2"), 0, "1018"},
+        {layer1, 0, "870"},  // 100 frames of 384 samples
+        {mp3, 0, "548"},     // its information frame is not counted
+        {bare_mp3, 0, "548"},
+        {tagged(wave, "tagged-wave.mp2"), err::kUnsupportedFormat, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fails_with("open " + quoted(c.file) + " alias s"), c.error) << c.file;
+        if (c.error != 0) continue;
+        EXPECT_EQ(ask("status s length"), c.length) << c.file;
+        ask("play s");
+        EXPECT_TRUE(wait_stopped("s", 3000ms)) << c.file;
+        ask("close s");
+    }
+}
+
+TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {
+    // ALSA and OpenAL print errors of their own when they are tried on a
+    // machine without a sound card; the interpreter must not try them there.
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    std::FILE* caught = std::tmpfile();
+    ::dup2(::fileno(caught), 2);
+    auto made = Interpreter::create({});
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::fseek(caught, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(caught), 0L) << "the library printed to standard error";
+    std::fclose(caught);
+    ASSERT_TRUE(made.ok());
+    const std::string notice = (*made)->audio_notice();
+    std::printf("audio notice: \"%s\"\n", notice.c_str());
+    EXPECT_TRUE(notice.empty() ||
+                notice == "No sound output was found on this machine: sound goes nowhere.");
+}
+
 class Recorder : public Reporter {
 public:
     void report(std::string_view command, const Error& error) override {
@@ -268,18 +460,25 @@ public:
 
 TEST_F(Devices, VideoOfAParentWithARegisteredTargetReachesIt) {
     CountingTarget target;
+    std::atomic<int> changes{0};
+    mci->set_change_listener([&] { ++changes; });
     mci->register_frame_target(4242, &target);
     ASSERT_EQ(ask("open " + quoted(Media::get().clip) +
                   "  alias video type mpegVideo  style child parent  4242"),
               "");
+    ask("set video time format frames");
     ask("play video");
     std::this_thread::sleep_for(300ms);
     ask("pause video");
+    std::this_thread::sleep_for(100ms);
     EXPECT_GE(target.count.load(), 4);
     EXPECT_EQ(target.width.load(), 352);
     EXPECT_EQ(target.height.load(), 288);
     EXPECT_GE(target.stride.load(), 352 * 4);
     EXPECT_TRUE(target.first_pixel_bytes.load());
+    // The position is the frame last shown, and every frame told the host.
+    EXPECT_EQ(frames(), target.count.load() - 1);
+    EXPECT_GE(changes.load(), target.count.load());
 
     mci->unregister_frame_target(4242);
     const int seen = target.count.load();
@@ -287,6 +486,7 @@ TEST_F(Devices, VideoOfAParentWithARegisteredTargetReachesIt) {
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(target.count.load(), seen);  // nothing after unregistering
     EXPECT_EQ(ask("status video mode"), "playing");
+    mci->set_change_listener({});
 }
 
 }  // namespace

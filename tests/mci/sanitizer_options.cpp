@@ -7,5 +7,11 @@
 // library initialisation are suppressed, and the slow unwinder is needed to
 // see that far through GLib, which is built without frame pointers.
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:_dl_init\n"; }
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+// The sanitizer runtime finds these by dynamic look-up: they must stay
+// visible when the build hides symbols by default.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:_dl_init\n";
+}
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}

@@ -1,4 +1,5 @@
 #include "qt/qt_host.hpp"
+#include "qt/tick_pacer.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +81,53 @@ TEST_F(QtHostTest, TimersTickOnlyWhileEnabled) {
     while (clock.elapsed() < 20) QCoreApplication::processEvents();
     EXPECT_EQ(ticks, after);
     EXPECT_FALSE(host.timer1().enabled());
+}
+
+TEST_F(QtHostTest, APacedFastTimerTicksOnChangesOnEnablingAndAtASafetyInterval) {
+    int ticks1 = 0, ticks2 = 0;
+    host.bind_ticks([&] { ++ticks1; }, [&] { ++ticks2; });
+    auto run_for = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) QCoreApplication::processEvents();
+    };
+    std::function<void()> listener;
+    {
+        TickPacer pacer(host.timer1(), host.timer2(), 100);
+        listener = pacer.change_listener();
+        host.timer1().set_interval(1);
+        host.timer2().set_interval(200);
+        host.timer1().set_enabled(true);
+        EXPECT_EQ(host.timer1().interval(), 1);  // the control reads what it set
+        EXPECT_EQ(ticks1, 0);                    // never inside the call that enables
+        run_for(20);
+        EXPECT_EQ(ticks1, 1);  // the tick after enabling
+        // Changes from another thread, many before the tick runs, tick once.
+        std::thread([&] {
+            for (int i = 0; i < 50; ++i) listener();
+        }).join();
+        run_for(20);
+        EXPECT_EQ(ticks1, 2);
+        // No change: the safety interval alone, not a tick a millisecond.
+        run_for(350);
+        EXPECT_GE(ticks1, 3);
+        EXPECT_LE(ticks1, 7);
+        // A 200 ms timer stays a clock that changes do not tick.
+        host.timer2().set_enabled(true);
+        listener();
+        run_for(20);
+        EXPECT_EQ(ticks2, 0);
+        host.timer1().set_enabled(false);
+        host.timer2().set_enabled(false);
+        const int after = ticks1;
+        listener();
+        run_for(120);
+        EXPECT_EQ(ticks1, after);
+    }
+    listener();                       // outliving the pacer is harmless
+    host.timer1().set_enabled(true);  // and the timer is a plain 1 ms one again
+    run_for(50);
+    EXPECT_GE(ticks1, 10);
 }
 
 TEST_F(QtHostTest, RequestsReachTheApplication) {

@@ -172,11 +172,8 @@ TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     ASSERT_TRUE(found) << "the video never stood still";
     std::printf("held frame: rgb(%d, %d, %d), frame 30 draws rgb(%d, 100, 50)\n", held.red(),
                 held.green(), held.blue(), frame_red(30));
-    // Held on frame 30, or at most one frame short: the position follows the
-    // clock and can reach StartPos just before the sink has drawn that frame
-    // (the benchmarks measure how often). Neighbours differ by 8 in red.
-    EXPECT_GE(held.red(), frame_red(29) - 3) << "held more than one frame short of 30";
-    EXPECT_LE(held.red(), frame_red(30) + 3) << "held past frame 30";
+    // The position is the frame last drawn: held on frame 30 exactly.
+    EXPECT_NEAR(held.red(), frame_red(30), 3) << "not frame 30 (neighbours differ by 8)";
     EXPECT_NEAR(held.green(), 100, 6);
     EXPECT_NEAR(held.blue(), 50, 6);
     ASSERT_TRUE(wait_for([&] { return ends > 0; }, 20));
