@@ -12,17 +12,32 @@
 #include "player_window.hpp"
 
 int main(int argc, char** argv) {
-    CLI::App cli{"strovia-player: plays the postures of a course"};
+    CLI::App cli{"strovia-player: plays the postures of a course, one by one or as a routine"};
     std::string content;
     std::string posture;
+    std::string routine;
     bool preview = false;
     bool quit_at_end = false;
+    bool play_all = false;
+    bool fullscreen = false;
+    int rest = 5;
     cli.add_option("--content", content, "Course folder (the control's Resourcedir)");
-    cli.add_option("--posture", posture, "Open this posture at once (needs --content)")
-        ->needs("--content");
+    auto* posture_opt =
+        cli.add_option("--posture", posture, "Open this posture at once")->needs("--content");
     cli.add_flag("--preview", preview, "Preview the posture instead of playing it")
         ->needs("--posture");
-    cli.add_flag("--quit-at-end", quit_at_end, "Quit when the programme has ended");
+    auto* all_opt =
+        cli.add_flag("--play-all", play_all, "Play every posture of the course in catalogue order")
+            ->needs("--content")
+            ->excludes(posture_opt);
+    cli.add_option("--routine", routine, "Play this saved routine")
+        ->needs("--content")
+        ->excludes(posture_opt, all_opt);
+    cli.add_option("--rest", rest, "Seconds of rest between a routine's postures (default 5)")
+        ->check(CLI::Range(0, 3600));
+    cli.add_flag("--fullscreen", fullscreen, "Start in full screen (F11 and Esc change it)");
+    cli.add_flag("--quit-at-end", quit_at_end,
+                 "Quit when the posture, or the routine's last posture, has ended");
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -36,22 +51,43 @@ int main(int argc, char** argv) {
     QSettings settings("Strovia", "strovia-player");
 
     strovia::player::PlayerWindow window(settings);
-    window.resize(760, 360);
-    window.show();
+    window.set_rest_seconds(rest);
+    window.resize(960, 480);
+    if (fullscreen || window.remembered_full_screen()) {
+        window.set_full_screen(true);
+    } else {
+        window.show();
+    }
+
+    auto fail = [&](const std::string& text) {
+        std::cerr << "strovia-player: " << text << "\n";
+        return 1;
+    };
+    if (!content.empty() && !window.open_course(QString::fromStdString(content))) {
+        const std::string why = window.problem_text().toStdString();
+        if (quit_at_end || !posture.empty() || play_all || !routine.empty())
+            return fail(why + " (" + window.problem_details().toStdString() + ")");
+    }
+    if (!posture.empty() && !window.select_posture(QString::fromStdString(posture)))
+        return fail("no posture named '" + posture + "' in " + content);
+    if (!routine.empty() && !window.load_routine(QString::fromStdString(routine)))
+        return fail("no saved routine named '" + routine + "'");
 
     int exit_code = 0;
-    if (!content.empty()) window.open_course(QString::fromStdString(content));
-    if (!posture.empty()) {
-        if (!window.select_posture(QString::fromStdString(posture))) {
-            std::cerr << "strovia-player: no posture named '" << posture << "' in " << content
-                      << "\n";
-            return 1;
-        }
+    const bool start = !posture.empty() || play_all || !routine.empty();
+    if (start) {
         QTimer::singleShot(0, &window, [&] {
-            const bool ok = preview ? window.preview() : window.play();
+            bool ok = false;
+            if (play_all) {
+                ok = window.play_all();
+            } else if (!routine.empty()) {
+                ok = window.play_routine();
+            } else {
+                ok = preview ? window.preview() : window.play();
+            }
             if (!ok && quit_at_end) {
-                std::cerr << "strovia-player: error " << window.control()->lastErrorNumber() << ": "
-                          << window.control()->lastErrorText().toStdString() << "\n";
+                std::cerr << "strovia-player: " << window.problem_text().toStdString() << " ("
+                          << window.problem_details().toStdString() << ")\n";
                 exit_code = 1;
                 app.quit();
             }

@@ -1,134 +1,389 @@
 #include "player_window.hpp"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMetaEnum>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <strovia/course.hpp>
-#include <strovia/video_cntl_widget.hpp>
+
+#include "progress_strip.hpp"
+#include "routine.hpp"
 
 namespace strovia::player {
 namespace {
 
-constexpr const char* kControlGroup = "control";
+using W = VideoCntlWidget;
 
-QString describe(int number, const QString& text) {
-    return QString("error %1: %2").arg(number).arg(text);
+constexpr const char* kControlGroup = "control";
+constexpr const char* kRoutinesGroup = "routines";
+constexpr const char* kLastRoutineKey = "player/routine";
+constexpr const char* kFullScreenKey = "player/fullScreen";
+constexpr int kChromeIdleMs = 3000;
+
+// A visible focus ring on every control the keyboard can reach.
+constexpr const char* kFocusStyle =
+    "QPushButton:focus, QTreeWidget:focus, QListWidget:focus, QComboBox:focus "
+    "{ border: 2px solid #1e6fd9; border-radius: 3px; }";
+
+QString key_names(const QList<QKeySequence>& keys) {
+    QStringList names;
+    for (const auto& k : keys) names << k.toString(QKeySequence::NativeText);
+    return names.join(" or ");
 }
 
 }  // namespace
 
 PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
-    : QMainWindow(parent), settings_(settings) {
+    : QMainWindow(parent), settings_(settings), routine_(new Routine(this)) {
     setWindowTitle(QApplication::applicationName());
+    setStyleSheet(kFocusStyle);
     auto* central = new QWidget(this);
     auto* columns = new QHBoxLayout(central);
 
+    // The control with, under it, where the programme stands and the
+    // transport; in full screen this column is all there is.
     auto* left = new QVBoxLayout;
     settings_.beginGroup(kControlGroup);
     control_ = new VideoCntlWidget(settings_, central);
     settings_.endGroup();
-    control_->setFixedSize(control_->sizeHint());
-    left->addWidget(control_);
+    control_->setMinimumSize(control_->sizeHint());
+    control_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    control_->setAccessibleName("Posture");
+    left->addWidget(control_, 1);
+    idle_ = new QLabel(control_);
+    idle_->setAlignment(Qt::AlignCenter);
+    idle_->setWordWrap(true);
+    idle_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    idle_->setStyleSheet("background: #1d2630; color: #f0f0f0; padding: 12px;");
 
-    auto* buttons = new QHBoxLayout;
-    auto add_button = [&](const QString& label, const QString& tip, auto slot) {
-        auto* b = new QPushButton(label, central);
-        b->setToolTip(tip);
-        b->setFocusPolicy(Qt::NoFocus);  // keys go to the window, not the button
-        connect(b, &QPushButton::clicked, this, slot);
-        buttons->addWidget(b);
+    chrome_ = new QWidget(central);
+    auto* chrome = new QVBoxLayout(chrome_);
+    chrome->setContentsMargins(0, 0, 0, 0);
+    strip_ = new ProgressStrip(control_, chrome_);
+    chrome->addWidget(strip_);
+    auto* transport = new QHBoxLayout;
+    auto* more = new QHBoxLayout;
+    chrome->addLayout(transport);
+    chrome->addLayout(more);
+    left->addWidget(chrome_);
+    columns->addLayout(left, 3);
+
+    auto add = [&](QHBoxLayout* row, const QString& name, const QString& label, const QString& tip,
+                   const QList<QKeySequence>& keys, const std::function<void()>& slot) {
+        row->addWidget(add_button(chrome_, name, label, tip, keys, slot));
     };
-    add_button("Play", "Play the selected posture (Enter)", [this] { play(); });
-    add_button("Preview", "Preview the selected posture", [this] { preview(); });
-    add_button("Pause", "Pause (Space)", [this] { pause(); });
-    add_button("Resume", "Resume (Space)", [this] { resume(); });
-    add_button("Stop", "Stop (Esc)", [this] { stop(); });
-    left->addLayout(buttons);
-    left->addStretch();
-    columns->addLayout(left);
+    add(transport, "play", "Play", "Play the selected posture", {Qt::Key_Enter},
+        [this] { play(); });
+    add(transport, "preview", "Preview", "Preview the selected posture", {Qt::Key_V},
+        [this] { preview(); });
+    add(transport, "pause", "Pause", "Pause the posture or the rest", {Qt::Key_Space},
+        [this] { pause(); });
+    add(transport, "resume", "Resume", "Go on where it was paused", {Qt::Key_Space},
+        [this] { resume(); });
+    add(transport, "stop", "Stop", "Stop the posture and the routine", {Qt::Key_S},
+        [this] { stop(); });
+    add(more, "play_all", "Play all", "Play every posture of the course in order", {Qt::Key_A},
+        [this] { play_all(); });
+    add(more, "next", "Next now", "End the rest and play the next posture", {Qt::Key_N},
+        [this] { skip_rest(); });
+    add(more, "full_screen", "Full screen", "Full screen (Esc leaves it; double-click the picture)",
+        {Qt::Key_F11}, [this] { set_full_screen(!full_screen_); });
+    add(more, "help", "Keys", "Show the keys", {Qt::Key_F1},
+        [this] { show_help(help_->isHidden()); });
 
-    auto* right = new QVBoxLayout;
+    // The course, its postures and the routine being composed.
+    side_ = new QWidget(central);
+    auto* right = new QVBoxLayout(side_);
+    right->setContentsMargins(0, 0, 0, 0);
     auto* course_row = new QHBoxLayout;
-    course_label_ = new QLabel(central);
+    course_label_ = new QLabel(side_);
     course_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* choose = new QPushButton("Course folder...", central);
-    choose->setFocusPolicy(Qt::NoFocus);
-    connect(choose, &QPushButton::clicked, this, [this] { choose_course(); });
+    course_label_->setAccessibleName("Course folder");
     course_row->addWidget(course_label_, 1);
-    course_row->addWidget(choose);
+    course_row->addWidget(
+        add_button(side_, "course", "Course folder...", "Choose the course folder",
+                   {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { choose_course(); }));
     right->addLayout(course_row);
-    problem_label_ = new QLabel(central);
+    problem_label_ = new QLabel(side_);
     problem_label_->setWordWrap(true);
-    problem_label_->setStyleSheet("color: #b00000;");
+    problem_label_->setStyleSheet("color: #b00000; font-weight: bold;");
+    problem_label_->setAccessibleName("Problem");
     problem_label_->hide();
     right->addWidget(problem_label_);
-    list_ = new QTreeWidget(central);
+    details_label_ = new QLabel(side_);
+    details_label_->setWordWrap(true);
+    details_label_->setStyleSheet("color: #606060;");
+    details_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    details_label_->setAccessibleName("Problem details");
+    details_label_->hide();
+    right->addWidget(details_label_);
+    auto* suggest = add_button(side_, "suggest", "Open the parent folder",
+                               "Open the folder that holds the course", {}, [this] {
+                                   const QString folder = suggested_;  // the opening clears it
+                                   if (!folder.isEmpty()) open_course(folder);
+                               });
+    suggest->hide();
+    right->addWidget(suggest);
+
+    list_ = new QTreeWidget(side_);
     list_->setColumnCount(2);
     list_->setHeaderLabels({"Posture", "Kind"});
     list_->setRootIsDecorated(false);
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    list_->setFocusPolicy(Qt::NoFocus);
+    list_->setAccessibleName("Postures");
+    list_->setAccessibleDescription("The course's postures; Enter plays the selected one");
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { play(); });
-    right->addWidget(list_, 1);
-    columns->addLayout(right, 1);
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this] { update_buttons(); });
+    right->addWidget(list_, 2);
+
+    auto* routine_row = new QHBoxLayout;
+    auto* routine_caption = new QLabel("Routine:", side_);
+    routine_name_ = new QComboBox(side_);
+    routine_name_->setEditable(true);
+    routine_name_->setInsertPolicy(QComboBox::NoInsert);  // Enter saves, see eventFilter
+    routine_name_->setAccessibleName("Routine name");
+    routine_name_->setToolTip("The routine's name; choose a saved one to load it");
+    routine_caption->setBuddy(routine_name_);
+    connect(routine_name_, &QComboBox::textActivated, this,
+            [this](const QString& name) { load_routine(name); });
+    connect(routine_name_, &QComboBox::editTextChanged, this, [this] { update_buttons(); });
+    routine_row->addWidget(routine_caption);
+    routine_row->addWidget(routine_name_, 1);
+    right->addLayout(routine_row);
+    routine_list_ = new QListWidget(side_);
+    routine_list_->setAccessibleName("Routine");
+    routine_list_->setAccessibleDescription("The postures of the routine, in the order they play");
+    connect(routine_list_, &QListWidget::currentRowChanged, this, [this] { update_buttons(); });
+    right->addWidget(routine_list_, 1);
+    auto* edit_row = new QHBoxLayout;
+    auto edit = [&](const QString& name, const QString& label, const QString& tip,
+                    const QList<QKeySequence>& keys, const std::function<void()>& slot) {
+        edit_row->addWidget(add_button(side_, name, label, tip, keys, slot));
+    };
+    edit("add", "Add", "Add the selected posture to the routine", {Qt::Key_Insert}, [this] {
+        if (const auto* item = list_->currentItem()) {
+            routine_list_->addItem(item->text(0));
+            routine_list_->setCurrentRow(routine_list_->count() - 1);
+        }
+    });
+    edit("remove", "Remove", "Remove the posture from the routine", {Qt::Key_Delete}, [this] {
+        delete routine_list_->takeItem(routine_list_->currentRow());
+        update_buttons();
+    });
+    auto move = [this](int by) {
+        const int row = routine_list_->currentRow();
+        if (row < 0 || row + by < 0 || row + by >= routine_list_->count()) return;
+        routine_list_->insertItem(row + by, routine_list_->takeItem(row));
+        routine_list_->setCurrentRow(row + by);
+    };
+    edit("up", "Up", "Move the posture earlier", {QKeySequence(Qt::CTRL | Qt::Key_Up)},
+         [move] { move(-1); });
+    edit("down", "Down", "Move the posture later", {QKeySequence(Qt::CTRL | Qt::Key_Down)},
+         [move] { move(1); });
+    edit("save", "Save", "Save the routine under its name", {QKeySequence(Qt::CTRL | Qt::Key_S)},
+         [this] { save_routine(routine_name_->currentText()); });
+    edit("play_routine", "Play routine", "Play the routine's postures in order", {Qt::Key_R},
+         [this] { play_routine(); });
+    right->addLayout(edit_row);
+    columns->addWidget(side_, 2);
 
     status_label_ = new QLabel(this);
+    status_label_->setAccessibleName("Status");
     statusBar()->addWidget(status_label_, 1);
     setCentralWidget(central);
-    setFocusPolicy(Qt::StrongFocus);
 
-    connect(control_, &VideoCntlWidget::VideoEnd, this, [this] {
-        paused_ = false;
-        say(QString("%1: the programme has ended").arg(playing_));
+    help_ = new QLabel(central);
+    help_->setWordWrap(true);
+    help_->setAlignment(Qt::AlignCenter);
+    help_->setAccessibleName("Keys");
+    help_->setStyleSheet("background: rgba(20, 28, 36, 235); color: white; padding: 20px;");
+    {
+        QString rows;
+        auto row = [&](const QString& keys, const QString& what) {
+            rows += QString("<tr><td align=right><b>%1</b></td><td>&nbsp;&nbsp;%2</td></tr>")
+                        .arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+        };
+        row("Enter", "play the selected posture");
+        row("Space", "pause or resume (the posture or the rest)");
+        for (const char* name : {"preview", "stop", "play_all", "next", "play_routine", "add",
+                                 "remove", "up", "down", "save", "course"}) {
+            const QAction* a = actions_.value(name);
+            row(key_names(a->shortcuts()), a->statusTip());
+        }
+        row("F11, double-click", "full screen; Esc leaves it");
+        row("Tab", "go from control to control");
+        row("F1 or ?", "show or hide these keys");
+        row("Ctrl+Q", "quit");
+        help_->setText("<h3>Keys</h3><table>" + rows + "</table>");
+    }
+    help_->hide();
+    auto* quit = new QAction("Quit", this);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    addAction(quit);
+    auto* help_key = new QAction(this);
+    help_key->setShortcut(QKeySequence(Qt::Key_Question));
+    connect(help_key, &QAction::triggered, this, [this] { show_help(help_->isHidden()); });
+    addAction(help_key);
+
+    // In full screen the controls come back on mouse movement or a key.
+    hide_chrome_ = new QTimer(this);
+    hide_chrome_->setSingleShot(true);
+    hide_chrome_->setInterval(kChromeIdleMs);
+    connect(hide_chrome_, &QTimer::timeout, this, [this] {
+        if (!full_screen_) return;
+        if (chrome_->underMouse())
+            hide_chrome_->start();  // not while the pointer is on them
+        else
+            chrome_->hide();
+    });
+    for (QWidget* w : {static_cast<QWidget*>(control_), static_cast<QWidget*>(control_->picture1()),
+                       static_cast<QWidget*>(control_->picture2()), central}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    qApp->installEventFilter(this);
+
+    connect(control_, &W::stateChanged, this, [this] {
+        update_status();
+        update_buttons();
+        update_idle();
+    });
+    connect(control_, &W::progressChanged, this, [this] { update_status(); });
+    connect(strip_, &ProgressStrip::text_changed, this, [this] { update_status(); });
+    connect(control_, &W::VideoEnd, this, [this] {
+        if (routine_->phase() == Routine::Phase::Playing) {
+            routine_->posture_ended();
+        } else if (!routine_->active()) {
+            emit programme_ended();
+        }
+    });
+    connect(control_, &W::notice, this,
+            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
+    connect(control_, &W::failed, this,
+            [this](const QString& method, int number, const QString& text) {
+                show_problem(text, QString("error %1 in %2").arg(number).arg(method));
+            });
+    connect(control_, &W::errorOccurred, this, [this](W::Error error, const QString& text) {
+        // "a narration cannot be opened: <the device's words>": the first
+        // part is the headline, the device's words go with the number.
+        const qsizetype colon = text.indexOf(": ");
+        QString headline = colon < 0 ? text : text.left(colon);
+        if (!headline.isEmpty()) headline[0] = headline[0].toUpper();
+        if (!playing_.isEmpty()) headline = QString("%1: %2").arg(playing_, headline);
+        const char* kind = QMetaEnum::fromType<W::Error>().valueToKey(error);
+        QString details = QString("error %1 (%2)").arg(control_->errorNumber()).arg(kind);
+        if (colon >= 0) details += ": " + text.mid(colon + 2);
+        show_problem(headline, details);
+        // A posture that played nothing never ends: a routine goes on.
+        if (routine_->phase() == Routine::Phase::Playing && control_->state() == W::Idle)
+            routine_->posture_ended();
+        update_status();
+    });
+    // The unknown posture's message goes to the window, not a modal box.
+    connect(control_, &W::messageRequested, this,
+            [this](const QString& text) { show_problem(text, {}); });
+
+    connect(routine_, &Routine::posture_due, this, &PlayerWindow::start_due);
+    connect(routine_, &Routine::resting, this, [this] {
+        update_status();
+        update_buttons();
+        update_idle();
+    });
+    connect(routine_, &Routine::finished, this, [this] {
+        routine_done_ = true;
+        update_status();
+        update_buttons();
         emit programme_ended();
     });
-    connect(control_, &VideoCntlWidget::notice, this,
-            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
-    connect(control_, &VideoCntlWidget::failed, this,
-            [this](const QString& method, int number, const QString& text) {
-                say(QString("%1 failed: %2").arg(method, describe(number, text)));
-            });
+
+    refresh_saved_routines();
+    const QString last_routine = settings_.value(kLastRoutineKey).toString();
+    if (!last_routine.isEmpty()) load_routine(last_routine);
 
     const QString saved = control_->Resourcedir();
     if (saved != "0" && !saved.isEmpty()) {
-        open_course(saved);
-        select_posture(control_->AsanaNaME());
+        const QString posture = control_->AsanaNaME();
+        if (open_course(saved)) select_posture(posture);
     } else {
         course_label_->setText("No course folder chosen");
     }
-    say("Ready");
+    update_status();
+    update_buttons();
+    update_idle();
 }
 
-PlayerWindow::~PlayerWindow() = default;
+PlayerWindow::~PlayerWindow() { qApp->removeEventFilter(this); }
 
-void PlayerWindow::open_course(const QString& folder) {
-    control_->setResourcedir(folder);
-    course_label_->setText(folder);
-    list_->clear();
+QPushButton* PlayerWindow::add_button(QWidget* parent, const QString& name, const QString& label,
+                                      const QString& tip, const QList<QKeySequence>& keys,
+                                      const std::function<void()>& slot) {
+    auto* b = new QPushButton(label, parent);
+    const QString keys_text = key_names(keys);
+    b->setToolTip(keys_text.isEmpty() ? tip : QString("%1 (%2)").arg(tip, keys_text));
+    b->setAccessibleName(label);
+    b->setAccessibleDescription(b->toolTip());
+    // Enter on a focused button presses it rather than playing.
+    b->setAutoDefault(true);
+    connect(b, &QPushButton::clicked, this, slot);
+    // Enter and Space are the window's own keys (a focused button takes
+    // them for itself); the others are shortcuts across the window.
+    auto* action = new QAction(label, this);
+    action->setStatusTip(tip.left(1).toLower() + tip.mid(1));
+    if (!keys.isEmpty() && keys.first() != QKeySequence(Qt::Key_Enter) &&
+        keys.first() != QKeySequence(Qt::Key_Space)) {
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, [b] {
+            if (b->isEnabled()) b->click();
+        });
+        addAction(action);
+    }
+    actions_[name] = action;
+    buttons_[name] = b;
+    return b;
+}
+
+bool PlayerWindow::open_course(const QString& folder) {
     Course course;
     if (!course.open(folder)) {
-        problem_label_->setText(QString("The course cannot be opened: %1")
-                                    .arg(describe(course.errorNumber(), course.errorString())));
-        problem_label_->show();
-        return;
+        show_problem(course.errorString(), QString("error %1").arg(course.errorNumber()),
+                     course.suggestedFolder());
+        update_buttons();
+        return false;
     }
-    problem_label_->hide();
+    clear_problem();
+    control_->setResourcedir(folder);
+    course_open_ = true;
+    course_name_ = QDir(folder).dirName();
+    course_label_->setText(folder);
+    list_->clear();
     for (const auto& p : course.postures()) {
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, p.name);
         item->setText(1, p.fileOpen == Presentation::Video ? "video" : "photo");
     }
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+    update_status();
+    update_buttons();
+    update_idle();
+    return true;
 }
 
 bool PlayerWindow::select_posture(const QString& name) {
@@ -143,47 +398,323 @@ bool PlayerWindow::select_posture(const QString& name) {
 
 bool PlayerWindow::begin(bool as_preview) {
     const auto* item = list_->currentItem();
-    if (item == nullptr) {
-        say("Choose a posture first");
+    if (item == nullptr || !course_open_) {
+        statusBar()->showMessage("Choose a course folder and a posture first", 5000);
         return false;
     }
+    clear_problem();
+    routine_done_ = false;
     playing_ = item->text(0);
-    paused_ = false;
+    playing_kind_ = item->text(1);
     control_->setAsanaNaME(playing_);
-    say(QString("%1 %2 (%3)").arg(as_preview ? "Previewing" : "Playing", playing_, item->text(1)));
-    return as_preview ? control_->Preview() : control_->fileOpen();
+    const bool ok = as_preview ? control_->Preview() : control_->fileOpen();
+    update_status();
+    update_buttons();
+    update_idle();
+    return ok;
 }
 
-bool PlayerWindow::play() { return begin(false); }
-bool PlayerWindow::preview() { return begin(true); }
+bool PlayerWindow::play() {
+    routine_->stop();
+    return begin(false);
+}
+
+bool PlayerWindow::preview() {
+    routine_->stop();
+    return begin(true);
+}
+
+void PlayerWindow::start_due(const QString& name, int, int) {
+    if (!select_posture(name) || !begin(false)) {
+        // It cannot play, and will never end: go on with the next.
+        if (problem_text().isEmpty()) show_problem(QString("No posture named %1").arg(name), {});
+        QTimer::singleShot(0, routine_, [r = routine_, index = routine_->index()] {
+            // Unless errorOccurred has moved it on already.
+            if (r->index() == index && r->phase() == Routine::Phase::Playing) r->posture_ended();
+        });
+        return;
+    }
+    // A start that played nothing is said by errorOccurred, which moves on.
+}
 
 bool PlayerWindow::pause() {
-    if (!control_->Pause()) return false;
-    paused_ = true;
-    say(QString("%1: paused").arg(playing_));
-    return true;
+    if (routine_->phase() == Routine::Phase::Resting) {
+        routine_->pause_rest();
+        return true;
+    }
+    const W::State s = control_->state();
+    if (s != W::Playing && s != W::Held && s != W::Previewing) return false;
+    return control_->Pause();
 }
 
 bool PlayerWindow::resume() {
-    if (!control_->Start()) return false;
-    paused_ = false;
-    say(QString("Playing %1").arg(playing_));
-    return true;
+    if (routine_->phase() == Routine::Phase::Resting) {
+        routine_->resume_rest();
+        return true;
+    }
+    if (control_->state() != W::Paused) return false;
+    return control_->Start();
 }
 
 bool PlayerWindow::stop() {
-    if (!control_->StopPlay()) return false;
-    paused_ = false;
-    say(QString("%1: stopped").arg(playing_));
+    const bool had_routine = routine_->active();
+    routine_->stop();
+    const W::State s = control_->state();
+    bool ok = had_routine;
+    if (s != W::Idle && s != W::Ended) ok = control_->StopPlay();
+    update_status();
+    update_buttons();
+    update_idle();
+    return ok;
+}
+
+bool PlayerWindow::play_all() {
+    QStringList names;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) names << list_->topLevelItem(i)->text(0);
+    return play_routine(names);
+}
+
+bool PlayerWindow::play_routine() {
+    const QString name = routine_name_->currentText().trimmed();
+    if (!name.isEmpty()) settings_.setValue(kLastRoutineKey, name);
+    return play_routine(composed_routine());
+}
+
+bool PlayerWindow::play_routine(const QStringList& postures) {
+    if (!course_open_ || postures.isEmpty()) return false;
+    routine_done_ = false;
+    if (control_->state() != W::Idle && control_->state() != W::Ended) control_->StopPlay();
+    routine_->start(postures);
     return true;
+}
+
+void PlayerWindow::skip_rest() { routine_->skip_rest(); }
+void PlayerWindow::set_rest_seconds(int seconds) { routine_->set_rest_seconds(seconds); }
+
+QStringList PlayerWindow::composed_routine() const {
+    QStringList names;
+    for (int i = 0; i < routine_list_->count(); ++i) names << routine_list_->item(i)->text();
+    return names;
+}
+
+void PlayerWindow::set_composed_routine(const QStringList& postures) {
+    routine_list_->clear();
+    routine_list_->addItems(postures);
+    update_buttons();
+}
+
+bool PlayerWindow::save_routine(const QString& name) {
+    const QString key = name.trimmed();
+    if (key.isEmpty() || routine_list_->count() == 0) return false;
+    settings_.beginGroup(kRoutinesGroup);
+    settings_.setValue(key, composed_routine());
+    settings_.endGroup();
+    settings_.setValue(kLastRoutineKey, key);
+    refresh_saved_routines();
+    routine_name_->setCurrentText(key);
+    statusBar()->showMessage(QString("Routine %1 saved").arg(key), 4000);
+    return true;
+}
+
+bool PlayerWindow::load_routine(const QString& name) {
+    settings_.beginGroup(kRoutinesGroup);
+    const bool known = settings_.contains(name);
+    const QStringList postures = settings_.value(name).toStringList();
+    settings_.endGroup();
+    if (!known) return false;
+    set_composed_routine(postures);
+    routine_name_->setCurrentText(name);
+    settings_.setValue(kLastRoutineKey, name);
+    return true;
+}
+
+QStringList PlayerWindow::saved_routines() const {
+    settings_.beginGroup(kRoutinesGroup);
+    QStringList names = settings_.childKeys();
+    settings_.endGroup();
+    return names;
+}
+
+void PlayerWindow::refresh_saved_routines() {
+    const QString text = routine_name_->currentText();
+    routine_name_->clear();
+    routine_name_->addItems(saved_routines());
+    routine_name_->setCurrentText(text);
+}
+
+bool PlayerWindow::remembered_full_screen() const {
+    return settings_.value(kFullScreenKey, false).toBool();
+}
+
+void PlayerWindow::set_full_screen(bool on) {
+    if (on == full_screen_) return;
+    full_screen_ = on;
+    side_->setVisible(!on);
+    statusBar()->setVisible(!on);
+    auto* layout = centralWidget()->layout();
+    if (on) {
+        chrome_font_ = chrome_->font();
+        QFont big = chrome_font_;
+        big.setPointSizeF(big.pointSizeF() * 1.6);
+        chrome_->setFont(big);
+        layout->setContentsMargins(0, 0, 0, 0);
+        chrome_->hide();
+        centralWidget()->setStyleSheet("background: black; color: white;");
+        normal_geometry_ = geometry();
+        // Cover the screen first: without a window manager to honour the
+        // request below, nothing else would.
+        if (QScreen* where = screen()) setGeometry(where->geometry());
+        showFullScreen();
+    } else {
+        chrome_->setFont(chrome_font_);
+        layout->setContentsMargins(9, 9, 9, 9);
+        centralWidget()->setStyleSheet({});
+        chrome_->show();
+        hide_chrome_->stop();
+        showNormal();
+        if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
+    }
+    buttons_["full_screen"]->setText(on ? "Leave full screen" : "Full screen");
+    update_idle();
+}
+
+void PlayerWindow::show_chrome() {
+    if (!full_screen_) return;
+    if (chrome_->isHidden()) chrome_->show();
+    hide_chrome_->start();
+}
+
+void PlayerWindow::show_help(bool on) {
+    if (on) {
+        help_->setGeometry(centralWidget()->rect().adjusted(20, 20, -20, -20));
+        help_->raise();
+        help_->show();
+    } else {
+        help_->hide();
+    }
 }
 
 QString PlayerWindow::status_text() const { return status_label_->text(); }
 QString PlayerWindow::problem_text() const {
     return problem_label_->isHidden() ? QString() : problem_label_->text();
 }
+QString PlayerWindow::problem_details() const {
+    return details_label_->isHidden() ? QString() : details_label_->text();
+}
+QString PlayerWindow::idle_text() const { return idle_->isHidden() ? QString() : idle_->text(); }
 
-void PlayerWindow::say(const QString& text) { status_label_->setText(text); }
+void PlayerWindow::show_problem(const QString& headline, const QString& details,
+                                const QString& suggestion) {
+    problem_label_->setText(headline);
+    problem_label_->show();
+    details_label_->setText(details);
+    details_label_->setVisible(!details.isEmpty());
+    suggested_ = suggestion;
+    auto* suggest = buttons_["suggest"];
+    suggest->setText(QString("Open %1").arg(suggestion));
+    suggest->setVisible(!suggestion.isEmpty());
+}
+
+void PlayerWindow::clear_problem() {
+    problem_label_->hide();
+    details_label_->hide();
+    suggested_.clear();
+    buttons_["suggest"]->hide();
+}
+
+void PlayerWindow::update_status() {
+    QString text;
+    const QString posture = playing_;
+    if (routine_->phase() == Routine::Phase::Resting) {
+        text = QString("Rest: %1 in %2 s").arg(routine_->next()).arg(routine_->seconds_left());
+        if (routine_->rest_paused()) text += " (paused)";
+    } else if (routine_done_) {
+        text = QString("The routine has ended: %1 postures").arg(routine_->count());
+    } else {
+        switch (control_->state()) {
+            case W::Idle:
+                text = !problem_text().isEmpty() ? QString("Nothing plays")
+                       : posture.isEmpty()       ? QString("Ready")
+                                                 : QString("%1: stopped").arg(posture);
+                break;
+            case W::Playing: text = QString("Playing %1 (%2)").arg(posture, playing_kind_); break;
+            case W::Held:
+                text = QString("Playing %1: waiting for the narration").arg(posture);
+                break;
+            case W::Paused: text = QString("%1: paused").arg(posture); break;
+            case W::Previewing:
+                text = QString("Previewing %1 (%2)").arg(posture, playing_kind_);
+                break;
+            case W::Ended: text = QString("%1: the programme has ended").arg(posture); break;
+        }
+    }
+    if (routine_->phase() == Routine::Phase::Playing) {
+        text = QString("Routine %1 of %2: %3")
+                   .arg(routine_->index() + 1)
+                   .arg(routine_->count())
+                   .arg(text);
+    }
+    status_label_->setText(text);
+    // What a screen reader says of the picture: the posture, its state and
+    // where the programme stands.
+    const QString spoken = strip_->spoken();
+    control_->setAccessibleDescription(spoken.isEmpty() ? text : text + "; " + spoken);
+    if (!idle_->isHidden()) update_idle();
+}
+
+void PlayerWindow::update_buttons() {
+    const W::State s = control_->state();
+    const bool resting = routine_->phase() == Routine::Phase::Resting;
+    const bool have_posture = course_open_ && list_->currentItem() != nullptr;
+    const bool runs = s == W::Playing || s == W::Held || s == W::Previewing;
+    buttons_["play"]->setEnabled(have_posture);
+    buttons_["preview"]->setEnabled(have_posture);
+    buttons_["pause"]->setEnabled((runs && !resting) || (resting && !routine_->rest_paused()));
+    buttons_["resume"]->setEnabled((s == W::Paused && !resting) ||
+                                   (resting && routine_->rest_paused()));
+    buttons_["stop"]->setEnabled(routine_->active() || runs || s == W::Paused);
+    buttons_["play_all"]->setEnabled(course_open_ && list_->topLevelItemCount() > 0);
+    buttons_["next"]->setEnabled(resting);
+    buttons_["add"]->setEnabled(have_posture);
+    const bool picked = routine_list_->currentRow() >= 0;
+    buttons_["remove"]->setEnabled(picked);
+    buttons_["up"]->setEnabled(picked && routine_list_->currentRow() > 0);
+    buttons_["down"]->setEnabled(picked &&
+                                 routine_list_->currentRow() + 1 < routine_list_->count());
+    buttons_["save"]->setEnabled(routine_list_->count() > 0 &&
+                                 !routine_name_->currentText().trimmed().isEmpty());
+    buttons_["play_routine"]->setEnabled(course_open_ && routine_list_->count() > 0);
+}
+
+void PlayerWindow::update_idle() {
+    // Read from the mat in full screen: twice the size there.
+    const int scale = full_screen_ ? 2 : 1;
+    auto para = [scale](int points, const QString& text) {
+        return QString("<p style='font-size:%1pt'>%2</p>").arg(points * scale).arg(text);
+    };
+    QString text;
+    if (routine_->phase() == Routine::Phase::Resting) {
+        text = para(18, "Rest") + para(28, QString::number(routine_->seconds_left())) +
+               para(11, QString("Next: %1 &nbsp; (N goes on now%2)")
+                            .arg(routine_->next().toHtmlEscaped(),
+                                 routine_->rest_paused() ? ", Space resumes" : ""));
+    } else if (control_->state() == W::Idle) {
+        if (!course_open_) {
+            text = para(16, "No course yet") + para(11, "Choose the course folder (Ctrl+O)");
+        } else {
+            text = para(18, course_name_.toHtmlEscaped()) +
+                   para(11, "Choose a posture and press Enter, or A to play them all");
+        }
+    }
+    if (text.isEmpty()) {
+        idle_->hide();
+        return;
+    }
+    idle_->setText(text);
+    idle_->setGeometry(control_->rect());
+    idle_->raise();
+    idle_->show();
+}
 
 void PlayerWindow::choose_course() {
     const QString start = control_->Resourcedir() == "0" ? QString() : control_->Resourcedir();
@@ -194,21 +725,76 @@ void PlayerWindow::choose_course() {
 
 void PlayerWindow::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-        case Qt::Key_Space: paused_ ? resume() : pause(); return;
+        case Qt::Key_Space: {
+            const bool paused = control_->state() == W::Paused || routine_->rest_paused();
+            paused ? resume() : pause();
+            return;
+        }
         case Qt::Key_Return:
         case Qt::Key_Enter: play(); return;
-        case Qt::Key_Escape: stop(); return;
+        case Qt::Key_Escape:
+            if (!help_->isHidden()) {
+                show_help(false);
+            } else if (full_screen_) {
+                set_full_screen(false);
+            }
+            return;
         case Qt::Key_Up:
         case Qt::Key_Down: QApplication::sendEvent(list_, event); return;
-        default: QMainWindow::keyPressEvent(event);
+        default:
+            if (event->text() == "?") {
+                show_help(help_->isHidden());
+                return;
+            }
+            QMainWindow::keyPressEvent(event);
     }
 }
 
+bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseMove:
+        case QEvent::KeyPress:
+            if (full_screen_ && watched->isWidgetType() &&
+                static_cast<QWidget*>(watched)->window() == this)
+                show_chrome();
+            if (event->type() == QEvent::KeyPress) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if (watched == list_ && key->key() == Qt::Key_Space) {
+                    // Space pauses here too, rather than selecting the row.
+                    keyPressEvent(key);
+                    return true;
+                }
+                if (watched == static_cast<QObject*>(routine_name_->lineEdit()) &&
+                    (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+                    // Enter in the name box saves the routine rather than
+                    // playing the selected posture.
+                    save_routine(routine_name_->currentText());
+                    return true;
+                }
+            }
+            break;
+        case QEvent::MouseButtonDblClick:
+            if (watched == control_ || watched == control_->picture1() ||
+                watched == control_->picture2()) {
+                set_full_screen(!full_screen_);
+                return true;
+            }
+            break;
+        case QEvent::Resize:
+            if (watched == control_) idle_->setGeometry(control_->rect());
+            if (watched == centralWidget() && !help_->isHidden()) show_help(true);
+            break;
+        default: break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void PlayerWindow::closeEvent(QCloseEvent* event) {
+    settings_.setValue(kFullScreenKey, full_screen_);
     settings_.beginGroup(kControlGroup);
     if (!control_->writeProperties(settings_)) {
-        say(QString("The settings could not be saved: %1")
-                .arg(describe(control_->lastErrorNumber(), control_->lastErrorText())));
+        show_problem("The settings could not be saved: " + control_->lastErrorText(),
+                     QString("error %1").arg(control_->lastErrorNumber()));
     }
     settings_.endGroup();
     event->accept();

@@ -1,67 +1,140 @@
 #pragma once
-// The course player's window: the control, the course's postures, and the
-// transport buttons and keys.
+// The course player's window: the control, where the programme stands, the
+// course's postures and routines, and the transport buttons and keys.
 
 #include <QMainWindow>
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+
+#include <strovia/video_cntl_widget.hpp>
+
+class QAction;
+class QComboBox;
 class QLabel;
+class QListWidget;
 class QPushButton;
 class QSettings;
+class QTimer;
 class QTreeWidget;
 
-namespace strovia {
-class VideoCntlWidget;
-}
-
 namespace strovia::player {
+
+class ProgressStrip;
+class Routine;
 
 class PlayerWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     // The control is restored from `settings` (the last course folder and
-    // posture) and saved there again when the window closes.
+    // posture), with the player's routines and last state; all of it is
+    // saved there again when the window closes.
     explicit PlayerWindow(QSettings& settings, QWidget* parent = nullptr);
     ~PlayerWindow() override;
 
-    // Reads the course's postures and selects the first.
-    void open_course(const QString& folder);
+    // Reads the course's postures and selects the first. A folder that
+    // holds no course is said in plain words and does not replace the
+    // course that was open.
+    bool open_course(const QString& folder);
     bool select_posture(const QString& name);
 
-    // The transport, as the buttons and keys call it.
+    // The transport, as the buttons and keys call it. Pause, resume and
+    // stop act on the routine when one runs.
     bool play();
     bool preview();
     bool pause();
     bool resume();
     bool stop();
 
+    // Routines: every posture in catalogue order, or the composed list.
+    bool play_all();
+    bool play_routine();
+    bool play_routine(const QStringList& postures);
+    void skip_rest();
+    void set_rest_seconds(int seconds);
+    // The routine being composed, and saving and loading it by name.
+    QStringList composed_routine() const;
+    void set_composed_routine(const QStringList& postures);
+    bool save_routine(const QString& name);
+    bool load_routine(const QString& name);
+    QStringList saved_routines() const;
+
+    void set_full_screen(bool on);
+    bool full_screen() const { return full_screen_; }
+    // Whether the window was in full screen when it last closed.
+    bool remembered_full_screen() const;
+    void show_help(bool on);
+
     VideoCntlWidget* control() const { return control_; }
     QTreeWidget* postures() const { return list_; }
+    ProgressStrip* progress() const { return strip_; }
+    Routine* routine() const { return routine_; }
     QString status_text() const;
-    // What is wrong with the course, when its catalogue cannot be read.
+    // What went wrong, in plain words, and its number apart.
     QString problem_text() const;
+    QString problem_details() const;
+    // The parent folder offered when the user picked video/.
+    QString suggested_folder() const { return suggested_; }
+    // What the control area shows while nothing plays or during a rest.
+    QString idle_text() const;
+    QPushButton* button(const QString& name) const { return buttons_.value(name); }
+    QList<QPushButton*> all_buttons() const { return buttons_.values(); }
 
 signals:
+    // A single posture, or the routine's last, has come to its end.
     void programme_ended();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QPushButton* add_button(QWidget* parent, const QString& name, const QString& label,
+                            const QString& tip, const QList<QKeySequence>& keys,
+                            const std::function<void()>& slot);
     void choose_course();
     bool begin(bool as_preview);
-    void say(const QString& text);
+    void start_due(const QString& name, int index, int count);
+    void show_problem(const QString& headline, const QString& details,
+                      const QString& suggestion = {});
+    void clear_problem();
+    void update_status();
+    void update_buttons();
+    void update_idle();
+    void show_chrome();
+    void refresh_saved_routines();
 
     QSettings& settings_;
     VideoCntlWidget* control_ = nullptr;
+    QLabel* idle_ = nullptr;
+    ProgressStrip* strip_ = nullptr;
+    QWidget* chrome_ = nullptr;
+    QWidget* side_ = nullptr;
     QTreeWidget* list_ = nullptr;
+    QListWidget* routine_list_ = nullptr;
+    QComboBox* routine_name_ = nullptr;
     QLabel* course_label_ = nullptr;
     QLabel* problem_label_ = nullptr;
+    QLabel* details_label_ = nullptr;
     QLabel* status_label_ = nullptr;
+    QLabel* help_ = nullptr;
+    QTimer* hide_chrome_ = nullptr;
+    Routine* routine_ = nullptr;
+    QMap<QString, QPushButton*> buttons_;
+    QMap<QString, QAction*> actions_;
+    QString course_name_;
+    QString suggested_;
     QString playing_;
-    bool paused_ = false;
+    QString playing_kind_;
+    bool course_open_ = false;
+    bool routine_done_ = false;
+    bool full_screen_ = false;
+    QFont chrome_font_;
+    QRect normal_geometry_;
 };
 
 }  // namespace strovia::player
