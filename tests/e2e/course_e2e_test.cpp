@@ -366,7 +366,7 @@ std::vector<std::string> strays(const json& s, const std::vector<json>& trace) {
                   " s, the schedule says " + std::to_string(want));
     }
     check(video_ends == 1, std::to_string(video_ends) + " VideoEnd events");
-    check(std::abs(video_end - stops.back()) < 0.005, "VideoEnd not at the last narration's end");
+    check(std::abs(video_end - stops.back()) <= kFrame, "VideoEnd not at the last narration's end");
     for (std::size_t k = 0; k < narrations.size(); ++k) {
         const std::string name = base_name(narrations[k]["path"]);
         check(k < opened.size() && opened[k].find(name) != std::string::npos,
