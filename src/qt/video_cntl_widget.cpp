@@ -18,11 +18,11 @@
 #include "mci/interpreter.hpp"
 #include "playback/commands.hpp"
 #include "qt/label_frame_target.hpp"
-#include "qt/tick_pacer.hpp"
 #include "qt/picture_view.hpp"
 #include "qt/programme_rows.hpp"
 #include "qt/qt_host.hpp"
 #include "qt/settings_store.hpp"
+#include "qt/tick_pacer.hpp"
 
 namespace strovia {
 namespace {
@@ -334,9 +334,8 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     void count_parts() {
         rows = {};
         if (kind == Video || kind == Photo || kind == PhotoPreview) {
-            rows =
-                qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
-                                        control->StoredAsanaNaME, kind == Video);
+            rows = qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
+                                           control->StoredAsanaNaME, kind == Video);
         }
         // The start has shown the first segment or picture.
         count = kind == VideoPreview ? 1 : rows.count;

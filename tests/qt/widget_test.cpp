@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QThreadPool>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -18,6 +17,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
