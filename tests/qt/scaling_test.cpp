@@ -22,24 +22,17 @@
 #include <gtest/gtest.h>
 
 #include "strovia/video_cntl_widget.hpp"
+#include "wait.hpp"
 
 namespace fs = std::filesystem;
 using Placement = strovia::VideoCntlWidget::Placement;
 
 namespace {
 
+using strovia::test::wait_for;
+
 const QColor kLeft(220, 40, 40);
 const QColor kRight(40, 60, 220);
-
-bool wait_until(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > seconds * 1000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Within what MPEG-1 coding and smooth filtering change of a flat colour.
 bool near(QColor a, QColor b) {
@@ -89,7 +82,7 @@ protected:
         control.setResourcedir(QString::fromStdString(root_.string()));
         control.setAsanaNaME(posture);
         ASSERT_TRUE(control.Preview()) << control.lastErrorText().toStdString();
-        ASSERT_TRUE(wait_until(
+        ASSERT_TRUE(wait_for(
             [&] {
                 const QImage shot = control.grab().toImage();
                 return near(shot.pixelColor(shot.width() / 4, shot.height() / 2), kLeft);

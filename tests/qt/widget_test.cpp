@@ -37,24 +37,16 @@
 #include "routine.hpp"
 #include "strovia/course.hpp"
 #include "strovia/video_cntl_widget.hpp"
+#include "wait.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using strovia::test::wait_for;
+
 void sh(const std::string& command) {
     ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
-}
-
-// Runs the event loop until `done` holds or `seconds` pass.
-bool wait_for(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > seconds * 1000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 using W = strovia::VideoCntlWidget;
