@@ -64,16 +64,14 @@ std::string attempt(mci::Interpreter& mci, Kind kind, const fs::path& file) {
     }
     if (outcome == "played") {
         (void)mci.run("play " + alias);
-        const auto limit = Clock::now() + std::chrono::seconds(20);
-        for (;;) {
+        auto stopped = [&] {
             auto mode = mci.run("status " + alias + " mode");
-            if (mode && *mode == "stopped") break;
-            if (Clock::now() > limit) {
-                outcome = "still playing after 20 s";
-                break;
-            }
+            return mode && *mode == "stopped";
+        };
+        const auto limit = Clock::now() + std::chrono::seconds(20);
+        while (!stopped() && Clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (!stopped()) outcome = "still playing after 20 s";
     }
     (void)mci.run("close " + alias);
     return outcome;
