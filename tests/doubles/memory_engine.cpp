@@ -143,7 +143,6 @@ Result<std::shared_ptr<Database>> MemoryEngine::open_database(const std::string&
                                                               std::string_view connect) {
     trace_.add("db open " + path + (exclusive ? " exclusive" : "") +
                (read_only ? " read-only" : ""));
-    connects.emplace_back(connect);
     auto it = files.find(path);
     if (it == files.end()) return Error{kFileNotFound, "Could not find file '" + path + "'."};
     if (!it->second.password.empty() && connect != ";PWD=" + it->second.password + ";") {
@@ -153,7 +152,6 @@ Result<std::shared_ptr<Database>> MemoryEngine::open_database(const std::string&
         return Error{kFileInUse, "Could not use '" + path + "'; file already in use."};
     }
     held_.insert(path);
-    ++opens;
     return std::shared_ptr<Database>(std::make_shared<MemoryDatabase>(*this, path));
 }
 

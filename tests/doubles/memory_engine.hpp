@@ -38,7 +38,6 @@ public:
     bool eof() const override { return closed_ || pos_ >= rows_.size(); }
     Result<FieldValue> field(std::string_view name) const override;
     Status close() override;
-    bool closed() const { return closed_; }
 
 private:
     Trace& trace_;
@@ -55,8 +54,6 @@ public:
     ~MemoryDatabase() override;
     Result<std::shared_ptr<Recordset>> open_recordset(std::string_view query) override;
     Status close() override;
-    bool closed() const { return closed_; }
-    const std::string& path() const { return path_; }
 
 private:
     MemoryEngine& engine_;
@@ -78,14 +75,11 @@ public:
 
     std::map<std::string, MemoryFile> files;
     bool second_exclusive_fails = false;  // a held file refuses another exclusive opening
-    std::vector<std::string> connects;    // connect strings given, in order
-    int opens = 0;
 
     Trace& trace() { return trace_; }
     void released(const std::string& path) { held_.erase(held_.find(path)); }
 
 private:
-    friend class MemoryDatabase;
     Trace& trace_;
     std::multiset<std::string> held_;
 };

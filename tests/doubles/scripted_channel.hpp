@@ -3,7 +3,6 @@
 // answers status queries from a script.
 
 #include <cstring>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -29,15 +28,9 @@ public:
         last_reply_length = reply_length;
         last_notify_window = notify_window;
         const std::string key(command);
-        std::string answer;
-        if (auto it = once.find(key); it != once.end() && !it->second.empty()) {
-            answer = it->second.front();
-            it->second.pop_front();
-        } else if (auto st = steady.find(key); st != steady.end()) {
-            answer = st->second;
-        } else {
-            return 263;  // device not open: nothing written
-        }
+        auto it = steady.find(key);
+        if (it == steady.end()) return 263;  // device not open: nothing written
+        const std::string& answer = it->second;
         // The raw bytes go in as given (a test may include NULs); a NUL ends them.
         const std::size_t n = std::min<std::size_t>(answer.size(), reply_length - 1);
         std::memcpy(reply, answer.data(), n);
@@ -49,14 +42,6 @@ public:
     void answer(const std::string& command, std::string reply) {
         steady[command] = std::move(reply);
     }
-    // Answers `command` with `reply` once, before any steady answer.
-    void answer_once(const std::string& command, std::string reply) {
-        once[command].push_back(std::move(reply));
-    }
-    void forget(const std::string& command) {
-        steady.erase(command);
-        once.erase(command);
-    }
 
     std::vector<std::string> commands;
     std::set<std::string> failing;  // commands execute() refuses
@@ -67,7 +52,6 @@ public:
 private:
     Trace& trace_;
     std::map<std::string, std::string> steady;
-    std::map<std::string, std::deque<std::string>> once;
 };
 
 }  // namespace strovia::test

@@ -1,0 +1,208 @@
+// Both programmes and the previews on scripted doubles: this catalogue,
+// these replies, this tick order, then exactly these commands, pictures,
+// timer changes and events.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "doubles/control_fixture.hpp"
+
+namespace strovia::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class Programmes : public ControlTest {
+protected:
+    static constexpr const char* kVideoOpen =
+        "mci open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style child parent  "
+        "4242";
+    static std::string picture(const std::string& name) {
+        return "Picture1 picture C:\\course\\video\\" + name;
+    }
+    void start_video(const std::vector<Segment>& rows) {
+        posture("Tadasana", std::int64_t{7}, std::string("Video"));
+        segments(7, rows);
+        ASSERT_TRUE(control.fileOpen());
+    }
+    void start_photo(const std::vector<Photo>& rows) {
+        posture("Tadasana", std::int64_t{12}, std::string("Photo"), Null{});
+        photos(12, rows);
+        ASSERT_TRUE(control.fileOpen());
+    }
+};
+
+TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
+    start_video({{"one", 0, std::int64_t{40}, 2.0},
+                 {"two", 50, std::int64_t{90}, 3.5},
+                 {"three", 80, std::int64_t{99}, 1.0}});
+    EXPECT_THAT(effects(), ElementsAre("mci close all", "Picture1 clear", kVideoOpen,
+                                       "mci set video time format frames", sound_open("one"),
+                                       "mci play video", "mci pause video", "yield",
+                                       "mci play sound", "mci play video", "Timer1 on"));
+    // The second row is loaded: where the first segment ends.
+    EXPECT_EQ(control.CurMp2name, "two");
+    EXPECT_EQ(control.CurStartPos, 50);
+    EXPECT_EQ(control.CurEndPos, 90);
+    EXPECT_DOUBLE_EQ(control.CurFilelen, 3.5);
+
+    narration("playing");
+    video_at(49);
+    tick1();
+    video_at(50);
+    tick1();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci pause video"))
+        << "held from the boundary itself, on every tick while the narration plays";
+    narration("stopped");
+    tick1();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci pause video", "mci close sound", "Timer1 off", sound_open("two"),
+                            "Timer1 on", "mci play sound", "mci play video"));
+    EXPECT_EQ(control.CurStartPos, 80);
+
+    // A narration that ends early waits, open, for the video to reach its boundary.
+    video_at(79);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre());
+    video_at(85);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci close sound", "Timer1 off",
+                                       sound_open("three"), "Timer1 on", "mci play sound",
+                                       "mci play video", "rs close", "db close"));
+    EXPECT_TRUE(control.ListDone);
+    EXPECT_EQ(control.CurStartPos, -10);
+
+    // The last segment is never held; the end of its narration ends the programme.
+    narration("playing");
+    video_at(500);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre());
+    narration("stopped");
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+    EXPECT_EQ(host.video_ends, 1);
+}
+
+TEST_F(Programmes, VideoNarrationThatCannotBeOpenedCountsAsFinished) {
+    channel.failing.insert(sound_open("two").substr(4));
+    start_video({{"one", 0}, {"two", 50}, {"three", 80}, {"four", 40000}});
+    narration("stopped");
+    video_at(50);
+    trace.take();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci close sound", "Timer1 off",
+                                       sound_open("two"), "Timer1 on", "mci play video"))
+        << "nothing is sent to a narration that is not open";
+    narration("playing");  // what the device would say of the one before
+    video_at(79);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre()) << "the video runs on to its boundary";
+    video_at(80);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "Timer1 off", sound_open("three"),
+                                       "Timer1 on", "mci play sound", "mci play video"))
+        << "no hold and no close: the next segment starts at once";
+
+    // Row four's StartPos does not fit: the rest of it loads, the boundary stays.
+    EXPECT_EQ(control.CurMp2name, "four");
+    EXPECT_EQ(control.CurStartPos, 80);
+    EXPECT_THAT(host.suppressed, ElementsAre("Timer1_Timer 6"));
+    EXPECT_TRUE(host.timer1().enabled());
+}
+
+TEST_F(Programmes, AOneRowSegmentTablePlaysAsALastSegment) {
+    start_video({{"only", 25}});
+    EXPECT_TRUE(control.ListDone);
+    narration("stopped");
+    video_at(100);
+    trace.take();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+}
+
+TEST_F(Programmes, PhotoShowsOnePicturePerNarrationAndEndsOnTheLast) {
+    control.PhotoPreview = true;  // an earlier preview does not carry over
+    start_photo({{std::string("n1"), std::string("p1.bmp")},
+                 {std::string("n2"), std::string("p2.jpg")},
+                 {std::string("n3"), std::string("p3.bmp")}});
+    EXPECT_THAT(effects(), ElementsAre("mci close all", "Picture1 clear", picture("p1.bmp"),
+                                       "yield", "Timer2 interval 10", sound_open("n1"), "yield",
+                                       "mci play sound", "Timer2 on"));
+    narration("playing");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre());
+    narration("stopped");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("p2.jpg"),
+                                       sound_open("n2"), "Timer2 on", "mci play sound"));
+    tick2();
+    trace.take();
+    tick2();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci close sound", "Timer2 off", "rs close", "db close", "VideoEnd"));
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p3.bmp") << "the last picture stays";
+    EXPECT_TRUE(control.ListDone);
+}
+
+TEST_F(Programmes, PhotoRowsThatCannotBeShownOrHeardAreHandledWithoutFault) {
+    host.picture1().failures["C:\\course\\video\\broken.bmp"] = {481, "Invalid picture"};
+    channel.failing.insert(sound_open("n2").substr(4));
+    start_photo({{std::string("n1"), std::string("p1.bmp")},
+                 {std::string("n2"), std::string("broken.bmp")},
+                 {Null{}, std::string("p3.bmp")},
+                 {std::string(""), std::string("p4.bmp")},
+                 {std::string("n5"), Null{}},
+                 {Null{}, std::string("p6.bmp")}});
+    narration("stopped");
+    trace.take();
+    tick2();
+    // A picture that does not load leaves the box empty; a narration that
+    // does not open is sent nothing.
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("broken.bmp"),
+                                       "Picture1 clear", sound_open("n2"), "Timer2 on"));
+    // ... and counts as finished: rows without a narration name are skipped,
+    // a row without a picture shows none.
+    narration("playing");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("Timer2 off", "Picture1 clear", sound_open("n5"),
+                                       "Timer2 on", "mci play sound"));
+    // Skipping past the last row ends the programme like a last narration.
+    narration("stopped");
+    tick2();
+    EXPECT_EQ(host.video_ends, 1);
+    EXPECT_FALSE(host.timer2().enabled());
+}
+
+TEST_F(Programmes, VideoPreviewPlaysOnceWithoutNarration) {
+    posture("Tadasana", std::int64_t{5}, std::string("Video"));
+    ASSERT_TRUE(control.Preview());
+    video_mode("playing");
+    tick1();
+    EXPECT_EQ(host.video_ends, 0);
+    video_mode("STOPPED");  // the mode is compared without regard to case
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close all", kVideoOpen, "mci play video", "Timer1 on",
+                                       "VideoEnd", "Timer1 off"));
+    EXPECT_EQ(channel.queries, 2) << "one mode query a tick, nothing else";
+}
+
+TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
+    posture("Tadasana", std::int64_t{5}, std::string("Photo"));
+    photos(5, {{std::string("n1"), std::string("p1.bmp")},
+               {std::string("n2"), std::string("p2.bmp")},
+               {std::string("n3"), std::string("p3.bmp")}});
+    ASSERT_TRUE(control.Preview());
+    tick2();
+    tick2();
+    EXPECT_EQ(host.video_ends, 0);
+    tick2();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci close all", "mci close all", "Timer2 interval 200",
+                            picture("p1.bmp"), "yield", "Timer2 on", "Timer2 on", picture("p2.bmp"),
+                            picture("p3.bmp"), "rs close", "db close", "Timer2 off", "VideoEnd"));
+    EXPECT_EQ(channel.queries, 0);
+}
+
+}  // namespace
+}  // namespace strovia::test
