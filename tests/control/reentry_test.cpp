@@ -1,12 +1,12 @@
 // A host that misuses the control or calls back into it at awkward moments:
-// before any property is set, twice in a row, from inside the end handler
-// and the start yields, and a control destroyed under its own event. Each
-// must end in an error value or the normal outcome, never in a second end,
-// a timer left ticking or (under the sanitizers) a touch of freed memory.
+// before any property is set, twice in a row, from inside the end handler,
+// and a control destroyed under its own event (calls inside the start yields
+// are left to the fault harness). Each must end in an error value or the
+// normal outcome, never in a second end, a timer left ticking or (under the
+// sanitizers) a touch of freed memory.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 
 #include "doubles/control_fixture.hpp"
@@ -49,8 +49,7 @@ TEST_F(Reentry, MethodsOfAFreshControlFailWithANumberOrDoNothing) {
     host.timer2().set_enabled(false);
     // fileOpen reports nothing by design; it must not play or end either.
     ASSERT_TRUE(fresh.fileOpen());
-    EXPECT_EQ(std::count(channel.commands.begin(), channel.commands.end(), "close all"), 1);
-    EXPECT_EQ(channel.commands.size(), 1u);
+    EXPECT_EQ(channel.commands, std::vector<std::string>{"close all"});
     for (auto method : {&VideoCntl::Preview, &VideoCntl::Ppreview}) {
         auto r = (fresh.*method)();
         ASSERT_FALSE(r);
@@ -111,28 +110,6 @@ TEST_F(Reentry, TheEndHandlerStartsTheNextProgramme) {
     expect_idle();
 }
 
-TEST_F(Reentry, StopPlayInsideAStartYieldLeavesNothingRunning) {
-    for (const char* name : {"Tadasana", "Vrksasana"}) {
-        SCOPED_TRACE(name);
-        control.AsanaNaME(name);
-        host.on_yield = [&] {
-            host.on_yield = nullptr;
-            ASSERT_TRUE(control.StopPlay());
-        };
-        trace.take();
-        ASSERT_TRUE(control.fileOpen());
-        const auto lines = trace.take();
-        const auto stop = std::find(lines.begin(), lines.end(), "mci close all");
-        ASSERT_NE(std::find(stop + 1, lines.end(), "mci close all"), lines.end())
-            << "StopPlay closed every device";
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "mci play sound"), 0)
-            << "no narration started after StopPlay";
-        expect_idle();
-        EXPECT_EQ(run(control), 0);
-        EXPECT_EQ(host.video_ends, 0);
-    }
-}
-
 TEST_F(Reentry, ANestedLoopInTheEndHandlerRaisesNoSecondEnd) {
     // The handler runs the host's loop itself, ticks included, and the user
     // presses Start in it.
@@ -165,12 +142,16 @@ TEST_F(Reentry, DestroyedByItsEndHandlerOrWhilePlaying) {
         {"Tadasana", [](VideoCntl& c) { return status_of(c.Preview()); }},
         {"Vrksasana", [](VideoCntl& c) { return status_of(c.Ppreview()); }},
     };
+    auto make = [&](const char* name) {
+        auto c = std::make_unique<VideoCntl>(host, channel, holder);
+        EXPECT_TRUE(c->UserControl_InitProperties());
+        c->Resourcedir(kRoot);
+        c->AsanaNaME(name);
+        return c;
+    };
     for (const auto& [name, start] : cases) {
         SCOPED_TRACE(name);
-        auto owned = std::make_unique<VideoCntl>(host, channel, holder);
-        ASSERT_TRUE(owned->UserControl_InitProperties());
-        owned->Resourcedir(kRoot);
-        owned->AsanaNaME(name);
+        auto owned = make(name);
         host.video_ends = 0;
         host.on_video_end = [&] { owned.reset(); };
         ASSERT_TRUE(start(*owned));
@@ -184,11 +165,8 @@ TEST_F(Reentry, DestroyedByItsEndHandlerOrWhilePlaying) {
     }
     // Gone in the middle of a programme: the host's timers stop with it.
     host.on_video_end = nullptr;
-    auto owned = std::make_unique<VideoCntl>(host, channel, holder);
-    ASSERT_TRUE(owned->UserControl_InitProperties());
-    owned->Resourcedir(kRoot);
-    owned->AsanaNaME("Tadasana");
     narration("playing");
+    auto owned = make("Tadasana");
     ASSERT_TRUE(owned->fileOpen());
     ASSERT_TRUE(host.timer1().enabled());
     owned.reset();

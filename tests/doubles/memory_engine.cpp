@@ -8,10 +8,19 @@ namespace {
 using namespace engine_error;
 
 Error closed_error() { return {kObjectClosed, "Object invalid or no longer set."}; }
+Error no_record() { return {kNoCurrentRecord, "No current record."}; }
+Error query_syntax() { return {kQuerySyntax, "Syntax error in query expression."}; }
 
 bool starts_with_ci(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() &&
            ascii_upper(s.substr(0, prefix.size())) == ascii_upper(prefix);
+}
+
+std::optional<std::size_t> column(const MemoryTable& table, std::string_view name) {
+    for (std::size_t c = 0; c < table.columns.size(); ++c) {
+        if (ascii_upper(table.columns[c]) == ascii_upper(name)) return c;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -24,34 +33,35 @@ std::string ascii_upper(std::string_view s) {
 
 Status MemoryRecordset::move_first() {
     if (closed_) return closed_error();
+    if (auto e = engine_.injected()) return *e;
     pos_ = 0;
-    if (rows_.empty()) return Error{kNoCurrentRecord, "No current record."};
+    if (table_.rows.empty()) return no_record();
     return {};
 }
 
 Status MemoryRecordset::move_next() {
     if (closed_) return closed_error();
-    if (pos_ >= rows_.size()) return Error{kNoCurrentRecord, "No current record."};
+    if (auto e = engine_.injected()) return *e;
+    if (pos_ >= table_.rows.size()) return no_record();
     ++pos_;
     return {};
 }
 
 Result<FieldValue> MemoryRecordset::field(std::string_view name) const {
     if (closed_) return closed_error();
-    for (std::size_t c = 0; c < table_.columns.size(); ++c) {
-        if (ascii_upper(table_.columns[c]) == ascii_upper(name)) {
-            if (pos_ >= rows_.size()) return Error{kNoCurrentRecord, "No current record."};
-            const auto& row = table_.rows[rows_[pos_]];
-            return c < row.size() ? row[c] : FieldValue{Null{}};
-        }
-    }
-    return Error{kItemNotFound, "Item not found in this collection."};
+    if (auto e = engine_.injected()) return *e;
+    const auto c = column(table_, name);
+    if (!c) return Error{kItemNotFound, "Item not found in this collection."};
+    if (pos_ >= table_.rows.size()) return no_record();
+    if (auto g = engine_.garbage ? engine_.garbage() : std::nullopt) return *g;
+    const auto& row = table_.rows[pos_];
+    return *c < row.size() ? row[*c] : FieldValue{Null{}};
 }
 
 Status MemoryRecordset::close() {
     if (closed_) return closed_error();
     closed_ = true;
-    trace_.add("rs close");
+    engine_.trace().add("rs close");
     return {};
 }
 
@@ -67,80 +77,51 @@ Status MemoryDatabase::close() {
     return {};
 }
 
+// select * from <table> [where <field> = "<text>"], a doubled quote in the
+// text standing for one.
 Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_view query) {
     if (closed_) return closed_error();
+    if (auto e = engine_.injected()) return *e;
     engine_.trace().add("query " + std::string(query));
-    constexpr std::string_view kSelect = "select * from ";
+    constexpr std::string_view kSelect = "select * from ", kWhere = " where ";
     if (!starts_with_ci(query, kSelect)) return Error{kInvalidStatement, "Invalid SQL statement."};
     std::string_view rest = query.substr(kSelect.size());
-    const std::size_t blank = rest.find(' ');
-    const std::string table_name(rest.substr(0, blank));
-    rest = blank == std::string_view::npos ? std::string_view{} : rest.substr(blank);
-
-    // Optional: where <field> = "<text>", a doubled quote standing for one.
-    std::string where_field, where_text;
-    bool has_where = false;
-    if (!rest.empty()) {
-        constexpr std::string_view kWhere = " where ";
-        if (!starts_with_ci(rest, kWhere))
-            return Error{kFromSyntax, "Syntax error in FROM clause."};
-        rest.remove_prefix(kWhere.size());
-        const std::size_t eq = rest.find(" = \"");
-        if (eq == std::string_view::npos)
-            return Error{kQuerySyntax, "Syntax error in query expression."};
-        where_field = std::string(rest.substr(0, eq));
-        std::string_view lit = rest.substr(eq + 4);
-        std::size_t i = 0;
-        bool closed_quote = false;
-        for (; i < lit.size(); ++i) {
-            if (lit[i] == '"') {
-                if (i + 1 < lit.size() && lit[i + 1] == '"') {
-                    where_text += '"';
-                    ++i;
-                    continue;
-                }
-                closed_quote = true;
-                ++i;
-                break;
-            }
-            where_text += lit[i];
-        }
-        if (!closed_quote || i != lit.size()) {
-            return Error{kQuerySyntax, "Syntax error in query expression."};
-        }
-        has_where = true;
-    }
-
-    auto& file = engine_.files.at(path_);
-    auto it = file.tables.find(ascii_upper(table_name));
-    if (it == file.tables.end()) {
+    const std::string table_name(rest.substr(0, rest.find(' ')));
+    rest.remove_prefix(table_name.size());
+    auto& tables = engine_.files.at(path_).tables;
+    auto it = tables.find(ascii_upper(table_name));
+    if (it == tables.end()) {
         return Error{kTableNotFound, "Cannot find the input table or query '" + table_name + "'."};
     }
-    const MemoryTable& table = it->second;
-    std::vector<std::size_t> rows;
-    std::size_t where_col = table.columns.size();
-    if (has_where) {
-        for (std::size_t c = 0; c < table.columns.size(); ++c) {
-            if (ascii_upper(table.columns[c]) == ascii_upper(where_field)) where_col = c;
-        }
-        if (where_col == table.columns.size()) {
-            return Error{3061, "Too few parameters. Expected 1."};
-        }
+    MemoryTable selected{it->second.columns, {}};
+    if (rest.empty()) {
+        selected.rows = it->second.rows;
+        return std::shared_ptr<Recordset>(std::make_shared<MemoryRecordset>(engine_, selected));
     }
-    for (std::size_t r = 0; r < table.rows.size(); ++r) {
-        if (has_where) {
-            const auto* text = std::get_if<std::string>(&table.rows[r][where_col]);
-            if (!text || ascii_upper(*text) != ascii_upper(where_text)) continue;
-        }
-        rows.push_back(r);
+    if (!starts_with_ci(rest, kWhere)) return Error{kFromSyntax, "Syntax error in FROM clause."};
+    rest.remove_prefix(kWhere.size());
+    const std::size_t eq = rest.find(" = \"");
+    if (eq == std::string_view::npos || rest.size() < eq + 5 || rest.back() != '"') {
+        return query_syntax();
     }
-    return std::shared_ptr<Recordset>(
-        std::make_shared<MemoryRecordset>(engine_.trace(), table, std::move(rows)));
+    std::string text;
+    for (std::size_t i = eq + 4; i + 1 < rest.size(); ++i) {
+        if (rest[i] == '"' && (i + 2 >= rest.size() || rest[++i] != '"')) return query_syntax();
+        text += rest[i];
+    }
+    const auto c = column(it->second, rest.substr(0, eq));
+    if (!c) return Error{3061, "Too few parameters. Expected 1."};
+    for (const auto& row : it->second.rows) {
+        const auto* value = std::get_if<std::string>(&row[*c]);
+        if (value && ascii_upper(*value) == ascii_upper(text)) selected.rows.push_back(row);
+    }
+    return std::shared_ptr<Recordset>(std::make_shared<MemoryRecordset>(engine_, selected));
 }
 
 Result<std::shared_ptr<Database>> MemoryEngine::open_database(const std::string& path,
                                                               bool exclusive, bool read_only,
                                                               std::string_view connect) {
+    if (auto e = injected()) return *e;
     trace_.add("db open " + path + (exclusive ? " exclusive" : "") +
                (read_only ? " read-only" : ""));
     auto it = files.find(path);

@@ -4,8 +4,10 @@
 // Names and text equality ignore ASCII case here; the real engine's
 // Unicode rules are tested with the real engine.
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,18 +33,17 @@ std::string ascii_upper(std::string_view s);
 
 class MemoryRecordset : public Recordset {
 public:
-    MemoryRecordset(Trace& trace, const MemoryTable& table, std::vector<std::size_t> rows)
-        : trace_(trace), table_(table), rows_(std::move(rows)) {}
+    MemoryRecordset(MemoryEngine& engine, MemoryTable rows)
+        : engine_(engine), table_(std::move(rows)) {}
     Status move_first() override;
     Status move_next() override;
-    bool eof() const override { return closed_ || pos_ >= rows_.size(); }
+    bool eof() const override { return closed_ || pos_ >= table_.rows.size(); }
     Result<FieldValue> field(std::string_view name) const override;
     Status close() override;
 
 private:
-    Trace& trace_;
-    MemoryTable table_;  // a snapshot: later changes to the file do not show
-    std::vector<std::size_t> rows_;
+    MemoryEngine& engine_;
+    MemoryTable table_;  // the rows selected: later changes to the file do not show
     std::size_t pos_ = 0;
     bool closed_ = false;
 };
@@ -75,9 +76,15 @@ public:
 
     std::map<std::string, MemoryFile> files;
     bool second_exclusive_fails = false;  // a held file refuses another exclusive opening
+    // Asked before each opening, query, move and field read: an error fails
+    // that call. Asked for each field read: a value replaces the field's.
+    std::function<std::optional<Error>()> fault;
+    std::function<std::optional<FieldValue>()> garbage;
 
     Trace& trace() { return trace_; }
+    std::optional<Error> injected() const { return fault ? fault() : std::nullopt; }
     void released(const std::string& path) { held_.erase(held_.find(path)); }
+    std::size_t held() const { return held_.size(); }  // databases neither closed nor gone
 
 private:
     Trace& trace_;

@@ -21,9 +21,6 @@ public:
     bool contains(const std::string& line) const {
         return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
     }
-    std::size_t count(const std::string& line) const {
-        return static_cast<std::size_t>(std::count(lines_.begin(), lines_.end(), line));
-    }
 
 private:
     std::vector<std::string> lines_;
