@@ -11,6 +11,12 @@ Error closed_error() { return {kObjectClosed, "Object invalid or no longer set."
 Error no_record() { return {kNoCurrentRecord, "No current record."}; }
 Error query_syntax() { return {kQuerySyntax, "Syntax error in query expression."}; }
 
+std::string ascii_upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
 bool starts_with_ci(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() &&
            ascii_upper(s.substr(0, prefix.size())) == ascii_upper(prefix);
@@ -23,59 +29,70 @@ std::optional<std::size_t> column(const MemoryTable& table, std::string_view nam
     return std::nullopt;
 }
 
-}  // namespace
+class MemoryRecordset : public Recordset {
+public:
+    // `table` holds the rows selected: later changes to the file do not show.
+    MemoryRecordset(MemoryEngine& engine, MemoryTable table)
+        : engine_(engine), table_(std::move(table)) {}
+    Status move_first() override {
+        if (closed_) return closed_error();
+        if (auto e = engine_.injected()) return *e;
+        pos_ = 0;
+        return table_.rows.empty() ? Status(no_record()) : Status();
+    }
+    Status move_next() override {
+        if (closed_) return closed_error();
+        if (auto e = engine_.injected()) return *e;
+        if (pos_ >= table_.rows.size()) return no_record();
+        ++pos_;
+        return {};
+    }
+    bool eof() const override { return closed_ || pos_ >= table_.rows.size(); }
+    Result<FieldValue> field(std::string_view name) const override {
+        if (closed_) return closed_error();
+        if (auto e = engine_.injected()) return *e;
+        const auto c = column(table_, name);
+        if (!c) return Error{kItemNotFound, "Item not found in this collection."};
+        if (pos_ >= table_.rows.size()) return no_record();
+        if (auto g = engine_.garbage ? engine_.garbage() : std::nullopt) return *g;
+        const auto& row = table_.rows[pos_];
+        return *c < row.size() ? row[*c] : FieldValue{Null{}};
+    }
+    Status close() override {
+        if (closed_) return closed_error();
+        closed_ = true;
+        engine_.trace().add("rs close");
+        return {};
+    }
 
-std::string ascii_upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
+private:
+    MemoryEngine& engine_;
+    MemoryTable table_;
+    std::size_t pos_ = 0;
+    bool closed_ = false;
+};
 
-Status MemoryRecordset::move_first() {
-    if (closed_) return closed_error();
-    if (auto e = engine_.injected()) return *e;
-    pos_ = 0;
-    if (table_.rows.empty()) return no_record();
-    return {};
-}
+class MemoryDatabase : public Database {
+public:
+    MemoryDatabase(MemoryEngine& engine, std::string path)
+        : engine_(engine), path_(std::move(path)) {}
+    ~MemoryDatabase() override {
+        if (!closed_) engine_.released(path_);
+    }
+    Result<std::shared_ptr<Recordset>> open_recordset(std::string_view query) override;
+    Status close() override {
+        if (closed_) return closed_error();
+        closed_ = true;
+        engine_.released(path_);
+        engine_.trace().add("db close");
+        return {};
+    }
 
-Status MemoryRecordset::move_next() {
-    if (closed_) return closed_error();
-    if (auto e = engine_.injected()) return *e;
-    if (pos_ >= table_.rows.size()) return no_record();
-    ++pos_;
-    return {};
-}
-
-Result<FieldValue> MemoryRecordset::field(std::string_view name) const {
-    if (closed_) return closed_error();
-    if (auto e = engine_.injected()) return *e;
-    const auto c = column(table_, name);
-    if (!c) return Error{kItemNotFound, "Item not found in this collection."};
-    if (pos_ >= table_.rows.size()) return no_record();
-    if (auto g = engine_.garbage ? engine_.garbage() : std::nullopt) return *g;
-    const auto& row = table_.rows[pos_];
-    return *c < row.size() ? row[*c] : FieldValue{Null{}};
-}
-
-Status MemoryRecordset::close() {
-    if (closed_) return closed_error();
-    closed_ = true;
-    engine_.trace().add("rs close");
-    return {};
-}
-
-MemoryDatabase::~MemoryDatabase() {
-    if (!closed_) engine_.released(path_);
-}
-
-Status MemoryDatabase::close() {
-    if (closed_) return closed_error();
-    closed_ = true;
-    engine_.released(path_);
-    engine_.trace().add("db close");
-    return {};
-}
+private:
+    MemoryEngine& engine_;
+    std::string path_;
+    bool closed_ = false;
+};
 
 // select * from <table> [where <field> = "<text>"], a doubled quote in the
 // text standing for one.
@@ -117,6 +134,8 @@ Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_vi
     }
     return std::shared_ptr<Recordset>(std::make_shared<MemoryRecordset>(engine_, selected));
 }
+
+}  // namespace
 
 Result<std::shared_ptr<Database>> MemoryEngine::open_database(const std::string& path,
                                                               bool exclusive, bool read_only,

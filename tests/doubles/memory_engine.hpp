@@ -27,41 +27,6 @@ struct MemoryFile {
     std::map<std::string, MemoryTable> tables;  // keyed by upper-case name
 };
 
-class MemoryEngine;
-
-std::string ascii_upper(std::string_view s);
-
-class MemoryRecordset : public Recordset {
-public:
-    MemoryRecordset(MemoryEngine& engine, MemoryTable rows)
-        : engine_(engine), table_(std::move(rows)) {}
-    Status move_first() override;
-    Status move_next() override;
-    bool eof() const override { return closed_ || pos_ >= table_.rows.size(); }
-    Result<FieldValue> field(std::string_view name) const override;
-    Status close() override;
-
-private:
-    MemoryEngine& engine_;
-    MemoryTable table_;  // the rows selected: later changes to the file do not show
-    std::size_t pos_ = 0;
-    bool closed_ = false;
-};
-
-class MemoryDatabase : public Database {
-public:
-    MemoryDatabase(MemoryEngine& engine, std::string path)
-        : engine_(engine), path_(std::move(path)) {}
-    ~MemoryDatabase() override;
-    Result<std::shared_ptr<Recordset>> open_recordset(std::string_view query) override;
-    Status close() override;
-
-private:
-    MemoryEngine& engine_;
-    std::string path_;
-    bool closed_ = false;
-};
-
 class MemoryEngine : public CatalogueEngine, public Workspace {
 public:
     explicit MemoryEngine(Trace& trace) : trace_(trace) {}

@@ -10,7 +10,6 @@ namespace strovia::test {
 class Trace {
 public:
     void add(std::string line) { lines_.push_back(std::move(line)); }
-    const std::vector<std::string>& lines() const { return lines_; }
     // Lines since the last take(), then forgets them.
     std::vector<std::string> take() {
         std::vector<std::string> out(lines_.begin() + static_cast<std::ptrdiff_t>(mark_),
