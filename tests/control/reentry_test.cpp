@@ -1,9 +1,9 @@
 // A host that misuses the control or calls back into it at awkward moments:
-// before any property is set, twice in a row, from inside the end handler,
-// and a control destroyed under its own event (calls inside the start yields
-// are left to the fault harness). Each must end in an error value or the
-// normal outcome, never in a second end, a timer left ticking or (under the
-// sanitizers) a touch of freed memory.
+// before any property is set, from inside the end handler, and a control
+// destroyed under its own event (calls twice in a row and inside the start
+// yields are left to the fault harness). Each must end in an error value or
+// the normal outcome, never in a second end, a timer left ticking or (under
+// the sanitizers) a touch of freed memory.
 
 #include <gtest/gtest.h>
 
@@ -37,10 +37,7 @@ protected:
         }
         return n;
     }
-    void expect_idle() {
-        EXPECT_FALSE(host.timer1().enabled());
-        EXPECT_FALSE(host.timer2().enabled());
-    }
+    void expect_idle() { EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled()); }
 };
 
 TEST_F(Reentry, MethodsOfAFreshControlFailWithANumberOrDoNothing) {
@@ -65,34 +62,6 @@ TEST_F(Reentry, MethodsOfAFreshControlFailWithANumberOrDoNothing) {
     EXPECT_TRUE(channel.commands.empty());
     EXPECT_EQ(host.video_ends, 0);
     expect_idle();
-}
-
-TEST_F(Reentry, EachMethodTwiceInARowKeepsOneProgrammeAndOneEnd) {
-    ASSERT_TRUE(control.fileOpen());
-    ASSERT_TRUE(control.fileOpen());
-    ASSERT_TRUE(control.Pause());
-    ASSERT_TRUE(control.Pause());
-    expect_idle();
-    ASSERT_TRUE(control.Start());
-    ASSERT_TRUE(control.Start());
-    run(control);
-    EXPECT_EQ(host.video_ends, 1);
-    expect_idle();
-
-    for (const char* name : {"Tadasana", "Vrksasana"}) {
-        SCOPED_TRACE(name);
-        control.AsanaNaME(name);
-        const auto method = name[0] == 'T' ? &VideoCntl::Preview : &VideoCntl::Ppreview;
-        host.video_ends = 0;
-        ASSERT_TRUE((control.*method)());
-        ASSERT_TRUE((control.*method)());
-        run(control);
-        EXPECT_EQ(host.video_ends, 1);
-    }
-    ASSERT_TRUE(control.StopPlay());
-    ASSERT_TRUE(control.StopPlay());
-    expect_idle();
-    EXPECT_EQ(channel.commands.back(), "close all");
 }
 
 TEST_F(Reentry, TheEndHandlerStartsTheNextProgramme) {

@@ -1,14 +1,39 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "control/property_store.hpp"
 #include "doubles/control_fixture.hpp"
-#include "doubles/memory_store.hpp"
 #include "strovia/describe.hpp"
 
 namespace strovia::test {
 namespace {
 
 using ::testing::ElementsAre;
+
+// A property store that keeps defaults out, as a host's store may, and can
+// be told to fail on a key.
+class MemoryStore : public PropertyStore {
+public:
+    Result<std::string> read(std::string_view key, std::string_view default_value) override {
+        if (fail_key == key) return Error{380, "Invalid property value"};
+        auto it = values.find(std::string(key));
+        return it == values.end() ? std::string(default_value) : it->second;
+    }
+    Status write(std::string_view key, std::string_view value,
+                 std::string_view default_value) override {
+        if (fail_key == key) return Error{383, "Property is read-only"};
+        if (value == default_value) {
+            values.erase(std::string(key));
+        } else {
+            values[std::string(key)] = std::string(value);
+        }
+        return {};
+    }
+    std::map<std::string, std::string> values;
+    std::string fail_key;
+};
 
 class ControlShell : public ::testing::Test {
 protected:

@@ -24,11 +24,9 @@ public:
 
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t reply_length,
                              std::int64_t notify_window) override {
-        ++queries;
         last_reply_length = reply_length;
         last_notify_window = notify_window;
-        const std::string key(command);
-        auto it = steady.find(key);
+        auto it = steady.find(std::string(command));
         if (it == steady.end()) return 263;  // device not open: nothing written
         const std::string& answer = it->second;
         // The raw bytes go in as given (a test may include NULs); a NUL ends them.
@@ -45,7 +43,6 @@ public:
 
     std::vector<std::string> commands;
     std::set<std::string> failing;  // commands execute() refuses
-    int queries = 0;
     std::uint32_t last_reply_length = 0;
     std::int64_t last_notify_window = -1;
 
