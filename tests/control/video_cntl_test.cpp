@@ -35,20 +35,10 @@ public:
     std::string fail_key;
 };
 
-class ControlShell : public ::testing::Test {
-protected:
-    Trace trace;
-    ScriptedHost host{trace};
-    ScriptedChannel channel{trace};
-    EngineHolder holder{[this] { return std::make_unique<MemoryEngine>(trace); }};
-    VideoCntl control{host, channel, holder};
-};
+class ControlShell : public ControlTest {};
 
 TEST_F(ControlShell, PropertiesRoundTripThroughTheStoreAndItsErrorsEndTheHandler) {
     MemoryStore store;
-    ASSERT_TRUE(control.UserControl_InitProperties());
-    ASSERT_TRUE(control.UserControl_WriteProperties(store));
-    EXPECT_TRUE(store.values.empty()) << "defaults need not be stored";
     control.Resourcedir("/srv/course");
     control.AsanaNaME("Vṛkṣāsana");
     ASSERT_TRUE(control.UserControl_WriteProperties(store));

@@ -94,13 +94,13 @@ private:
     bool closed_ = false;
 };
 
-// select * from <table> [where <field> = "<text>"], a doubled quote in the
+// select * from <table> [where name = "<text>"], a doubled quote in the
 // text standing for one.
 Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_view query) {
     if (closed_) return closed_error();
     if (auto e = engine_.injected()) return *e;
     engine_.trace().add("query " + std::string(query));
-    constexpr std::string_view kSelect = "select * from ", kWhere = " where ";
+    constexpr std::string_view kSelect = "select * from ", kWhere = " where name = \"";
     if (!starts_with_ci(query, kSelect)) return Error{kInvalidStatement, "Invalid SQL statement."};
     std::string_view rest = query.substr(kSelect.size());
     const std::string table_name(rest.substr(0, rest.find(' ')));
@@ -110,27 +110,23 @@ Result<std::shared_ptr<Recordset>> MemoryDatabase::open_recordset(std::string_vi
     if (it == tables.end()) {
         return Error{kTableNotFound, "Cannot find the input table or query '" + table_name + "'."};
     }
+    std::optional<std::string> name;
+    if (!rest.empty()) {
+        if (!starts_with_ci(rest, kWhere) || rest.size() <= kWhere.size() || rest.back() != '"')
+            return query_syntax();
+        name.emplace();
+        for (std::size_t i = kWhere.size(); i + 1 < rest.size(); ++i) {
+            if (rest[i] == '"' && (i + 2 >= rest.size() || rest[++i] != '"')) return query_syntax();
+            *name += rest[i];
+        }
+    }
+    const auto c = column(it->second, "name");
+    if (name && !c) return Error{3061, "Too few parameters. Expected 1."};
     MemoryTable selected{it->second.columns, {}};
-    if (rest.empty()) {
-        selected.rows = it->second.rows;
-        return std::shared_ptr<Recordset>(std::make_shared<MemoryRecordset>(engine_, selected));
-    }
-    if (!starts_with_ci(rest, kWhere)) return Error{kFromSyntax, "Syntax error in FROM clause."};
-    rest.remove_prefix(kWhere.size());
-    const std::size_t eq = rest.find(" = \"");
-    if (eq == std::string_view::npos || rest.size() < eq + 5 || rest.back() != '"') {
-        return query_syntax();
-    }
-    std::string text;
-    for (std::size_t i = eq + 4; i + 1 < rest.size(); ++i) {
-        if (rest[i] == '"' && (i + 2 >= rest.size() || rest[++i] != '"')) return query_syntax();
-        text += rest[i];
-    }
-    const auto c = column(it->second, rest.substr(0, eq));
-    if (!c) return Error{3061, "Too few parameters. Expected 1."};
     for (const auto& row : it->second.rows) {
-        const auto* value = std::get_if<std::string>(&row[*c]);
-        if (value && ascii_upper(*value) == ascii_upper(text)) selected.rows.push_back(row);
+        const auto* text = name ? std::get_if<std::string>(&row[*c]) : nullptr;
+        if (!name || (text && ascii_upper(*text) == ascii_upper(*name)))
+            selected.rows.push_back(row);
     }
     return std::shared_ptr<Recordset>(std::make_shared<MemoryRecordset>(engine_, selected));
 }

@@ -23,9 +23,7 @@ public:
     }
 
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t reply_length,
-                             std::int64_t notify_window) override {
-        last_reply_length = reply_length;
-        last_notify_window = notify_window;
+                             std::int64_t) override {
         auto it = steady.find(std::string(command));
         if (it == steady.end()) return 263;  // device not open: nothing written
         const std::string& answer = it->second;
@@ -43,8 +41,6 @@ public:
 
     std::vector<std::string> commands;
     std::set<std::string> failing;  // commands execute() refuses
-    std::uint32_t last_reply_length = 0;
-    std::int64_t last_notify_window = -1;
 
 private:
     Trace& trace_;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "doubles/scripted_channel.hpp"
 #include "playback/reply.hpp"
 
 namespace strovia {
@@ -58,23 +57,6 @@ TEST(ReplyReading, ModeAndPositionAreReadAsTheControlReadsThem) {
         EXPECT_EQ(reads_stopped(clean_mode_reply(b.chars())), row.stopped);
         EXPECT_DOUBLE_EQ(read_position(b.chars()), row.position);
     }
-}
-
-TEST(ReplyReading, TheTickBufferKeepsLeftoversBetweenQueries) {
-    test::Trace trace;
-    test::ScriptedChannel channel(trace);
-    channel.answer("status sound mode", "playing");
-    channel.answer("status video Position", "42");
-    ReplyBuffer b;
-    b.query(channel, "status sound mode");
-    EXPECT_EQ(channel.last_reply_length, 49u);
-    EXPECT_EQ(channel.last_notify_window, 0);
-    b.query(channel, "status video Position");
-    EXPECT_EQ(b.chars().substr(0, 8), "42\0ying\0"s);
-    EXPECT_EQ(read_position(b.chars()), 42.0);
-    // A failed query writes nothing: the previous reply stays.
-    b.query(channel, "status nothing mode");
-    EXPECT_EQ(clean_mode_reply(b.chars()), "42");
 }
 
 }  // namespace

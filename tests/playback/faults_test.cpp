@@ -40,23 +40,16 @@ public:
 
     bool execute(std::string_view command) override {
         const auto words = split(command);
-        if (words.empty()) return false;
+        if (words.size() < 2) return false;
         if (words[0] == "close") {
-            if (words.size() > 1 && words[1] == "all") {
-                open.clear();
-            } else if (words.size() > 1) {
-                open.erase(words[1]);
-            }
+            if (words[1] == "all") open.clear();
+            open.erase(words[1]);
             return true;
         }
         if (injected()) return false;
-        if (words[0] == "open") {
-            for (std::size_t i = 1; i + 1 < words.size(); ++i) {
-                if (words[i] == "alias") return open.insert(words[i + 1]).second;
-            }
-            return false;
-        }
-        return words.size() > 1 && open.contains(words[1]);
+        if (words[0] != "open") return open.contains(words[1]);
+        const auto alias = std::find(words.begin(), words.end(), "alias");
+        return alias < words.end() - 1 && open.insert(alias[1]).second;
     }
 
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
