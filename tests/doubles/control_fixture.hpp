@@ -15,11 +15,10 @@
 
 namespace strovia::test {
 
+// A segment row; its EndPos is StartPos + 9 and its Filelen 2.5.
 struct Segment {
     std::string filename;
     int start_pos;
-    FieldValue end_pos = std::int64_t{0};
-    FieldValue filelen = 1.5;
 };
 
 struct Photo {
@@ -51,8 +50,8 @@ protected:
         auto& t = db.table(kCatalogue, "Audio_Asana" + std::to_string(id),
                            {"Filename", "Action", "StartPos", "EndPos", "Filelen"});
         for (const auto& s : rows) {
-            t.rows.push_back(
-                {s.filename, std::string("act"), std::int64_t{s.start_pos}, s.end_pos, s.filelen});
+            t.rows.push_back({s.filename, std::string("act"), std::int64_t{s.start_pos},
+                              std::int64_t{s.start_pos + 9}, 2.5});
         }
     }
     void photos(int id, const std::vector<Photo>& rows) {

@@ -40,9 +40,7 @@ protected:
 };
 
 TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
-    start_video({{"one", 0, std::int64_t{40}, 2.0},
-                 {"two", 50, std::int64_t{90}, 3.5},
-                 {"three", 80, std::int64_t{99}, 1.0}});
+    start_video({{"one", 0}, {"two", 50}, {"three", 80}});
     EXPECT_THAT(effects(), ElementsAre("mci close all", "Picture1 clear", kVideoOpen,
                                        "mci set video time format frames", sound_open("one"),
                                        "mci play video", "mci pause video", "yield",
@@ -50,8 +48,8 @@ TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
     // The second row is loaded: where the first segment ends.
     EXPECT_EQ(control.CurMp2name, "two");
     EXPECT_EQ(control.CurStartPos, 50);
-    EXPECT_EQ(control.CurEndPos, 90);
-    EXPECT_DOUBLE_EQ(control.CurFilelen, 3.5);
+    EXPECT_EQ(control.CurEndPos, 59);
+    EXPECT_DOUBLE_EQ(control.CurFilelen, 2.5);
 
     narration("playing");
     video_at(49);
@@ -111,10 +109,11 @@ TEST_F(Programmes, VideoNarrationThatCannotBeOpenedCountsAsFinished) {
                                        "Timer1 on", "mci play sound", "mci play video"))
         << "no hold and no close: the next segment starts at once";
 
-    // Row four's StartPos does not fit: the rest of it loads, the boundary stays.
+    // Row four's StartPos and EndPos do not fit: the rest of it loads, the
+    // boundary stays.
     EXPECT_EQ(control.CurMp2name, "four");
     EXPECT_EQ(control.CurStartPos, 80);
-    EXPECT_THAT(host.suppressed, ElementsAre("Timer1_Timer 6"));
+    EXPECT_THAT(host.suppressed, ElementsAre("Timer1_Timer 6", "Timer1_Timer 6"));
     EXPECT_TRUE(host.timer1().enabled());
 }
 
