@@ -29,13 +29,11 @@ protected:
 
     // Delivers ticks as the host's loop would, until both timers are off or
     // `limit` ticks have gone by.
-    int run(VideoCntl& c, int limit = 50) {
-        int n = 0;
-        for (; n < limit && (host.timer1().enabled() || host.timer2().enabled()); ++n) {
-            if (host.timer1().enabled()) c.Timer1_Timer();
-            if (host.timer2().enabled()) c.Timer2_Timer();
+    void run(int limit = 50) {
+        for (int n = 0; n < limit && (host.timer1().enabled() || host.timer2().enabled()); ++n) {
+            if (host.timer1().enabled()) control.Timer1_Timer();
+            if (host.timer2().enabled()) control.Timer2_Timer();
         }
-        return n;
     }
     void expect_idle() { EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled()); }
 };
@@ -73,7 +71,7 @@ TEST_F(Reentry, TheEndHandlerStartsTheNextProgramme) {
         }
     };
     ASSERT_TRUE(control.fileOpen());
-    run(control);
+    run();
     EXPECT_EQ(ends, 2) << "the video programme's end, then the photo programme's";
     EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\two.bmp");
     expect_idle();
@@ -85,18 +83,18 @@ TEST_F(Reentry, ANestedLoopInTheEndHandlerRaisesNoSecondEnd) {
     host.on_video_end = [&] {
         host.on_video_end = nullptr;
         (void)control.Start();
-        run(control, 10);
+        run(10);
     };
     for (const char* name : {"Tadasana", "Vrksasana"}) {
         SCOPED_TRACE(name);
         host.video_ends = 0;
         control.AsanaNaME(name);
         ASSERT_TRUE(control.fileOpen());
-        run(control);
+        run();
         EXPECT_EQ(host.video_ends, 1);
         // Start brought the ended programme's timer back: its ticks find no run.
         channel.commands.clear();
-        run(control, 10);
+        run(10);
         EXPECT_TRUE(channel.commands.empty());
         EXPECT_EQ(host.video_ends, 1);
         ASSERT_TRUE(control.StopPlay());

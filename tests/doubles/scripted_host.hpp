@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,12 +62,7 @@ private:
 
 class ScriptedHost : public Host {
 public:
-    explicit ScriptedHost(Trace& trace)
-        : trace_(trace),
-          timer1_(trace, "Timer1"),
-          timer2_(trace, "Timer2"),
-          picture1_(trace, "Picture1", 4242),
-          picture2_(trace, "Picture2", 4343) {}
+    explicit ScriptedHost(Trace& trace) : trace_(trace) {}
 
     ScriptedTimer& timer1() override { return timer1_; }
     ScriptedTimer& timer2() override { return timer2_; }
@@ -109,10 +103,10 @@ public:
 
 private:
     Trace& trace_;
-    ScriptedTimer timer1_;
-    ScriptedTimer timer2_;
-    ScriptedPictureBox picture1_;
-    ScriptedPictureBox picture2_;
+    ScriptedTimer timer1_{trace_, "Timer1"};
+    ScriptedTimer timer2_{trace_, "Timer2"};
+    ScriptedPictureBox picture1_{trace_, "Picture1", 4242};
+    ScriptedPictureBox picture2_{trace_, "Picture2", 4343};
 };
 
 }  // namespace strovia::test
