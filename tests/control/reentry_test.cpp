@@ -24,7 +24,7 @@ protected:
                     {std::string("p2"), std::string("two.bmp")}});
         narration("stopped");
         video_at(1000);
-        video_mode("stopped");
+        channel.answer("status video mode", std::string("stopped") + '\0');
     }
 
     // Delivers ticks as the host's loop would, until both timers are off or
@@ -40,8 +40,6 @@ protected:
 
 TEST_F(Reentry, MethodsOfAFreshControlFailWithANumberOrDoNothing) {
     VideoCntl fresh{host, channel, holder};
-    host.timer1().set_enabled(false);
-    host.timer2().set_enabled(false);
     // fileOpen reports nothing by design; it must not play or end either.
     ASSERT_TRUE(fresh.fileOpen());
     EXPECT_EQ(channel.commands, std::vector<std::string>{"close all"});

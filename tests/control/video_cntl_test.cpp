@@ -96,7 +96,6 @@ TEST_F(ControlShell, EveryWriteSignalsItsPropertyAndDispatchRefusesWhatIsNotTher
 
 TEST(Describe, JsonCarriesTheInterfaceInOrder) {
     const auto j = cli::describe_json();
-    ASSERT_EQ(j["members"].size(), 12u);
     std::vector<std::string> order;
     for (const auto& m : j["members"]) {
         order.push_back(m["name"].get<std::string>() + " " + m["dispid"].get<std::string>());

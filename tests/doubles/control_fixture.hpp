@@ -74,7 +74,6 @@ protected:
     void video_at(int frame) {
         channel.answer("status video Position", std::to_string(frame) + '\0');
     }
-    void video_mode(const std::string& mode) { channel.answer("status video mode", mode + '\0'); }
 
     // The effects since the last call, without the catalogue's openings and queries.
     std::vector<std::string> effects() {

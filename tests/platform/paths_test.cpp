@@ -33,8 +33,7 @@ protected:
 
 TEST_F(MapPath, ComponentsAreMatchedWithoutRegardToCaseOrKeptAsWritten) {
     const struct {
-        const char* formed;
-        const char* file;
+        const char *formed, *file;
     } rows[] = {
         {"\\Course\\Video\\AVPelmo.mdb", "Course/Video/AVPelmo.mdb"},
         {"\\course\\video\\avpelmo.MDB", "Course/Video/AVPelmo.mdb"},

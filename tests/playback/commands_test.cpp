@@ -31,8 +31,7 @@ TEST(Commands, MtOnlyByItsExactNameAndPathsWithBlanksQuotedWhole) {
 
 TEST(ReplyReading, ModeAndPositionAreReadAsTheControlReadsThem) {
     const struct {
-        std::string raw;  // over a buffer of blanks
-        std::string mode;
+        std::string raw, mode;  // raw: over a buffer of blanks
         bool stopped;
         double position;
     } rows[] = {

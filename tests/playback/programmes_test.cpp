@@ -187,13 +187,10 @@ TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
 // Start send, and which timers Start enables (Pause stops both).
 TEST_F(Programmes, TransportPauseAndStartActOnlyOnDevicesMarkedPlaying) {
     const struct {
-        const char* sound;
-        const char* video;
+        const char *sound, *video;
         bool video_mode;
-        const char* pause_sends;
-        const char* start_sends;
-        bool timer1;
-        bool timer2;
+        const char *pause_sends, *start_sends;
+        bool timer1, timer2;
     } rows[] = {
         {"Playing", "", false, "pause sound", "play sound", false, true},  // photo
         {"Playing", "Playing", true, "pause sound, pause video", "play sound, play video", true,
