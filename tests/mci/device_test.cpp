@@ -220,11 +220,10 @@ TEST_F(Devices, AVideoPlaysHoldsResumesAndEndsBesideANarration) {
 TEST_F(Devices, EachFileOpensWithItsExactLengthAndPlaysToItsEndOrFailsLeavingNothingOpen) {
     // An ID3v2.3 tag of ten bytes of padding, then the file as it was.
     auto tagged = [](const fs::path& from, const std::string& name) {
-        std::ifstream in(from, std::ios::binary);
-        const fs::path out = dir() / name;
-        std::ofstream(out, std::ios::binary) << std::string("ID3\x03\x00\x00\x00\x00\x00\x0A", 10)
-                                             << std::string(10, '\0') << in.rdbuf();
-        return out;
+        std::ofstream(dir() / name, std::ios::binary)
+            << std::string("ID3\x03\x00\x00\x00\x00\x00\x0A", 10) << std::string(10, '\0')
+            << std::ifstream(from, std::ios::binary).rdbuf();
+        return dir() / name;
     };
     // Layer I, which ffmpeg does not write: silent 32 kbit/s mono frames.
     const fs::path layer1 = dir() / "layer1.mp2";
@@ -236,9 +235,8 @@ TEST_F(Devices, EachFileOpensWithItsExactLengthAndPlaysToItsEndOrFailsLeavingNot
     const fs::path zero = dir() / "zero.mpg";
     std::ofstream(zero).close();
     const fs::path truncated = dir() / "truncated.mpg";
-    std::string head(100, '\0');
-    std::ifstream(clip(), std::ios::binary).read(head.data(), 100);
-    std::ofstream(truncated, std::ios::binary) << head;
+    fs::copy_file(clip(), truncated);
+    fs::resize_file(truncated, 100);
 
     auto error = [](std::int32_t number) { return "error " + std::to_string(number); };
     const std::string sine = "-f lavfi -i sine=duration=1 ";
