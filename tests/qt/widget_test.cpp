@@ -158,12 +158,21 @@ protected:
 
 fs::path Widget::root_;
 
-TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
+// The video's end, then a preview started from VideoEnd and one more from
+// the preview's: VideoEnd comes queued, so the preview's ending tick has
+// switched Timer1 off before the handler starts the next, which then ends
+// with its own event.
+TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameAndPreviewsFollowFromVideoEnd) {
     W control;
     control.show();
     Reports seen(control);
     control.setResourcedir(content());
     control.setAsanaNaME("Tadasana");
+    int position_at_end = 0;
+    QObject::connect(&control, &W::VideoEnd, [&] {
+        if (seen.ends == 1) position_at_end = control.position();
+        if (seen.ends < 3) control.Preview();
+    });
     ASSERT_TRUE(control.fileOpen()) << control.lastErrorText().toStdString();
 
     // The frame shown stands still for 300 ms or more only while held: the
@@ -191,13 +200,14 @@ TEST_F(Widget, VideoHeldAtABoundaryShowsThatFrameInPicture1) {
     EXPECT_NEAR(held.red(), frame_red(30), 3) << "not frame 30 (neighbours differ by 8)";
     EXPECT_NEAR(held.green(), 100, 6);
     EXPECT_NEAR(held.blue(), 50, 6);
-    ASSERT_TRUE(wait_for([&] { return seen.ends > 0; }, 20));
-    EXPECT_EQ(seen.ends, 1);
+    ASSERT_TRUE(wait_for([&] { return seen.ends == 3; }, 30));
     // Held only at frame 30: s2 has ended before the video reaches 60.
-    EXPECT_EQ(seen.states, (std::vector<W::State>{W::Playing, W::Held, W::Playing, W::Ended}));
-    EXPECT_EQ(seen.progress, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
-    EXPECT_EQ(control.programmeKind(), W::Video);
-    EXPECT_GE(control.position(), 60) << "the last segment began at frame 60";
+    EXPECT_EQ(seen.states,
+              (std::vector<W::State>{W::Playing, W::Held, W::Playing, W::Ended, W::Previewing,
+                                     W::Ended, W::Previewing, W::Ended}));
+    EXPECT_EQ(seen.progress, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}, {1, 1}}));
+    EXPECT_GE(position_at_end, 60) << "the last segment began at frame 60";
+    EXPECT_EQ(control.programmeKind(), W::VideoPreview);
     EXPECT_TRUE(seen.errors.empty());
 }
 
@@ -221,19 +231,12 @@ TEST_F(Widget, PhotoProgrammeAndPreviewReportTheirStatesAndLeavePicture2AsDesign
     EXPECT_EQ(control.picture2()->geometry(), QRect(0, 287, 352, 1));
     EXPECT_TRUE(control.picture2()->pixmap().isNull());
 
-    // Pause and Start after the end change nothing that is reported.
-    ASSERT_TRUE(control.Pause());
-    ASSERT_TRUE(control.Start());
-    EXPECT_EQ(control.state(), W::Ended);
-
     seen.states.clear();
     ASSERT_TRUE(control.Ppreview());
     EXPECT_EQ(control.programmeKind(), W::PhotoPreview);
     ASSERT_TRUE(wait_for([&] { return seen.ends > 1; }, 10));
     ASSERT_TRUE(control.StopPlay());
     EXPECT_EQ(seen.states, (std::vector<W::State>{W::Previewing, W::Ended, W::Idle}));
-    EXPECT_EQ(control.programmeKind(), W::None);
-    EXPECT_EQ(control.partCount(), 0);
 }
 
 // Picture1 on a real display: the wide video and the 4:3 picture fill it
@@ -247,31 +250,21 @@ void expect_fitted(W& control, QSize media) {
     const QSize fit = media.scaled(shot.size(), Qt::KeepAspectRatio);
     const QRect r(QPoint((shot.width() - fit.width()) / 2, (shot.height() - fit.height()) / 2),
                   fit);
-    SCOPED_TRACE(::testing::Message()
-                 << "picture at " << r.x() << "," << r.y() << " " << fit.width() << "x"
-                 << fit.height() << " in " << shot.width() << "x" << shot.height());
-    const int in = 4;
-    const int cx = r.center().x();
-    const int cy = r.center().y();
-    std::vector<std::pair<QPoint, QColor>> points = {
-        {r.topLeft() + QPoint(in, in), kLeft},        {r.bottomLeft() + QPoint(in, -in), kLeft},
-        {{r.left() + r.width() / 4, cy}, kLeft},      {r.topRight() + QPoint(-in, in), kRight},
-        {r.bottomRight() + QPoint(-in, -in), kRight}, {{r.right() - r.width() / 4, cy}, kRight},
-    };
-    if (r.left() > 1) {
-        points.insert(points.end(),
-                      {{{r.left() - 2, cy}, Qt::black}, {{r.right() + 2, cy}, Qt::black}});
-    }
-    if (r.top() > 1) {
-        points.insert(points.end(),
-                      {{{cx, r.top() - 2}, Qt::black}, {{cx, r.bottom() + 2}, Qt::black}});
-    }
-    for (const auto& [at, want] : points) {
+    const QRect in = r.adjusted(4, 4, -4, -4);
+    const QRect out = r.adjusted(-2, -2, 2, 2);
+    const QPoint c = r.center();
+    const auto expect = [&](QPoint at, QColor want) {
+        if (!shot.rect().contains(at)) return;  // no black bar on that side
         const QColor got = shot.pixelColor(at);
         EXPECT_TRUE(near(got, want))
-            << "at " << at.x() << "," << at.y() << ": " << got.name().toStdString() << ", expected "
-            << want.name().toStdString();
-    }
+            << "at " << at.x() << "," << at.y() << " of " << shot.width() << "x" << shot.height()
+            << ": " << got.name().toStdString() << ", expected " << want.name().toStdString();
+    };
+    for (QPoint at : {in.topLeft(), in.bottomLeft()}) expect(at, kLeft);
+    for (QPoint at : {in.topRight(), in.bottomRight()}) expect(at, kRight);
+    for (QPoint at : {QPoint(out.left(), c.y()), QPoint(out.right(), c.y()),
+                      QPoint(c.x(), out.top()), QPoint(c.x(), out.bottom())})
+        expect(at, Qt::black);
 }
 
 // Run once more on a screen of twice the density (widget_scaling_hidpi).
@@ -311,23 +304,6 @@ TEST_F(Widget, ScalingKeepsTheAspectAtDesignSizeAndFullHdOrTheOwnSize) {
     EXPECT_EQ(at(1021, 765), kRight);
     EXPECT_NE(at(1030, 2), kRight) << "stretched";
     EXPECT_NE(at(2, 775), kLeft) << "stretched";
-}
-
-// VideoEnd comes queued, so the ending tick has switched Timer1 off before
-// the handler starts the next preview, which then ends with its own event.
-TEST_F(Widget, APreviewStartedFromVideoEndRaisesItsOwn) {
-    W control;
-    Reports seen(control);
-    control.setResourcedir(content());
-    control.setAsanaNaME("Tadasana");
-    QObject::connect(&control, &W::VideoEnd, [&] {
-        if (seen.ends == 1) control.Preview();
-    });
-    ASSERT_TRUE(control.Preview());
-    ASSERT_TRUE(wait_for([&] { return seen.ends == 2; }, 20));
-    EXPECT_EQ(seen.states,
-              (std::vector<W::State>{W::Previewing, W::Ended, W::Previewing, W::Ended}));
-    EXPECT_EQ(control.programmeKind(), W::VideoPreview);
 }
 
 // fileOpen returns normally and nothing plays, as the control defines it;
