@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>

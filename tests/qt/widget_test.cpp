@@ -125,26 +125,19 @@ protected:
         QPainter(&picture).fillRect(512, 0, 512, 768, kRight);
         ASSERT_TRUE(picture.save(QString::fromStdString(path("video/four-three.bmp")), "BMP"));
         std::ofstream(root_ / "manifest.json") << R"({"tables": [
-  {"name": "Asanas",
-   "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
-               {"name": "Disp_Type", "type": "Text", "size": 10},
-               {"name": "VideoName", "type": "Text", "size": 50}],
+  {"name": "Asanas", "columns": [{"name": "AsanaID", "type": "Long"},
+   {"name": "name", "type": "Text", "size": 50}, {"name": "Disp_Type", "type": "Text", "size": 10},
+   {"name": "VideoName", "type": "Text", "size": 50}],
    "rows": [[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null],
             [5, "Garudasana", "Photo", null], [6, "Wide", "Video", "wide.mpg"]]},
-  {"name": "Audio_Asana3",
-   "columns": [{"name": "Filename", "type": "Text", "size": 50},
-               {"name": "Action", "type": "Text", "size": 50},
-               {"name": "StartPos", "type": "Integer"}, {"name": "EndPos", "type": "Integer"},
-               {"name": "Filelen", "type": "Double"}],
+  {"name": "Audio_Asana3", "columns": [{"name": "Filename", "type": "Text", "size": 50},
+   {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
+   {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}],
    "rows": [["s1", "a", 0, 29, 2.5], ["s2", "b", 30, 59, 0.3], ["s3", "c", 60, 99, 0.3]]},
-  {"name": "Photo_Asana4",
-   "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-               {"name": "ImageName", "type": "Text", "size": 50}],
-   "rows": [["p1", "four-three.bmp"]]},
-  {"name": "Photo_Asana5",
-   "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-               {"name": "ImageName", "type": "Text", "size": 50}],
-   "rows": [["nosuch", "four-three.bmp"]]}]})";
+  {"name": "Photo_Asana4", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
+   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["p1", "four-three.bmp"]]},
+  {"name": "Photo_Asana5", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
+   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["nosuch", "four-three.bmp"]]}]})";
         sh(std::string(STROVIA_EXE) + " catalogue build " + path("manifest.json") + " -o " +
            path("video/AVPelmo.mdb"));
     }
