@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -207,10 +208,20 @@ TEST_F(Devices, AVideoPlaysHoldsResumesAndEndsBesideANarration) {
     EXPECT_EQ(ask("status video mode"), "stopped");
     EXPECT_EQ(ask("status video position"), "1960");
 
+    // Other outputs for what opens next; a sink that cannot be built changes nothing.
+    const auto bad = mci->set_outputs({"", "nosuchsink", ""});
+    EXPECT_EQ(bad ? 0 : bad.error().number, err::kMissingElement);
+    const fs::path log = dir() / "sinks.log";
+    ASSERT_TRUE(mci->set_outputs({"", "fakesink sync=true", log.string()}));
     ASSERT_EQ(ask("open " + narration().string() + " alias Sound type mpegVideo"), "");
     play("sound");
     EXPECT_EQ(ask("status SOUND mode"), "playing");
-    ask("stop sound");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(mci->execute("stop sound"));  // the seam logs what the control sends
+    std::stringstream logged;
+    logged << std::ifstream(log).rdbuf();
+    EXPECT_NE(logged.str().find(" stop sound\n"), std::string::npos) << logged.str();
+    EXPECT_NE(logged.str().find("\na "), std::string::npos) << "no sound buffer logged";
     EXPECT_EQ(ask("status sound mode"), "stopped");
     ask("close all");
     EXPECT_EQ(fails_with("status video mode"), err::kUnknownAlias);
