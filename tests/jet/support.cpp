@@ -49,6 +49,26 @@ Result<std::shared_ptr<Database>> open(const std::string& path, const std::strin
     return engine->default_workspace().open_database(path, true, true, connect);
 }
 
+Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields) {
+    Rows out;
+    auto rs = db.open_recordset(query);
+    EXPECT_TRUE(rs.ok()) << (rs.ok() ? "" : rs.error().text);
+    for (; rs.ok() && !(*rs)->eof();) {
+        std::vector<FieldValue> row;
+        for (const auto& f : fields) {
+            auto v = (*rs)->field(f);
+            EXPECT_TRUE(v.ok()) << f;
+            row.push_back(v.ok() ? *v : FieldValue{Null{}});
+        }
+        out.push_back(row);
+        if (Status s = (*rs)->move_next(); !s) {
+            ADD_FAILURE() << s.error().text;
+            break;
+        }
+    }
+    return out;
+}
+
 nlohmann::json posture_manifest() {
     return nlohmann::json::parse(R"({"tables": [
   {"name": "Asanas",

@@ -3,15 +3,12 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "catalogue/engine.hpp"
-#include "control/video_cntl.hpp"
-#include "doubles/scripted_channel.hpp"
-#include "doubles/scripted_host.hpp"
-#include "jet/engine.hpp"
 
 namespace strovia::jet::test {
 
@@ -43,19 +40,15 @@ Result<std::shared_ptr<Database>> open(const std::string& path,
 // file is in use, 1 for any other error.
 int child_open_number(const std::string& path);
 
-// A control on a scripted host and channel, reading the real catalogue
-// under the content folder `dir`.
-struct RealControl {
-    explicit RealControl(const std::string& dir) {
-        EXPECT_TRUE(control.UserControl_InitProperties());
-        control.Resourcedir(dir);
-    }
-    strovia::test::Trace trace;
-    strovia::test::ScriptedHost host{trace};
-    strovia::test::ScriptedChannel channel{trace};
-    EngineHolder engines{[] { return make_engine(); }};
-    VideoCntl control{host, channel, engines};
-};
+// Every row of the query's result, the named fields of each.
+using Rows = std::vector<std::vector<FieldValue>>;
+Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields);
+
+// The error number of a call, 0 when it succeeded.
+template <typename R>
+std::int32_t number(const R& r) {
+    return r.ok() ? 0 : r.error().number;
+}
 
 // The posture catalogue most tests use.
 nlohmann::json posture_manifest();
