@@ -1,5 +1,6 @@
 // The engine on catalogues of our writer and on a real file of the desktop
-// product: rows, lookups, errors, password, lock, a file rewritten in place.
+// product: queries, rows, lookups, errors, password, lock, a file rewritten
+// in place.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "doubles/scripted_channel.hpp"
 #include "doubles/scripted_host.hpp"
 #include "jet/engine.hpp"
+#include "jet/query.hpp"
 #include "support.hpp"
 
 namespace strovia::jet::test {
@@ -17,6 +19,41 @@ namespace {
 
 using I = std::int64_t;
 using S = std::string;
+
+// The query forms the control sends, in any case, and the malformed ones
+// it must refuse.
+TEST(Engine, QueryFormsAndTheNumbersOfMalformedOnes) {
+    const struct {
+        const char* text;
+        std::int32_t number;
+        std::string parsed = "";  // the table, then the condition's field and text
+    } cases[] = {
+        {"SeLeCt  *  FrOm\tPhoto_Asana-7 ;", 0, "Photo_Asana-7"},
+        {R"(select * from Asanas WHERE name = "Warrior ""II""")", 0, "Asanas name=Warrior \"II\""},
+        {R"(select * from [My Table] where [the name]="")", 0, "My Table the name="},
+        {"", engine_error::kInvalidStatement},
+        {"delete * from Asanas", engine_error::kInvalidStatement},
+        {"select name from Asanas", engine_error::kQuerySyntax},
+        {"select * Asanas", engine_error::kQuerySyntax},
+        {"select * from", engine_error::kFromSyntax},
+        {"select * from where", engine_error::kFromSyntax},
+        {R"(select * from Asanas where name = "open)", engine_error::kQuerySyntax},
+        {R"(select * from Asanas where name = "Warrior "II"")", engine_error::kQuerySyntax},
+        {R"(select * from Asanas where name = "x" or "a"="a")", engine_error::kQuerySyntax},
+        {"select * from Asanas where name = Tadasana", engine_error::kQuerySyntax},
+        {"select * from Asanas; select * from Asanas", engine_error::kTrailingCharacters},
+        {"select * from Audio_Asana 12", engine_error::kFromSyntax},
+    };
+    for (const auto& c : cases) {
+        auto q = parse_query(c.text);
+        EXPECT_EQ(number(q), c.number) << c.text;
+        EXPECT_EQ(!q.ok()
+                      ? ""
+                      : q->table + (q->where ? " " + q->where->field + "=" + q->where->text : ""),
+                  c.parsed)
+            << c.text;
+    }
+}
 
 // Jet 4 pages and the desktop product's own password scheme.
 TEST(Engine, RealJet4FileOpensWithItsPasswordOnly) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -121,31 +120,6 @@ TEST_F(Hostile, EachStructuralGuardFailsWithItsReason) {
         EXPECT_EQ(db.error().number, engine_error::kUnrecognizedFormat) << p.reason;
         EXPECT_NE(db.error().text.find(p.reason), std::string::npos) << db.error().text;
     }
-}
-
-// A definition over several pages (each after the first continues at its
-// byte 8) reads as the one-page one: 250 empty real-index entries push
-// Asanas' columns, names and index data across six pages.
-TEST_F(Hostile, DefinitionOverSeveralPages) {
-    const std::size_t def = asanas();
-    const std::size_t len = get32(reinterpret_cast<const std::uint8_t*>(bytes_.data() + def + 8));
-    std::string d = bytes_.substr(def, 43) + std::string(250 * 8, '\0') +
-                    bytes_.substr(def + 43, len - 43) + std::string(250 * 39, '\0');
-    put(d, 31, 250);
-    std::string b = bytes_;
-    std::size_t at = def;
-    for (std::size_t from = 0; from < d.size();) {
-        const std::size_t take = std::min(d.size() - from, kJet3PageSize - (from ? 8 : 0));
-        b.replace(at + (from ? 8 : 0), take, d, from, take);
-        from += take;
-        if (from < d.size()) {
-            put(b, at + 4, static_cast<std::uint32_t>(b.size() / kJet3PageSize));
-            at = b.size();
-            b += std::string("\x02\x01VC", 4) + std::string(kJet3PageSize - 4, '\0');
-        }
-    }
-    ASSERT_EQ(b.size(), bytes_.size() + 5 * kJet3PageSize);
-    EXPECT_EQ(asanas_in(b), posture_rows_);
 }
 
 // Deleted rows are passed over; a file encoded with a page key reads as
