@@ -40,7 +40,8 @@ Result<std::shared_ptr<Database>> open(const std::string& path,
 // file is in use, 1 for any other error.
 int child_open_number(const std::string& path);
 
-// Every row of the query's result, the named fields of each.
+// Every row of the query's result, the named fields of each; an error
+// shows as its text in place of what it stopped.
 using Rows = std::vector<std::vector<FieldValue>>;
 Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields);
 

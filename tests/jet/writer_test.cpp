@@ -85,39 +85,26 @@ std::string repeat(const std::string& s, std::size_t n) {
 // many, the largest leaving a row that would not fit its page (Memos).
 TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     auto m = posture_manifest();
-    json big = {{"name", "Big"},
-                {"columns",
-                 {{{"name", "n"}, {"type", "Long"}},
-                  {{"name", "t"}, {"type", "Text"}, {"size", 255}},
-                  {{"name", "u"}, {"type", "Text"}, {"size", 255}},
-                  {{"name", "b"}, {"type", "Boolean"}},
-                  {{"name", "y"}, {"type", "Byte"}},
-                  {{"name", "i"}, {"type", "Integer"}}}},
-                {"rows", json::array()}};
+    m["tables"].push_back(json::parse(R"({"name": "Big", "columns": [{"name": "n", "type": "Long"},
+        {"name": "t", "type": "Text", "size": 255}, {"name": "u", "type": "Text", "size": 255},
+        {"name": "b", "type": "Boolean"}, {"name": "y", "type": "Byte"},
+        {"name": "i", "type": "Integer"}], "rows": []})"));
     for (int r = 0; r < 400; ++r)
-        big["rows"].push_back({r, std::string(static_cast<std::size_t>(r % 256), 'a' + r % 26),
-                               r % 3 ? json(std::string(255, 'e')) : json(nullptr), r % 2 == 0,
-                               r % 256, r - 200});
-    m["tables"].push_back(big);
-    const json kinds[] = {
-        {{"type", "Text"}, {"size", 50}, {"value", "Ünïcode €"}},
-        {{"type", "Memo"}, {"value", "memo"}},
-        {{"type", "Byte"}, {"value", 200}},
-        {{"type", "Integer"}, {"value", -32768}},
-        {{"type", "Long"}, {"value", 2147483647}},
-        {{"type", "Currency"}, {"value", -92233720368.5477}},
-        {{"type", "Single"}, {"value", 0.15625}},
-        {{"type", "Double"}, {"value", 444.555}},
-        {{"type", "DateTime"}, {"value", "1974-09-21 13:45:59"}},
-        {{"type", "Boolean"}, {"value", true}},
-        {{"type", "Binary"}, {"size", 8}, {"value", "AAH/"}},
-        {{"type", "OLE"}, {"value", "T0xFIGJ5dGVzAA=="}},
-        {{"type", "GUID"}, {"value", "{6F9619FF-8B86-D011-B42D-00C04FC964FF}"}},
-    };
+        m["tables"][3]["rows"].push_back(
+            {r, std::string(static_cast<std::size_t>(r % 256), 'a' + r % 26),
+             r % 3 ? json(std::string(255, 'e')) : json(nullptr), r % 2 == 0, r % 256, r - 200});
+    const json kinds = json::parse(R"([{"type": "Text", "size": 50, "value": "Ünïcode €"},
+        {"type": "Memo", "value": "memo"}, {"type": "Byte", "value": 200},
+        {"type": "Integer", "value": -32768}, {"type": "Long", "value": 2147483647},
+        {"type": "Currency", "value": -92233720368.5477}, {"type": "Single", "value": 0.15625},
+        {"type": "Double", "value": 444.555}, {"type": "DateTime", "value": "1974-09-21 13:45:59"},
+        {"type": "Boolean", "value": true}, {"type": "Binary", "size": 8, "value": "AAH/"},
+        {"type": "OLE", "value": "T0xFIGJ5dGVzAA=="},
+        {"type": "GUID", "value": "{6F9619FF-8B86-D011-B42D-00C04FC964FF}"}])");
     json cols = json::array(), full = json::array(), empty = json::array();
     std::string header;
     for (std::size_t i = 0; i < 255; ++i) {
-        json col = kinds[i % std::size(kinds)];
+        json col = kinds[i % kinds.size()];
         const json value = col["value"];
         col.erase("value");
         col["name"] = "column" + std::to_string(i + 1);
@@ -132,16 +119,18 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     std::string long_text(70000, 'x');
     for (std::size_t i = 0; i < long_text.size(); ++i)
         long_text[i] = static_cast<char>('a' + i * 7 % 26);
-    m["tables"].push_back({{"name", "Memos"},
-                           {"columns",
-                            {{{"name", "id"}, {"type", "Long"}},
-                             {{"name", "a"}, {"type", "Memo"}},
-                             {{"name", "b"}, {"type", "Memo"}},
-                             {{"name", "o"}, {"type", "OLE"}}}},
-                           {"rows",  // 'QUFB' is "AAA"
-                            {{1, "", nullptr, repeat("QUFB", 677)},
-                             {2, std::string(1500, 'p'), std::string(1500, 'q'), nullptr},
-                             {3, long_text, "short", repeat("QUFB", 1667)}}}});
+    m["tables"].push_back(
+        json::parse(R"({"name": "Memos", "columns": [{"name": "id", "type": "Long"},
+        {"name": "a", "type": "Memo"}, {"name": "b", "type": "Memo"}, {"name": "o", "type": "OLE"}],
+        "rows": []})"));
+    m["tables"][5]["rows"] = {{1, "", nullptr, repeat("QUFB", 677)},  // 'QUFB' is "AAA"
+                              {2, std::string(1500, 'p'), std::string(1500, 'q'), nullptr},
+                              {3, long_text, "short", repeat("QUFB", 1667)}};
+    // 8,200 tables need more pages than one map of the whole file can mark.
+    for (int t = 1; t <= 8200; ++t)
+        m["tables"].push_back({{"name", "Many" + std::to_string(t)},
+                               {"columns", {{{"name", "n"}, {"type", "Integer"}}}},
+                               {"rows", {{t % 1000}}}});
     TempDir dir;
     const std::string f = dir.file("a.mdb");
     round_trip(m, f);
@@ -164,6 +153,7 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
                   "\"memo\",,-32768,,-92233720368.5477,,444.555,,1,,\"4F4C4520627974657300\","),
         std::string::npos)
         << wide.substr(wide.find('\n'), 600);
+    EXPECT_EQ(mdb_export(f, "Many8200"), "n\n200\n");
 }
 
 // A file the desktop product wrote (among others a definition over two
@@ -183,20 +173,6 @@ TEST(Writer, RealFileDumpBuildsBack) {
     EXPECT_EQ(mdb_schema(f), mdb_schema(real));
     for (const auto& t : dumped["tables"])
         EXPECT_EQ(mdb_export(f, t["name"]), mdb_export(real, t["name"])) << t["name"];
-}
-
-TEST(Writer, ManyTablesOutgrowNoUsageMap) {
-    // 8,200 tables need more pages than one map of the whole file can mark.
-    json m{{"tables", json::array()}};
-    for (int t = 1; t <= 8200; ++t)
-        m["tables"].push_back({{"name", "Audio_Asana" + std::to_string(t)},
-                               {"columns", {{{"name", "StartPos"}, {"type", "Integer"}}}},
-                               {"rows", {{t % 1000}}}});
-    TempDir dir;
-    const std::string f = dir.file("many.mdb");
-    round_trip(m, f);
-    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
-    EXPECT_EQ(mdb_export(f, "Audio_Asana8200"), "StartPos\n200\n");
 }
 
 TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
