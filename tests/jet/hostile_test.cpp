@@ -18,16 +18,11 @@ protected:
     void SetUp() override {
         build(posture_manifest(), dir_.file("good.mdb"));
         bytes_ = read_bytes(dir_.file("good.mdb"));
-        ASSERT_EQ(bytes_.size() % kJet3PageSize, 0u);
     }
     Result<std::shared_ptr<Database>> opening(const std::string& bytes) {
         const std::string f = dir_.file("bad" + std::to_string(n_++) + ".mdb");
         write_bytes(f, bytes);
-        auto db = open(f);
-        if (!db.ok() && db.error().number == engine_error::kUnrecognizedFormat) {
-            EXPECT_NE(db.error().text.find(" ("), std::string::npos) << "no reason given";
-        }
-        return db;
+        return open(f);
     }
     // The rows of Asanas in the file `bytes`; the error when it does not open.
     Rows asanas_in(const std::string& bytes) {
@@ -56,16 +51,16 @@ protected:
     TempDir dir_;
     std::string bytes_;
     int n_ = 0;
-    const Rows posture_rows_{{std::int64_t{12}, std::string("Tadasana")},
-                             {std::int64_t{7}, std::string("Vrksasana")},
-                             {std::int64_t{-5}, std::string("Warrior \"II\"")},
-                             {std::int64_t{3}, std::string("ÉKA PADA")}};
+    const Rows posture_rows_{{I{12}, S("Tadasana")},
+                             {I{7}, S("Vrksasana")},
+                             {I{-5}, S("Warrior \"II\"")},
+                             {I{3}, S("ÉKA PADA")}};
 };
 
 // Files that are missing or not catalogues, cut anywhere, or that break
 // one guard on the file's structure or one count, name or offset of a table
 // definition (Asanas: a Long, then three Text columns): each fails the
-// opening whole, with its reason.
+// opening whole, with its reason (at least one in brackets).
 TEST_F(Hostile, ForeignTruncatedAndDamagedFilesFailWithTheirReason) {
     EXPECT_EQ(asanas_in(bytes_), posture_rows_);
     EXPECT_EQ(number(open(dir_.file("absent.mdb"))), engine_error::kFileNotFound);
@@ -79,16 +74,16 @@ TEST_F(Hostile, ForeignTruncatedAndDamagedFilesFailWithTheirReason) {
     const std::size_t names = col + 4 * 18;  // a length byte, then the name
     const auto row_offset = static_cast<std::uint8_t>(bytes_[page(3) + 11]);
     std::vector<std::pair<std::string, const char*>> bad = {
-        {"", ""},
-        {noise, ""},
-        {bytes_.substr(0, kJet3PageSize) + noise, ""},  // no system table behind a valid header
-        {patched(4, 'X', 1), ""},                       // signature
-        {patched(kVersionOffset, 5, 1), ""},
-        {patched(page(2) + 4, 2), ""},       // the system table continued onto itself
-        {patched(page(2) + 4, 100000), ""},  // continued outside the file
-        {patched(page(2) + 12, 50), ""},     // more rows than its pages hold
-        {patched(page(2), 0x01, 1), ""},     // no table definition page
-        {patched(page(3) + 11, row_offset | 0x40u, 1), ""},  // a row flagged as overflow
+        {"", " ("},
+        {noise, " ("},
+        {bytes_.substr(0, kJet3PageSize) + noise, " ("},  // no system table behind a valid header
+        {patched(4, 'X', 1), " ("},                       // signature
+        {patched(kVersionOffset, 5, 1), " ("},
+        {patched(page(2) + 4, 2), " ("},       // the system table continued onto itself
+        {patched(page(2) + 4, 100000), " ("},  // continued outside the file
+        {patched(page(2) + 12, 50), " ("},     // more rows than its pages hold
+        {patched(page(2), 0x01, 1), " ("},     // no table definition page
+        {patched(page(3) + 11, row_offset | 0x40u, 1), " ("},  // a row flagged as overflow
         {patched(def + 31, 0xFFFFFFFF), "indexes and 4 columns do not fit"},
         {patched(def + 27, 0x00FFFFFF), "logical indexes do not fit"},
         {patched(def + 25, 300, 2), "300 columns, more than"},
@@ -102,7 +97,7 @@ TEST_F(Hostile, ForeignTruncatedAndDamagedFilesFailWithTheirReason) {
     };
     for (std::size_t cut : {std::size_t{100}, kJet3PageSize, kJet3PageSize + 1, page(3), page(4),
                             bytes_.size() - kJet3PageSize, bytes_.size() - 1})
-        bad.emplace_back(bytes_.substr(0, cut), "");
+        bad.emplace_back(bytes_.substr(0, cut), " (");
     for (std::size_t i = 0; i < bad.size(); ++i) {
         auto db = opening(bad[i].first);
         ASSERT_FALSE(db.ok()) << i;

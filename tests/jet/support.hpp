@@ -40,6 +40,9 @@ Result<std::shared_ptr<Database>> open(const std::string& path,
 // file is in use, 1 for any other error.
 int child_open_number(const std::string& path);
 
+using I = std::int64_t;
+using S = std::string;
+
 // Every row of the query's result, the named fields of each; an error
 // shows as its text in place of what it stopped.
 using Rows = std::vector<std::vector<FieldValue>>;

@@ -165,7 +165,6 @@ TEST(Writer, RealFileDumpBuildsBack) {
     auto dumped = reread(real, "");
     ASSERT_TRUE(dumped.is_object()) << dumped;
     EXPECT_EQ(dumped["tables"][1]["columns"].size(), 89u);
-    EXPECT_EQ(dumped["tables"][0]["rows"][1][6], "1974-09-21 00:00:00");
     TempDir dir;
     const std::string f = dir.file("back.mdb");
     round_trip(dumped, f);
