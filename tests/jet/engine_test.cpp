@@ -76,8 +76,8 @@ TEST(Engine, RowsLookupsAndErrorsOnAWrittenCatalogue) {
     std::filesystem::create_directories(dir.file("Course/Video"));
     build(m, dir.file("Course/Video/avpelmo.MDB"));
     // The path as the control forms it: backslashes, a doubled one, any case.
-    EXPECT_EQ(number(open(dir.path() + "/course\\video\\Other.mdb")), engine_error::kFileNotFound);
-    auto db = open(dir.path() + "/course\\\\video\\AVPelmo.mdb");
+    EXPECT_EQ(number(open(dir.path + "/course\\video\\Other.mdb")), engine_error::kFileNotFound);
+    auto db = open(dir.path + "/course\\\\video\\AVPelmo.mdb");
     ASSERT_TRUE(db.ok()) << db.error().text;
 
     // Rows in the table's order, not sorted; Doubles as stored, nulls kept;
@@ -130,8 +130,7 @@ TEST(Engine, PasswordsOfFourteenToTwentyCompareEveryByte) {
         const std::string pw = std::string("Abcdefghijklmnopqrst").substr(0, len);
         const std::string path = dir.file("p" + std::to_string(len) + ".mdb");
         build(posture_manifest(), path, pw);
-        std::string last_changed = pw;
-        last_changed.back() = '!';
+        const std::string last_changed = pw.substr(0, len - 1) + "!";
         EXPECT_EQ(number(open(path, ";PWD=" + pw + ";")), 0) << len;
         for (const std::string& wrong : {last_changed, pw.substr(0, 14), pw + "x"})
             EXPECT_EQ(number(open(path, ";PWD=" + wrong + ";")),
@@ -174,8 +173,8 @@ TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
 }
 
 // While a control plays from a catalogue another process cannot open it;
-// once the programme has ended or been stopped, it can.
-TEST(Lock, AnotherProcessWaitsForTheEndOrStopPlay) {
+// once the programme has ended, nothing of the control holds it.
+TEST(Lock, AnotherProcessWaitsForTheProgrammesEnd) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("video"));
     const std::string path = dir.file("video/AVPelmo.mdb");
@@ -190,7 +189,7 @@ TEST(Lock, AnotherProcessWaitsForTheEndOrStopPlay) {
     EngineHolder engines{[] { return make_engine(); }};
     VideoCntl control{host, channel, engines};
     ASSERT_TRUE(control.UserControl_InitProperties());
-    control.Resourcedir(dir.path());
+    control.Resourcedir(dir.path);
     control.AsanaNaME("Tadasana");
     channel.answer("status sound mode", std::string("stopped") + '\0');
     channel.answer("status video Position", std::string("100") + '\0');
@@ -201,11 +200,6 @@ TEST(Lock, AnotherProcessWaitsForTheEndOrStopPlay) {
     for (int i = 0; i < 10 && host.timer1().enabled(); ++i) control.Timer1_Timer();
     ASSERT_EQ(host.video_ends, 1);
     EXPECT_EQ(child_open_number(path), 0) << "the ended programme let the catalogue go";
-
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_EQ(child_open_number(path), 45);
-    ASSERT_TRUE(control.StopPlay());
-    EXPECT_EQ(child_open_number(path), 0) << "StopPlay let the catalogue go";
 }
 
 }  // namespace

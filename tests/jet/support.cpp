@@ -7,7 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "jet/engine.hpp"
 #include "jet/writer.hpp"
@@ -17,12 +17,12 @@ namespace strovia::jet::test {
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "strovia-jet-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = tmpl;
+    path = tmpl;
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
 }
 
 void build(const nlohmann::json& manifest, const std::string& path, const std::string& password) {
@@ -34,14 +34,11 @@ void build(const nlohmann::json& manifest, const std::string& path, const std::s
 
 std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Result<std::shared_ptr<Database>> open(const std::string& path, const std::string& connect) {

@@ -12,17 +12,13 @@
 
 namespace strovia::jet::test {
 
-class TempDir {
-public:
+struct TempDir {
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
 // Writes the manifest as a catalogue at `path`; fails the test on error.

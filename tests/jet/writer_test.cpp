@@ -46,12 +46,6 @@ json reread(const std::string& f, const std::string& password = "Mint3laneKK") {
     return *j;
 }
 
-// Builds `m` at `f` and reads it back the same.
-void round_trip(const json& m, const std::string& f) {
-    build(m, f);
-    EXPECT_EQ(reread(f), m);
-}
-
 // A table of numbers, booleans and texts as mdb-export shows it.
 std::string csv(const json& table) {
     std::string out;
@@ -102,7 +96,6 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
         {"type": "OLE", "value": "T0xFIGJ5dGVzAA=="},
         {"type": "GUID", "value": "{6F9619FF-8B86-D011-B42D-00C04FC964FF}"}])");
     json cols = json::array(), full = json::array(), empty = json::array();
-    std::string header;
     for (std::size_t i = 0; i < 255; ++i) {
         json col = kinds[i % kinds.size()];
         const json value = col["value"];
@@ -112,7 +105,6 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
         const json none = col["type"] == "Boolean" ? json(false) : json(nullptr);
         full.push_back(i % 2 ? none : value);  // every other value, so that the row fits its page
         empty.push_back(none);
-        header += (i ? "," : "") + col["name"].get<std::string>();
         cols.push_back(col);
     }
     m["tables"].push_back({{"name", "Wide"}, {"columns", cols}, {"rows", {full, empty}}});
@@ -133,7 +125,8 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
                                {"rows", {{t % 1000}}}});
     TempDir dir;
     const std::string f = dir.file("a.mdb");
-    round_trip(m, f);
+    build(m, f);
+    EXPECT_EQ(reread(f), m);
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed (scripts/install-deps.sh)";
     for (std::size_t t = 0; t < 4; ++t)  // the posture tables and Big
         EXPECT_EQ(mdb_export(f, m["tables"][t]["name"]), csv(m["tables"][t])) << t;
@@ -145,8 +138,6 @@ TEST(Writer, DumpOfABuildBuildsTheSameCatalogue) {
     // The first two rounds of kinds; mdbtools 1.0 shows no Binary values, and
     // GUIDs in hexadecimal as text.
     const std::string wide = mdb_export(f, "Wide");
-    EXPECT_EQ(wide.substr(0, wide.find('\n')), header);
-    EXPECT_EQ(std::count(wide.begin(), wide.end(), '\n'), 3);
     EXPECT_NE(
         wide.find("\n\"Ünïcode €\",,200,,2147483647,,0.15625,,\"09/21/74 13:45:59\",0,,,\"7B36"
                   "463936313946462D384238362D443031312D423432443030433034464339363446467D\",,"
@@ -167,7 +158,8 @@ TEST(Writer, RealFileDumpBuildsBack) {
     EXPECT_EQ(dumped["tables"][1]["columns"].size(), 89u);
     TempDir dir;
     const std::string f = dir.file("back.mdb");
-    round_trip(dumped, f);
+    build(dumped, f);
+    EXPECT_EQ(reread(f), dumped);
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools' tools not installed";
     EXPECT_EQ(mdb_schema(f), mdb_schema(real));
     for (const auto& t : dumped["tables"])
@@ -242,7 +234,7 @@ TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
     for (const auto& w : writes)
         EXPECT_EQ(number(write_catalogue(w.m, w.path, w.password)), w.number) << w.path;
     std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    for (const auto& e : std::filesystem::directory_iterator(dir.path))
         left.push_back(e.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"taken"});
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("taken")));
