@@ -7,9 +7,6 @@
 #include <filesystem>
 
 #include "catalogue/rules.hpp"
-#include "control/video_cntl.hpp"
-#include "doubles/scripted_channel.hpp"
-#include "doubles/scripted_host.hpp"
 #include "jet/engine.hpp"
 #include "jet/query.hpp"
 #include "support.hpp"
@@ -76,8 +73,8 @@ TEST(Engine, RowsLookupsAndErrorsOnAWrittenCatalogue) {
     std::filesystem::create_directories(dir.file("Course/Video"));
     build(m, dir.file("Course/Video/avpelmo.MDB"));
     // The path as the control forms it: backslashes, a doubled one, any case.
-    EXPECT_EQ(number(open(dir.path + "/course\\video\\Other.mdb")), engine_error::kFileNotFound);
-    auto db = open(dir.path + "/course\\\\video\\AVPelmo.mdb");
+    EXPECT_EQ(number(open(dir.path() + "/course\\video\\Other.mdb")), engine_error::kFileNotFound);
+    auto db = open(dir.path() + "/course\\\\video\\AVPelmo.mdb");
     ASSERT_TRUE(db.ok()) << db.error().text;
 
     // Rows in the table's order, not sorted; Doubles as stored, nulls kept;
@@ -183,13 +180,8 @@ TEST(Lock, AnotherProcessWaitsForTheProgrammesEnd) {
     manifest["tables"][1]["rows"] =
         nlohmann::json::parse(R"([["s1", "a", 0, 1, 1.0], ["s2", "b", 30, 2, 1.0]])");
     build(manifest, path);
-    strovia::test::Trace trace;
-    strovia::test::ScriptedHost host{trace};
-    strovia::test::ScriptedChannel channel{trace};
-    EngineHolder engines{[] { return make_engine(); }};
-    VideoCntl control{host, channel, engines};
-    ASSERT_TRUE(control.UserControl_InitProperties());
-    control.Resourcedir(dir.path);
+    RealControl real{dir.path()};
+    auto& [trace, host, channel, engines, control] = real;
     control.AsanaNaME("Tadasana");
     channel.answer("status sound mode", std::string("stopped") + '\0');
     channel.answer("status video Position", std::string("100") + '\0');

@@ -17,12 +17,12 @@ namespace strovia::jet::test {
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "strovia-jet-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path = tmpl;
+    path_ = tmpl;
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    std::filesystem::remove_all(path_, ec);
 }
 
 void build(const nlohmann::json& manifest, const std::string& path, const std::string& password) {

@@ -9,16 +9,24 @@
 #include <nlohmann/json.hpp>
 
 #include "catalogue/engine.hpp"
+#include "control/video_cntl.hpp"
+#include "doubles/scripted_channel.hpp"
+#include "doubles/scripted_host.hpp"
+#include "jet/engine.hpp"
 
 namespace strovia::jet::test {
 
-struct TempDir {
+class TempDir {
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string path;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
 };
 
 // Writes the manifest as a catalogue at `path`; fails the test on error.
@@ -38,6 +46,20 @@ int child_open_number(const std::string& path);
 
 using I = std::int64_t;
 using S = std::string;
+
+// A control on a scripted host and channel, reading the real catalogue
+// under the content folder `dir`.
+struct RealControl {
+    explicit RealControl(const std::string& dir) {
+        EXPECT_TRUE(control.UserControl_InitProperties());
+        control.Resourcedir(dir);
+    }
+    strovia::test::Trace trace;
+    strovia::test::ScriptedHost host{trace};
+    strovia::test::ScriptedChannel channel{trace};
+    EngineHolder engines{[] { return make_engine(); }};
+    VideoCntl control{host, channel, engines};
+};
 
 // Every row of the query's result, the named fields of each; an error
 // shows as its text in place of what it stopped.

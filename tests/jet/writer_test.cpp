@@ -234,7 +234,7 @@ TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
     for (const auto& w : writes)
         EXPECT_EQ(number(write_catalogue(w.m, w.path, w.password)), w.number) << w.path;
     std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path))
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
         left.push_back(e.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"taken"});
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("taken")));
