@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "jet/engine.hpp"
 #include "jet/writer.hpp"
 
 namespace strovia::jet::test {
