@@ -30,6 +30,7 @@ bool have_mdbtools() { return *MDB_EXPORT_PATH && *MDB_SCHEMA_PATH; }
 std::string mdb_export(const std::string& f, const std::string& table) {
     return run(std::string(MDB_EXPORT_PATH) + " -b hex '" + f + "' '" + table + "'");
 }
+
 // The file as our reader sees it, written back as a manifest.
 json reread(const std::string& f, const std::string& password = "Mint3laneKK") {
     auto file = JetFile::open(f, f, password, false);
