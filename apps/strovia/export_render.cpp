@@ -422,7 +422,7 @@ const char* extension(RenderOptions::Format format) {
 Result<MediaLengths> measure_media(const ExportPosture& posture) {
     gst_init(nullptr, nullptr);
     MediaLengths lengths;
-    auto made = mci::Interpreter::create({"fakesink", "fakesink"});
+    auto made = mci::Interpreter::create({"fakesink", "fakesink", ""});
     if (!made) return made.error();
     auto& mci = **made;
     Silent silent;

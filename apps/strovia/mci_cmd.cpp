@@ -10,6 +10,7 @@
 
 #include "mci/interpreter.hpp"
 #include "strovia/commands.hpp"
+#include "strovia/media_outputs.hpp"
 
 namespace strovia::cli {
 namespace {
@@ -31,7 +32,9 @@ bool run_line(mci::Interpreter& mci, const std::string& line) {
 }
 
 int run_console(const MciOptions& o) {
-    auto made = mci::Interpreter::create({});
+    const auto outputs = media_outputs_from_environment();
+    auto made =
+        mci::Interpreter::create({outputs.video_sink, outputs.audio_sink, outputs.sink_log});
     if (!made) {
         std::cerr << "error " << made.error().number << ": " << made.error().text << "\n";
         return 1;

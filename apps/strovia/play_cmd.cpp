@@ -21,6 +21,7 @@
 #include "platform/paths.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/control_observer.hpp"
+#include "strovia/media_outputs.hpp"
 #include "strovia/play.hpp"
 #include "strovia/video_cntl_widget.hpp"
 
@@ -175,6 +176,10 @@ int run_play(const PlayOptions& opt) {
     QElapsedTimer clock;
     clock.start();
     Widget control;
+    if (QString why; !control.setMediaOutputs(widget_outputs(), &why)) {
+        std::cerr << "strovia play: " << s(why) << "\n";
+        return kPlayBadOptions;
+    }
     control.setWindowTitle(QString::fromStdString("Strovia - " + opt.posture));
     std::unique_ptr<ControlObserver> observer;
     if (opt.output == PlayOptions::Output::Trace) {

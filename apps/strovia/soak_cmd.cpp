@@ -29,6 +29,7 @@
 #include "strovia/course.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/media_factory.hpp"
+#include "strovia/media_outputs.hpp"
 #include "strovia/video_cntl_widget.hpp"
 
 namespace strovia::cli {
@@ -117,6 +118,10 @@ public:
 
     int run() {
         control_ = std::make_unique<VideoCntlWidget>();
+        if (QString why; !control_->setMediaOutputs(widget_outputs(), &why)) {
+            std::cerr << "strovia soak: " << why.toStdString() << "\n";
+            return 2;
+        }
         control_->setObserver(&timers_);
         QObject::connect(control_.get(), &VideoCntlWidget::VideoEnd, [this] { on_end(); });
         QObject::connect(control_.get(), &VideoCntlWidget::messageRequested,

@@ -271,7 +271,7 @@ struct Device::Branches {
             gst_element_sync_state_with_parent(**it);
         }
         if (!linked_ok) return linked_ok.error();
-        sink_log::watch(*parts[5], video, file);
+        if (sinks.log) sinks.log->watch(*parts[5], video, file);
         if (video) video_decoder = *parts[2];
         (video ? video_out : audio_out) = *parts[5];
         return *parts[0];
@@ -322,10 +322,10 @@ struct Device::Branches {
     }
 };
 
-void Device::warm_up(const Sinks& sinks) {
+Status Device::warm_up(const Sinks& sinks) {
     // Loading a plugin and initialising an element class happen once per
     // process, on the first element of the kind; done here, the first
-    // opening no longer waits for them. Missing elements are reported by
+    // opening no longer waits for them. Missing decoders are reported by
     // the opening that needs them.
     for (const char* kind :
          {"filesrc", "mpegpsdemux", "queue", "mpegvideoparse", "mpegaudioparse", "videoconvert",
@@ -335,8 +335,11 @@ void Device::warm_up(const Sinks& sinks) {
     if (auto e = make_first({"avdec_mpeg2video", "mpeg2dec"})) drop(*e);
     if (auto e = make_first({"mpg123audiodec", "avdec_mp2float"})) drop(*e);
     for (const std::string* d : {&sinks.video, &sinks.audio}) {
-        if (auto e = make_sink(*d)) drop(*e);
+        auto e = make_sink(*d);
+        if (!e) return e.error();
+        drop(*e);
     }
+    return {};
 }
 
 Device::~Device() {

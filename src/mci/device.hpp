@@ -54,9 +54,12 @@ struct BusWatch {
     std::shared_ptr<ChangeHook> hook;
 };
 
+class SinkLog;
+
 struct Sinks {
     std::string audio;  // a launch description, e.g. "fakeaudiosink sync=true"
     std::string video;
+    std::shared_ptr<SinkLog> log;  // may be null
 };
 
 class Device final : public MediaDevice {
@@ -73,8 +76,9 @@ public:
                                                 std::shared_ptr<TargetSlot> slot,
                                                 std::shared_ptr<ChangeHook> hook = nullptr);
     // Makes one element of every kind an opening uses, so that plugins
-    // are loaded before the first opening rather than during it.
-    static void warm_up(const Sinks& sinks);
+    // are loaded before the first opening rather than during it. Fails
+    // when one of the sinks cannot be built.
+    static Status warm_up(const Sinks& sinks);
 
     Status play() override;
     Status pause() override;

@@ -69,6 +69,31 @@ std::string default_audio_sink() {
     return real ? "autoaudiosink" : std::string();
 }
 
+struct Outputs {
+    Sinks sinks;
+    std::string notice;
+};
+
+Result<Outputs> resolve(const Options& options) {
+    Outputs out;
+    out.sinks.video = options.video_sink.empty() ? "fakesink sync=true" : options.video_sink;
+    out.sinks.audio = options.audio_sink;
+    if (out.sinks.audio.empty()) {
+        out.sinks.audio = default_audio_sink();
+        if (out.sinks.audio.empty()) {
+            out.sinks.audio = "fakeaudiosink sync=true";
+            out.notice = "No sound output was found on this machine: sound goes nowhere.";
+        }
+    }
+    if (!options.sink_log.empty()) {
+        auto log = SinkLog::open(options.sink_log);
+        if (!log) return log.error();
+        out.sinks.log = std::move(log).value();
+    }
+    if (auto warmed = Device::warm_up(out.sinks); !warmed) return warmed.error();
+    return out;
+}
+
 Result<std::string> status_to_text(const Status& s) {
     if (!s) return s.error();
     return std::string();
@@ -88,21 +113,10 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
         if (error != nullptr) g_error_free(error);
         return Error{err::kNoMediaFramework, "GStreamer cannot start: " + text};
     }
-    Sinks sinks;
-    sinks.video = !options.video_sink.empty() ? options.video_sink : from_env("STROVIA_VIDEO_SINK");
-    if (sinks.video.empty()) sinks.video = "fakesink sync=true";
-    sinks.audio = !options.audio_sink.empty() ? options.audio_sink : from_env("STROVIA_AUDIO_SINK");
-    std::string notice;
-    if (sinks.audio.empty()) {
-        sinks.audio = default_audio_sink();
-        if (sinks.audio.empty()) {
-            sinks.audio = "fakeaudiosink sync=true";
-            notice = "No sound output was found on this machine: sound goes nowhere.";
-        }
-    }
-    Device::warm_up(sinks);
-    auto* made = new Interpreter(std::move(sinks), {});
-    made->audio_notice_ = std::move(notice);
+    auto outputs = resolve(options);
+    if (!outputs) return outputs.error();
+    auto* made = new Interpreter(std::move(outputs->sinks), {});
+    made->audio_notice_ = std::move(outputs->notice);
     made->opener_ = [made](
                         const std::string& file,
                         std::shared_ptr<TargetSlot> slot) -> Result<std::unique_ptr<MediaDevice>> {
@@ -111,6 +125,14 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
         return std::unique_ptr<MediaDevice>(std::move(d).value());
     };
     return std::unique_ptr<Interpreter>(made);
+}
+
+Status Interpreter::set_outputs(const Options& options) {
+    auto outputs = resolve(options);
+    if (!outputs) return outputs.error();
+    sinks_ = std::move(outputs->sinks);
+    audio_notice_ = std::move(outputs->notice);
+    return {};
 }
 
 std::unique_ptr<Interpreter> Interpreter::with_devices(DeviceOpener opener) {
@@ -211,7 +233,7 @@ Result<std::string> Interpreter::run(std::string_view command) {
 }
 
 bool Interpreter::execute(std::string_view command) {
-    sink_log::command(command);
+    if (sinks_.log) sinks_.log->command(command);
     auto r = run(command);
     if (!r) reporter_->report(command, r.error());
     return r.ok();

@@ -43,14 +43,15 @@ public:
 };
 
 struct Options {
-    // Launch descriptions of the sinks used when no frame target takes the
-    // video. Empty: STROVIA_VIDEO_SINK / STROVIA_AUDIO_SINK from the
-    // environment, else a clock-synchronised null video sink, and the
-    // default sound output when the machine has one (a sound server's
-    // socket or a sound card) that opens, else a clock-synchronised null
-    // audio sink and an audio_notice().
+    // Launch descriptions of the sinks. Video: used when no frame target
+    // takes the video; empty is a clock-synchronised null sink. Audio:
+    // empty is the default sound output when the machine has one (a sound
+    // server's socket or a sound card) that opens, else a
+    // clock-synchronised null sink and an audio_notice().
     std::string video_sink;
     std::string audio_sink;
+    // A file for the sink log (mci/sink_log.hpp); empty: none.
+    std::string sink_log;
 };
 
 // Opens the device for a file (already mapped); video to the slot if any.
@@ -90,6 +91,10 @@ public:
     // the host's thread) and must not call back into the interpreter.
     // Empty: nobody is told.
     void set_change_listener(std::function<void()> listener);
+
+    // Other outputs for the devices opened from now on. Fails, changing
+    // nothing, when a sink cannot be built or the log cannot be written.
+    Status set_outputs(const Options& options);
 
     // Empty when sound reaches a sound output; else one plain sentence
     // saying where it goes, for the host to show once. Nothing is printed.

@@ -36,6 +36,7 @@ inline constexpr std::int32_t kStateChange = 306;
 inline constexpr std::int32_t kNoFrameRate = 307;
 inline constexpr std::int32_t kReplyTooLong = 308;
 inline constexpr std::int32_t kNoMediaFramework = 309;
+inline constexpr std::int32_t kCannotWriteLog = 310;
 }  // namespace err
 
 struct Token {

@@ -2,34 +2,14 @@
 
 #include <gst/gst.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 
-namespace strovia::mci::sink_log {
+#include "mci/parser.hpp"
+
+namespace strovia::mci {
 namespace {
-
-struct Log {
-    std::FILE* file = nullptr;
-    std::mutex mutex;
-    Log() {
-        const char* path = std::getenv("STROVIA_SINK_LOG");
-        if (path != nullptr && *path != '\0') {
-            file = std::fopen(path, "w");
-            if (file == nullptr) std::fprintf(stderr, "strovia: cannot write %s\n", path);
-        }
-    }
-    ~Log() {
-        if (file != nullptr) std::fclose(file);
-    }
-};
-
-Log& log() {
-    static Log l;
-    return l;
-}
 
 long long now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -37,21 +17,13 @@ long long now_ns() {
         .count();
 }
 
+// What one handoff handler needs; holds the log so that a sink outliving
+// its interpreter still writes to an open file.
 struct Watched {
+    std::shared_ptr<SinkLog> log;
     char kind;
     std::string file;
 };
-
-void on_handoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
-    const auto* w = static_cast<const Watched*>(data);
-    const long long t = now_ns();
-    const auto pts = static_cast<long long>(GST_BUFFER_PTS(buffer));
-    const auto dur = static_cast<long long>(GST_BUFFER_DURATION(buffer));
-    Log& l = log();
-    std::lock_guard lock(l.mutex);
-    std::fprintf(l.file, "%c %lld %lld %lld %s\n", w->kind, t, pts, dur, w->file.c_str());
-    std::fflush(l.file);
-}
 
 GstElement* find_fakesink(GstElement* e) {
     auto is_fake = [](GstElement* x) {
@@ -75,25 +47,45 @@ GstElement* find_fakesink(GstElement* e) {
 
 }  // namespace
 
-bool enabled() { return log().file != nullptr; }
-
-void command(std::string_view text) {
-    if (!enabled()) return;
-    Log& l = log();
-    std::lock_guard lock(l.mutex);
-    std::fprintf(l.file, "c %lld %.*s\n", now_ns(), static_cast<int>(text.size()), text.data());
-    std::fflush(l.file);
+Result<std::shared_ptr<SinkLog>> SinkLog::open(const std::string& path) {
+    std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        const std::string why = path.empty() ? "no file named" : std::strerror(errno);
+        return Error{err::kCannotWriteLog, "cannot write the sink log \"" + path + "\": " + why};
+    }
+    return std::shared_ptr<SinkLog>(new SinkLog(file));
 }
 
-void watch(GstElement* sink, bool video, const std::string& file) {
-    if (!enabled()) return;
+SinkLog::~SinkLog() { std::fclose(file_); }
+
+void SinkLog::command(std::string_view text) {
+    const long long t = now_ns();
+    std::lock_guard lock(mutex_);
+    std::fprintf(file_, "c %lld %.*s\n", t, static_cast<int>(text.size()), text.data());
+    std::fflush(file_);
+}
+
+void SinkLog::buffer(char kind, long long pts, long long duration, const std::string& file) {
+    const long long t = now_ns();
+    std::lock_guard lock(mutex_);
+    std::fprintf(file_, "%c %lld %lld %lld %s\n", kind, t, pts, duration, file.c_str());
+    std::fflush(file_);
+}
+
+void SinkLog::watch(GstElement* sink, bool video, const std::string& file) {
     GstElement* fake = find_fakesink(sink);
     if (fake == nullptr) return;
     g_object_set(fake, "signal-handoffs", TRUE, nullptr);
+    auto on_handoff = +[](GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
+        const auto* w = static_cast<const Watched*>(data);
+        w->log->buffer(w->kind, static_cast<long long>(GST_BUFFER_PTS(buffer)),
+                       static_cast<long long>(GST_BUFFER_DURATION(buffer)), w->file);
+    };
     g_signal_connect_data(
-        fake, "handoff", G_CALLBACK(on_handoff), new Watched{video ? 'v' : 'a', file},
+        fake, "handoff", G_CALLBACK(on_handoff),
+        new Watched{shared_from_this(), video ? 'v' : 'a', file},
         [](gpointer data, GClosure*) { delete static_cast<Watched*>(data); },
         static_cast<GConnectFlags>(0));
 }
 
-}  // namespace strovia::mci::sink_log
+}  // namespace strovia::mci

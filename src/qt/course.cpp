@@ -30,7 +30,7 @@ public:
 class RealProbe final : public course::MediaProbe {
 public:
     static Result<std::unique_ptr<RealProbe>> create() {
-        auto mci = mci::Interpreter::create({"fakesink", "fakesink"});
+        auto mci = mci::Interpreter::create({"fakesink", "fakesink", ""});
         if (!mci) return mci.error();
         return std::unique_ptr<RealProbe>(new RealProbe(std::move(mci).value()));
     }

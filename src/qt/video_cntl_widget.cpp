@@ -217,10 +217,16 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
             interpreter = std::move(made).value();
             interpreter->set_reporter(this);
             // Once, the way media failures are told: no sound output here.
-            if (const std::string& why = interpreter->audio_notice(); !why.empty()) {
-                const QString text = q(why);
+            // Read when shown: outputs set right after construction take
+            // the notice back.
+            if (!interpreter->audio_notice().empty()) {
                 QMetaObject::invokeMethod(
-                    self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
+                    self,
+                    [this] {
+                        if (!interpreter->audio_notice().empty())
+                            show_notice(q(interpreter->audio_notice()));
+                    },
+                    Qt::QueuedConnection);
             }
             target = std::make_unique<qt::LabelFrameTarget>(picture1);
             channel.inner = interpreter.get();
@@ -584,6 +590,24 @@ int VideoCntlWidget::lastErrorNumber() const { return d_->last.number; }
 QString VideoCntlWidget::lastErrorText() const { return q(d_->last.text); }
 QLabel* VideoCntlWidget::picture1() const { return d_->picture1; }
 QLabel* VideoCntlWidget::picture2() const { return d_->picture2; }
+
+bool VideoCntlWidget::setMediaOutputs(const MediaOutputs& outputs, QString* why) {
+    auto say = [why](const QString& text) {
+        if (why != nullptr) *why = text;
+        return false;
+    };
+    if (!d_->interpreter) return say(QStringLiteral("the media engine did not start"));
+    const auto set = d_->interpreter->set_outputs({outputs.videoSink.toStdString(),
+                                                   outputs.audioSink.toStdString(),
+                                                   outputs.sinkLog.toStdString()});
+    if (!set) {
+        return say(QString::fromStdString(set.error().text) +
+                   QStringLiteral(" (error %1)").arg(set.error().number));
+    }
+    if (why != nullptr) why->clear();
+    return true;
+}
+
 VideoCntlWidget::Placement VideoCntlWidget::placement() const {
     return d_->picture1->scaled() ? Placement::ScaledToFit : Placement::OriginalSize;
 }

@@ -2,10 +2,8 @@
 // A control on scripted doubles, with a catalogue in memory under the
 // content folder C:\course, as most core tests need it.
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,11 +15,10 @@
 
 namespace strovia::test {
 
+// A segment row; its EndPos is StartPos + 9 and its Filelen 2.5.
 struct Segment {
     std::string filename;
     int start_pos;
-    FieldValue end_pos = std::int64_t{0};
-    FieldValue filelen = 1.5;
 };
 
 struct Photo {
@@ -42,8 +39,10 @@ protected:
         trace.take();
     }
 
+    // The catalogue is made with its password, so every opening checks it.
     void posture(const std::string& name, FieldValue id, FieldValue type,
                  FieldValue video = std::string("tada.mpg")) {
+        db.files[kCatalogue].password = "Mint3laneKK";
         auto& t = db.table(kCatalogue, "Asanas", {"AsanaID", "name", "Disp_Type", "VideoName"});
         t.rows.push_back({std::move(id), name, std::move(type), std::move(video)});
     }
@@ -51,8 +50,8 @@ protected:
         auto& t = db.table(kCatalogue, "Audio_Asana" + std::to_string(id),
                            {"Filename", "Action", "StartPos", "EndPos", "Filelen"});
         for (const auto& s : rows) {
-            t.rows.push_back(
-                {s.filename, std::string("act"), std::int64_t{s.start_pos}, s.end_pos, s.filelen});
+            t.rows.push_back({s.filename, std::string("act"), std::int64_t{s.start_pos},
+                              std::int64_t{s.start_pos + 9}, 2.5});
         }
     }
     void photos(int id, const std::vector<Photo>& rows) {
@@ -75,18 +74,25 @@ protected:
     void video_at(int frame) {
         channel.answer("status video Position", std::to_string(frame) + '\0');
     }
-    void video_mode(const std::string& mode) { channel.answer("status video mode", mode + '\0'); }
+
+    // The effects since the last call, without the catalogue's openings and queries.
+    std::vector<std::string> effects() {
+        std::vector<std::string> out;
+        for (auto& l : trace.take()) {
+            if (l.rfind("query ", 0) != 0 && l.rfind("db open ", 0) != 0) out.push_back(l);
+        }
+        return out;
+    }
+    static std::string sound_open(const std::string& name) {
+        return "mci open C:\\course\\sound\\mp2\\" + name + ".mp2 alias Sound type mpegVideo";
+    }
 
     Trace trace;
     ScriptedHost host{trace};
     ScriptedChannel channel{trace};
     std::unique_ptr<MemoryEngine> owned_engine = std::make_unique<MemoryEngine>(trace);
     MemoryEngine& db = *owned_engine;
-    int engines_made = 0;
-    EngineHolder holder{[this]() -> std::unique_ptr<CatalogueEngine> {
-        ++engines_made;
-        return std::move(owned_engine);
-    }};
+    EngineHolder holder{[this] { return std::move(owned_engine); }};
     VideoCntl control{host, channel, holder};
 };
 

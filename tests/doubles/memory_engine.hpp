@@ -4,8 +4,10 @@
 // Names and text equality ignore ASCII case here; the real engine's
 // Unicode rules are tested with the real engine.
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,45 +27,6 @@ struct MemoryFile {
     std::map<std::string, MemoryTable> tables;  // keyed by upper-case name
 };
 
-class MemoryEngine;
-
-std::string ascii_upper(std::string_view s);
-
-class MemoryRecordset : public Recordset {
-public:
-    MemoryRecordset(Trace& trace, const MemoryTable& table, std::vector<std::size_t> rows)
-        : trace_(trace), table_(table), rows_(std::move(rows)) {}
-    Status move_first() override;
-    Status move_next() override;
-    bool eof() const override { return closed_ || pos_ >= rows_.size(); }
-    Result<FieldValue> field(std::string_view name) const override;
-    Status close() override;
-    bool closed() const { return closed_; }
-
-private:
-    Trace& trace_;
-    MemoryTable table_;  // a snapshot: later changes to the file do not show
-    std::vector<std::size_t> rows_;
-    std::size_t pos_ = 0;
-    bool closed_ = false;
-};
-
-class MemoryDatabase : public Database {
-public:
-    MemoryDatabase(MemoryEngine& engine, std::string path)
-        : engine_(engine), path_(std::move(path)) {}
-    ~MemoryDatabase() override;
-    Result<std::shared_ptr<Recordset>> open_recordset(std::string_view query) override;
-    Status close() override;
-    bool closed() const { return closed_; }
-    const std::string& path() const { return path_; }
-
-private:
-    MemoryEngine& engine_;
-    std::string path_;
-    bool closed_ = false;
-};
-
 class MemoryEngine : public CatalogueEngine, public Workspace {
 public:
     explicit MemoryEngine(Trace& trace) : trace_(trace) {}
@@ -78,14 +41,17 @@ public:
 
     std::map<std::string, MemoryFile> files;
     bool second_exclusive_fails = false;  // a held file refuses another exclusive opening
-    std::vector<std::string> connects;    // connect strings given, in order
-    int opens = 0;
+    // Asked before each opening, query, move and field read: an error fails
+    // that call. Asked for each field read: a value replaces the field's.
+    std::function<std::optional<Error>()> fault;
+    std::function<std::optional<FieldValue>()> garbage;
 
     Trace& trace() { return trace_; }
+    std::optional<Error> injected() const { return fault ? fault() : std::nullopt; }
     void released(const std::string& path) { held_.erase(held_.find(path)); }
+    std::size_t held() const { return held_.size(); }  // databases neither closed nor gone
 
 private:
-    friend class MemoryDatabase;
     Trace& trace_;
     std::multiset<std::string> held_;
 };

@@ -3,7 +3,6 @@
 // answers status queries from a script.
 
 #include <cstring>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -24,20 +23,10 @@ public:
     }
 
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t reply_length,
-                             std::int64_t notify_window) override {
-        ++queries;
-        last_reply_length = reply_length;
-        last_notify_window = notify_window;
-        const std::string key(command);
-        std::string answer;
-        if (auto it = once.find(key); it != once.end() && !it->second.empty()) {
-            answer = it->second.front();
-            it->second.pop_front();
-        } else if (auto st = steady.find(key); st != steady.end()) {
-            answer = st->second;
-        } else {
-            return 263;  // device not open: nothing written
-        }
+                             std::int64_t) override {
+        auto it = steady.find(std::string(command));
+        if (it == steady.end()) return 263;  // device not open: nothing written
+        const std::string& answer = it->second;
         // The raw bytes go in as given (a test may include NULs); a NUL ends them.
         const std::size_t n = std::min<std::size_t>(answer.size(), reply_length - 1);
         std::memcpy(reply, answer.data(), n);
@@ -49,25 +38,13 @@ public:
     void answer(const std::string& command, std::string reply) {
         steady[command] = std::move(reply);
     }
-    // Answers `command` with `reply` once, before any steady answer.
-    void answer_once(const std::string& command, std::string reply) {
-        once[command].push_back(std::move(reply));
-    }
-    void forget(const std::string& command) {
-        steady.erase(command);
-        once.erase(command);
-    }
 
     std::vector<std::string> commands;
     std::set<std::string> failing;  // commands execute() refuses
-    int queries = 0;
-    std::uint32_t last_reply_length = 0;
-    std::int64_t last_notify_window = -1;
 
 private:
     Trace& trace_;
     std::map<std::string, std::string> steady;
-    std::map<std::string, std::deque<std::string>> once;
 };
 
 }  // namespace strovia::test

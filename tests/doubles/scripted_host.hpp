@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,7 +50,6 @@ public:
         shown.clear();
     }
     std::int64_t window_handle() const override { return handle_; }
-    void set_handle(std::int64_t h) { handle_ = h; }
 
     std::string shown;                      // path of the picture shown, empty when cleared
     std::map<std::string, Error> failures;  // paths whose loading fails
@@ -64,12 +62,7 @@ private:
 
 class ScriptedHost : public Host {
 public:
-    explicit ScriptedHost(Trace& trace)
-        : trace_(trace),
-          timer1_(trace, "Timer1"),
-          timer2_(trace, "Timer2"),
-          picture1_(trace, "Picture1", 4242),
-          picture2_(trace, "Picture2", 4343) {}
+    explicit ScriptedHost(Trace& trace) : trace_(trace) {}
 
     ScriptedTimer& timer1() override { return timer1_; }
     ScriptedTimer& timer2() override { return timer2_; }
@@ -79,13 +72,12 @@ public:
     void message_box(const std::string& text) override {
         trace_.add("message " + text);
         messages.push_back(text);
-        if (on_message_box) on_message_box();
     }
     void do_events() override {
         trace_.add("yield");
         if (on_yield) on_yield();
     }
-    std::string library_folder() const override { return library_folder_value; }
+    std::string library_folder() const override { return "C:\\lib"; }
     void property_changed(std::string_view name) override {
         trace_.add("changed " + std::string(name));
         changes.emplace_back(name);
@@ -106,17 +98,15 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> changes;
     int video_ends = 0;
-    std::string library_folder_value = "C:\\lib";
-    std::function<void()> on_yield;        // runs inside do_events(), e.g. to deliver ticks
-    std::function<void()> on_message_box;  // runs while the box is "open"
-    std::function<void()> on_video_end;    // the host's VideoEnd handler
+    std::function<void()> on_yield;      // runs inside do_events(), e.g. to deliver ticks
+    std::function<void()> on_video_end;  // the host's VideoEnd handler
 
 private:
     Trace& trace_;
-    ScriptedTimer timer1_;
-    ScriptedTimer timer2_;
-    ScriptedPictureBox picture1_;
-    ScriptedPictureBox picture2_;
+    ScriptedTimer timer1_{trace_, "Timer1"};
+    ScriptedTimer timer2_{trace_, "Timer2"};
+    ScriptedPictureBox picture1_{trace_, "Picture1", 4242};
+    ScriptedPictureBox picture2_{trace_, "Picture2", 4343};
 };
 
 }  // namespace strovia::test

@@ -10,7 +10,6 @@ namespace strovia::test {
 class Trace {
 public:
     void add(std::string line) { lines_.push_back(std::move(line)); }
-    const std::vector<std::string>& lines() const { return lines_; }
     // Lines since the last take(), then forgets them.
     std::vector<std::string> take() {
         std::vector<std::string> out(lines_.begin() + static_cast<std::ptrdiff_t>(mark_),
@@ -20,9 +19,6 @@ public:
     }
     bool contains(const std::string& line) const {
         return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-    }
-    std::size_t count(const std::string& line) const {
-        return static_cast<std::size_t>(std::count(lines_.begin(), lines_.end(), line));
     }
 
 private:

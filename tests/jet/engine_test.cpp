@@ -1,167 +1,154 @@
-// The engine on real files written by the desktop product, and on
-// catalogues of our writer: rows, types, conversions, password, lock.
+// The engine on catalogues of our writer and on a real file of the desktop
+// product: queries, rows, lookups, errors, password, lock, a file rewritten
+// in place.
 
 #include <gtest/gtest.h>
+
 #include <filesystem>
 
+#include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
+#include "jet/query.hpp"
 #include "support.hpp"
 
 namespace strovia::jet::test {
 namespace {
 
-const std::string kFixtures = STROVIA_FIXTURES;
-
-#define REQUIRE_FIXTURE(name)                                                  \
-    if (!std::filesystem::exists(kFixtures + "/" + (name)))                    \
-    GTEST_SKIP() << "fixture " << (name) << " not present under " << kFixtures \
-                 << " (the shared fixtures folder is not part of every checkout)"
-
-using Rows = std::vector<std::vector<FieldValue>>;
-
-Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields) {
-    Rows out;
-    auto rs = db.open_recordset(query);
-    EXPECT_TRUE(rs.ok()) << (rs.ok() ? "" : rs.error().text);
-    if (!rs) return out;
-    for (; !(*rs)->eof();) {
-        std::vector<FieldValue> row;
-        for (const auto& f : fields) {
-            auto v = (*rs)->field(f);
-            EXPECT_TRUE(v.ok()) << f;
-            row.push_back(v.ok() ? *v : FieldValue{Null{}});
-        }
-        out.push_back(row);
-        if (Status s = (*rs)->move_next(); !s) ADD_FAILURE() << s.error().text;
+// The query forms the control sends, in any case, and the malformed ones
+// it must refuse.
+TEST(Engine, QueryFormsAndTheNumbersOfMalformedOnes) {
+    const struct {
+        const char* text;
+        std::int32_t number;
+        std::string parsed = "";  // the table, then the condition's field and text
+    } cases[] = {
+        {"SeLeCt  *  FrOm\tPhoto_Asana-7 ;", 0, "Photo_Asana-7"},
+        {R"(select * from Asanas WHERE name = "Warrior ""II""")", 0, "Asanas name=Warrior \"II\""},
+        {R"(select * from [My Table] where [the name]="")", 0, "My Table the name="},
+        {"", engine_error::kInvalidStatement},
+        {"delete * from Asanas", engine_error::kInvalidStatement},
+        {"select name from Asanas", engine_error::kQuerySyntax},
+        {"select * Asanas", engine_error::kQuerySyntax},
+        {"select * from", engine_error::kFromSyntax},
+        {R"(select * from Asanas where name = "open)", engine_error::kQuerySyntax},
+        {R"(select * from Asanas where name = "Warrior "II"")", engine_error::kQuerySyntax},
+        {R"(select * from Asanas where name = "x" or "a"="a")", engine_error::kQuerySyntax},
+        {"select * from Asanas where name = Tadasana", engine_error::kQuerySyntax},
+        {"select * from Asanas; select * from Asanas", engine_error::kTrailingCharacters},
+        {"select * from Audio_Asana 12", engine_error::kFromSyntax},
+    };
+    for (const auto& c : cases) {
+        auto q = parse_query(c.text);
+        EXPECT_EQ(number(q), c.number) << c.text;
+        if (!q.ok()) continue;
+        EXPECT_EQ(q->table + (q->where ? " " + q->where->field + "=" + q->where->text : ""),
+                  c.parsed);
     }
-    return out;
 }
 
-TEST(Fixtures, Jet4OpensWithItsPasswordOnly) {
-    REQUIRE_FIXTURE("access2000-password.mdb");
-    const std::string path = kFixtures + "/access2000-password.mdb";
-    for (const char* wrong : {";PWD=passwore;", ";PWD=;", ";PWD=PASSWORD;", ";PWD=password1;"}) {
-        auto bad = open(path, wrong);
-        ASSERT_FALSE(bad.ok()) << wrong;
-        EXPECT_EQ(bad.error(), (Error{engine_error::kInvalidPassword, "Not a valid password."}));
-    }
-    auto db = open(path, ";PWD=password;");
+// Jet 4 pages and the desktop product's own password scheme, through one
+// engine: it keeps the file once checked, and still asks for the password.
+TEST(Engine, RealJet4FileOpensWithItsPasswordOnly) {
+    const std::string path = std::string(STROVIA_FIXTURES) + "/access2000-password.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "no fixtures folder beside the project";
+    auto engine = make_engine();
+    auto opening = [&](const char* connect) {
+        return engine->default_workspace().open_database(path, true, true, connect);
+    };
+    auto db = opening(";PWD=password;");
     ASSERT_TRUE(db.ok()) << db.error().text;
     EXPECT_EQ(all_rows(**db, "select * from table1", {"ID", "data"}),
-              (Rows{{std::int64_t{1}, std::string("One")},
-                    {std::int64_t{2}, std::string("Two")},
-                    {std::int64_t{3}, std::string("Three")}}));
-    // The file is kept once checked; a later opening still needs the password.
-    EXPECT_EQ(open(path, ";PWD=passwore;").error().number, engine_error::kInvalidPassword);
+              (Rows{{I{1}, S("One")}, {I{2}, S("Two")}, {I{3}, S("Three")}}));
+    for (const char* wrong : {";PWD=passwore;", ";PWD=;", ";PWD=PASSWORD;", ";PWD=password1;"})
+        EXPECT_EQ(number(opening(wrong)), engine_error::kInvalidPassword) << wrong;
 }
 
-TEST(Catalogue, LookupIgnoresCaseForEveryLetterTakesQuotesLiterallyKeepsTableOrder) {
+TEST(Engine, RowsLookupsAndErrorsOnAWrittenCatalogue) {
     TempDir dir;
     auto m = posture_manifest();
-    for (auto row :
-         {R"([21, "STRASSE", "Video", "a.mpg"])", R"([22, "Straße", "Video", "b.mpg"])",
-          R"([23, "Strasse 2", "Video", "c.mpg"])", R"([24, "straSSe", "Video", "d.mpg"])"})
-        m["tables"][0]["rows"].push_back(nlohmann::json::parse(row));
-    build(m, dir.file("c.mdb"));
-    auto db = open(dir.file("c.mdb"));
-    ASSERT_TRUE(db.ok()) << db.error().text;
-    auto id_of = [&](const std::string& q) { return all_rows(**db, q, {"AsanaID"}); };
-    using Ids = Rows;
-    EXPECT_EQ(id_of(R"(select * from Asanas where name = "TADASANA")"), (Ids{{std::int64_t{12}}}));
-    EXPECT_EQ(id_of(R"(SELECT * FROM asanas WHERE NAME = "éka pada")"), (Ids{{std::int64_t{3}}}));
-    EXPECT_EQ(id_of(R"(select * from Asanas where name = "Warrior ""II""")"),
-              (Ids{{std::int64_t{-5}}}));
-    EXPECT_TRUE(id_of(R"(select * from Asanas where name = "x"" or ""a""=""a")").empty());
-    // ASCII and non-ASCII fold alike; the rows come in the table's order.
-    for (const char* name : {"strasse", "STRAßE", "straße"})
-        EXPECT_EQ(id_of(std::string("select * from Asanas where name = \"") + name + "\""),
-                  (Ids{{std::int64_t{21}}, {std::int64_t{22}}, {std::int64_t{24}}}))
-            << name;
-
-    auto none = (*db)->open_recordset(R"(select * from Asanas where name = "Nobody")");
-    ASSERT_TRUE(none.ok());
-    EXPECT_EQ((*none)->move_first().error().number, engine_error::kNoCurrentRecord);
-}
-
-TEST(Catalogue, TablesByNumberRowsInTableOrderAndTheRecordsetsErrors) {
-    TempDir dir;
-    build(posture_manifest(), dir.file("c.mdb"));
-    auto db = open(dir.file("c.mdb"));
-    ASSERT_TRUE(db.ok()) << db.error().text;
-    auto seg = all_rows(**db, "select * from Audio_Asana12", {"Filename", "StartPos"});
-    // In the table's order, not sorted by name; the Double as stored.
-    EXPECT_EQ(
-        seg,
-        (Rows{{std::string("s3"), 40000.0}, {std::string("s1"), 2.5}, {std::string("mt"), 3.5}}));
-    auto photo = all_rows(**db, "select * from Photo_Asana-5", {"ImageName"});
-    EXPECT_EQ(photo, (Rows{{std::string("one.jpg")}}));
-
-    auto rs = (*db)->open_recordset("select * from Audio_Asana12");
-    ASSERT_TRUE(rs.ok());
-    ASSERT_TRUE((*rs)->move_next().ok());
-    ASSERT_TRUE((*rs)->move_next().ok());
-    EXPECT_EQ((*rs)->field("action").value(), FieldValue{Null{}});  // any case; null kept
-    EXPECT_EQ((*rs)->field("Nope").error().number, engine_error::kItemNotFound);
-    ASSERT_TRUE((*rs)->move_next().ok());
-    EXPECT_TRUE((*rs)->eof());
-    EXPECT_EQ((*rs)->field("Filename").error().number, engine_error::kNoCurrentRecord);
-    EXPECT_EQ((*rs)->move_next().error().number, engine_error::kNoCurrentRecord);
-    ASSERT_TRUE((*rs)->close().ok());
-    EXPECT_EQ((*rs)->move_first().error().number, engine_error::kObjectClosed);
-
-    EXPECT_EQ((*db)->open_recordset("select * from Audio_Asana99").error().number,
-              engine_error::kTableNotFound);
-    auto disp =
-        all_rows(**db, R"(select * from Asanas where name = "Warrior ""II""")", {"Disp_Type"});
-    EXPECT_EQ(disp[0][0], FieldValue{std::string("video")});  // case kept as stored
-    ASSERT_TRUE((*db)->close().ok());
-    EXPECT_EQ((*db)->open_recordset("select * from Asanas").error().number,
-              engine_error::kObjectClosed);
-}
-
-TEST(Catalogue, PathsMapBackslashesAndCase) {
-    TempDir dir;
+    for (const auto& row : nlohmann::json::parse(R"([[21, "STRASSE", "Video", "a.mpg"],
+            [22, "Straße", "Video", "b.mpg"], [23, "Strasse 2", "Video", "c.mpg"],
+            [24, "straSSe", "Video", "d.mpg"]])"))
+        m["tables"][0]["rows"].push_back(row);
     std::filesystem::create_directories(dir.file("Course/Video"));
-    build(posture_manifest(), dir.file("Course/Video/avpelmo.MDB"));
-    EXPECT_TRUE(open(dir.path() + "/course\\video\\AVPelmo.mdb").ok());
-    // A doubled separator from a trailing backslash still names the file.
-    EXPECT_TRUE(open(dir.path() + "/course\\\\video\\AVPelmo.mdb").ok());
-    auto missing = open(dir.path() + "/course\\video\\Other.mdb");
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().number, engine_error::kFileNotFound);
+    build(m, dir.file("Course/Video/avpelmo.MDB"));
+    // The path as the control forms it: backslashes, a doubled one, any case.
+    EXPECT_EQ(number(open(dir.path() + "/course\\video\\Other.mdb")), engine_error::kFileNotFound);
+    auto db = open(dir.path() + "/course\\\\video\\AVPelmo.mdb");
+    ASSERT_TRUE(db.ok()) << db.error().text;
+
+    // Rows in the table's order, not sorted; Doubles as stored, nulls kept;
+    // table and field names in any case.
+    EXPECT_EQ(all_rows(**db, "select * from audio_asana12", {"filename", "StartPos", "Action"}),
+              (Rows{{S("s3"), 40000.0, S("c")}, {S("s1"), 2.5, S("a")}, {S("mt"), 3.5, Null{}}}));
+    // Quotes are taken literally and text keeps its case as stored.
+    EXPECT_EQ(all_rows(**db, catalogue::posture_lookup("Warrior \"II\""), {"Disp_Type"}),
+              (Rows{{S("video")}}));
+    // Names as a host may pass them: the case of every letter folds, ASCII or
+    // not; nothing in a name is read as query text or cuts it short.
+    const struct {
+        std::string name;
+        Rows ids;
+    } lookups[] = {
+        {"TADASANA", {{I{12}}}},
+        {"éka pada", {{I{3}}}},
+        {"strasse", {{I{21}}, {I{22}}, {I{24}}}},
+        {"STRAßE", {{I{21}}, {I{22}}, {I{24}}}},
+        {"x\" or \"a\"=\"a", {}},
+        {"\"", {}},
+        {"Tada\nsana", {}},
+        {std::string("Tadasana\0x", 10), {}},
+        {std::string(100 * 1024, 'x'), {}},
+    };
+    for (const auto& l : lookups)
+        EXPECT_EQ(all_rows(**db, catalogue::posture_lookup(l.name), {"AsanaID"}), l.ids)
+            << l.name.substr(0, 40);
+
+    auto rs = (*db)->open_recordset(catalogue::posture_lookup("Nobody"));
+    ASSERT_TRUE(rs.ok());
+    EXPECT_EQ(number((*rs)->move_first()), engine_error::kNoCurrentRecord);
+    rs = (*db)->open_recordset("select * from Photo_Asana-5");
+    ASSERT_TRUE(rs.ok());
+    EXPECT_EQ(number((*rs)->field("Nope")), engine_error::kItemNotFound);
+    ASSERT_TRUE((*rs)->move_next().ok() && (*rs)->eof());
+    EXPECT_EQ(number((*rs)->field("ImageName")), engine_error::kNoCurrentRecord);
+    EXPECT_EQ(number((*rs)->move_next()), engine_error::kNoCurrentRecord);
+    ASSERT_TRUE((*rs)->close().ok());
+    EXPECT_EQ(number((*rs)->move_first()), engine_error::kObjectClosed);
+    EXPECT_EQ(number((*db)->open_recordset("select * from Audio_Asana99")),
+              engine_error::kTableNotFound);
+    ASSERT_TRUE((*db)->close().ok());
+    EXPECT_EQ(number((*db)->open_recordset("select * from Asanas")), engine_error::kObjectClosed);
 }
 
-TEST(Password, LengthsFourteenToTwentyCompareEveryByte) {
+TEST(Engine, PasswordsOfFourteenToTwentyCompareEveryByte) {
     TempDir dir;
-    const std::string full = "Abcdefghijklmnopqrst";
     for (std::size_t len = 14; len <= 20; ++len) {
-        const std::string pw = full.substr(0, len);
+        const std::string pw = std::string("Abcdefghijklmnopqrst").substr(0, len);
         const std::string path = dir.file("p" + std::to_string(len) + ".mdb");
         build(posture_manifest(), path, pw);
-        EXPECT_TRUE(open(path, ";PWD=" + pw + ";").ok()) << len;
-        std::string last_changed = pw;
-        last_changed.back() = '!';
-        EXPECT_EQ(open(path, ";PWD=" + last_changed + ";").error().number,
-                  engine_error::kInvalidPassword)
-            << len;
-        EXPECT_EQ(open(path, ";PWD=" + pw.substr(0, 14) + ";").ok(), len == 14) << len;
-        EXPECT_EQ(open(path, ";PWD=" + pw + "x;").error().number, engine_error::kInvalidPassword)
-            << len;
+        const std::string last_changed = pw.substr(0, len - 1) + "!";
+        EXPECT_EQ(number(open(path, ";PWD=" + pw + ";")), 0) << len;
+        for (const std::string& wrong : {last_changed, pw.substr(0, 14), pw + "x"})
+            EXPECT_EQ(number(open(path, ";PWD=" + wrong + ";")),
+                      wrong == pw ? 0 : engine_error::kInvalidPassword)
+                << len << " " << wrong;
     }
-    const std::string open_file = dir.file("none.mdb");
-    build(posture_manifest(), open_file, "");
-    EXPECT_TRUE(open(open_file, ";PWD=whatever;").ok());
 }
 
+// Exclusive against other processes while any database or row set holds
+// the file, shared within this one; once released, a file rewritten in
+// place is read again.
 TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
     TempDir dir;
     const std::string path = dir.file("c.mdb");
-    build(posture_manifest(), path);
+    auto m = posture_manifest();
+    build(m, path);
     EXPECT_EQ(child_open_number(path), 0);
     auto db = open(path);
     ASSERT_TRUE(db.ok());
     EXPECT_EQ(child_open_number(path), 45);
-    auto again = open(path);  // same process: shares the held lock
+    auto again = open(path);
     ASSERT_TRUE(again.ok());
     auto rs = (*db)->open_recordset("select * from Asanas");
     ASSERT_TRUE(rs.ok());
@@ -172,25 +159,39 @@ TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
     EXPECT_EQ(child_open_number(path), 45);  // the open row set still holds the file
     ASSERT_TRUE((*rs)->close().ok());
     EXPECT_EQ(child_open_number(path), 0);
+
+    m["tables"][0]["rows"][0][1] = "Tadasanb";  // same size, other bytes
+    build(m, dir.file("new.mdb"));
+    write_bytes(path, read_bytes(dir.file("new.mdb")));
+    db = open(path);
+    ASSERT_TRUE(db.ok()) << db.error().text;
+    EXPECT_EQ(all_rows(**db, R"(select * from Asanas where AsanaID = "12")", {"name"}),
+              (Rows{{S("Tadasanb")}}));
 }
 
-TEST(Reopening, AFileRewrittenInPlaceIsReadAgain) {
+// While a control plays from a catalogue another process cannot open it;
+// once the programme has ended, nothing of the control holds it.
+TEST(Lock, AnotherProcessWaitsForTheProgrammesEnd) {
     TempDir dir;
-    auto m = posture_manifest();
-    build(m, dir.file("a.mdb"));
-    m["tables"][0]["rows"][0][1] = "Tadasanb";  // same size, other bytes
-    build(m, dir.file("b.mdb"));
-    const std::string path = dir.file("c.mdb");
-    const auto name_of_12 = [&]() {
-        auto db = open(path);
-        EXPECT_TRUE(db.ok());
-        return db.ok() ? all_rows(**db, R"(select * from Asanas where AsanaID = "12")", {"name"})
-                       : Rows{};
-    };
-    write_bytes(path, read_bytes(dir.file("a.mdb")));
-    EXPECT_EQ(name_of_12(), (Rows{{std::string("Tadasana")}}));
-    write_bytes(path, read_bytes(dir.file("b.mdb")));
-    EXPECT_EQ(name_of_12(), (Rows{{std::string("Tadasanb")}}));
+    std::filesystem::create_directories(dir.file("video"));
+    const std::string path = dir.file("video/AVPelmo.mdb");
+    auto manifest = posture_manifest();
+    // Two good segment rows, so the programme runs to its end.
+    manifest["tables"][1]["rows"] =
+        nlohmann::json::parse(R"([["s1", "a", 0, 1, 1.0], ["s2", "b", 30, 2, 1.0]])");
+    build(manifest, path);
+    RealControl real{dir.path()};
+    auto& [trace, host, channel, engines, control] = real;
+    control.AsanaNaME("Tadasana");
+    channel.answer("status sound mode", std::string("stopped") + '\0');
+    channel.answer("status video Position", std::string("100") + '\0');
+
+    ASSERT_TRUE(control.fileOpen());
+    ASSERT_TRUE(host.timer1().enabled()) << "the programme started";
+    EXPECT_EQ(child_open_number(path), 45);
+    for (int i = 0; i < 10 && host.timer1().enabled(); ++i) control.Timer1_Timer();
+    ASSERT_EQ(host.video_ends, 1);
+    EXPECT_EQ(child_open_number(path), 0) << "the ended programme let the catalogue go";
 }
 
 }  // namespace

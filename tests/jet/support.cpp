@@ -7,9 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
-#include "jet/engine.hpp"
 #include "jet/writer.hpp"
 
 namespace strovia::jet::test {
@@ -34,19 +33,32 @@ void build(const nlohmann::json& manifest, const std::string& path, const std::s
 
 std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Result<std::shared_ptr<Database>> open(const std::string& path, const std::string& connect) {
     auto engine = make_engine();
     return engine->default_workspace().open_database(path, true, true, connect);
+}
+
+Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields) {
+    auto rs = db.open_recordset(query);
+    if (!rs) return {{rs.error().text}};
+    Rows out;
+    Status s;
+    for (; s.ok() && !(*rs)->eof(); s = (*rs)->move_next()) {
+        auto& row = out.emplace_back();
+        for (const auto& f : fields) {
+            auto v = (*rs)->field(f);
+            row.push_back(v.ok() ? *v : FieldValue{v.error().text});
+        }
+    }
+    if (!s.ok()) out.push_back({s.error().text});
+    return out;
 }
 
 nlohmann::json posture_manifest() {

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -43,6 +44,9 @@ Result<std::shared_ptr<Database>> open(const std::string& path,
 // file is in use, 1 for any other error.
 int child_open_number(const std::string& path);
 
+using I = std::int64_t;
+using S = std::string;
+
 // A control on a scripted host and channel, reading the real catalogue
 // under the content folder `dir`.
 struct RealControl {
@@ -56,6 +60,17 @@ struct RealControl {
     EngineHolder engines{[] { return make_engine(); }};
     VideoCntl control{host, channel, engines};
 };
+
+// Every row of the query's result, the named fields of each; an error
+// shows as its text in place of what it stopped.
+using Rows = std::vector<std::vector<FieldValue>>;
+Rows all_rows(Database& db, const std::string& query, const std::vector<std::string>& fields);
+
+// The error number of a call, 0 when it succeeded.
+template <typename R>
+std::int32_t number(const R& r) {
+    return r.ok() ? 0 : r.error().number;
+}
 
 // The posture catalogue most tests use.
 nlohmann::json posture_manifest();

@@ -19,42 +19,33 @@ protected:
         fs::remove_all(root_);
         fs::create_directories(root_ / "Course" / "Video");
         std::ofstream(root_ / "Course" / "Video" / "AVPelmo.mdb") << "x";
+        std::ofstream(root_ / "Course" / "Video" / "Éka.mpg") << "x";
     }
     void TearDown() override { fs::remove_all(root_); }
-    std::string formed(const std::string& tail) {
+    // A path as the control forms it, with backslashes, mapped.
+    std::string mapped(const std::string& tail) {
         std::string r = root_.string();
         for (char& c : r) c = c == '/' ? '\\' : c;
-        return r + tail;
+        return map_path(r + tail);
     }
     fs::path root_;
 };
 
-TEST_F(MapPath, BackslashesBecomeSeparatorsAndExactNamesStay) {
-    EXPECT_EQ(map_path(formed("\\Course\\Video\\AVPelmo.mdb")),
-              (root_ / "Course/Video/AVPelmo.mdb").string());
-}
+TEST_F(MapPath, ComponentsAreMatchedWithoutRegardToCaseOrKeptAsWritten) {
+    const struct {
+        const char *formed, *file;
+    } rows[] = {
+        {"\\Course\\Video\\AVPelmo.mdb", "Course/Video/AVPelmo.mdb"},
+        {"\\course\\video\\avpelmo.MDB", "Course/Video/AVPelmo.mdb"},
+        {"\\Course\\Video\\éKA.mpg", "Course/Video/Éka.mpg"},
+        {"\\course\\sound\\x.mp2", "Course/sound/x.mp2"},  // missing: the rest as written
+        // A content root with a trailing backslash doubles one; it is kept.
+        {"\\Course\\\\video\\AVPelmo.mdb", "Course//Video/AVPelmo.mdb"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(mapped(row.formed), (root_ / row.file).string());
 
-TEST_F(MapPath, ComponentsDifferingOnlyInCaseAreFound) {
-    EXPECT_EQ(map_path(formed("\\course\\video\\avpelmo.MDB")),
-              (root_ / "Course/Video/AVPelmo.mdb").string());
-}
-
-TEST_F(MapPath, MissingOrAmbiguousComponentsStayAsWritten) {
-    EXPECT_EQ(map_path(formed("\\course\\sound\\x.mp2")), (root_ / "Course/sound/x.mp2").string());
     fs::create_directories(root_ / "course");  // now two folders match "COURSE"
-    EXPECT_EQ(map_path(formed("\\COURSE\\x")), (root_ / "COURSE/x").string());
-}
-
-TEST_F(MapPath, DoubledSeparatorsAreKept) {
-    // A content root with a trailing backslash gives a doubled one; it is used unchanged.
-    EXPECT_EQ(map_path(formed("\\Course\\\\video\\AVPelmo.mdb")),
-              (root_ / "Course//Video/AVPelmo.mdb").string());
-}
-
-TEST_F(MapPath, NonAsciiNamesMatchWithoutRegardToCase) {
-    std::ofstream(root_ / "Course" / "Video" / "Éka.mpg") << "x";
-    EXPECT_EQ(map_path(formed("\\Course\\Video\\éKA.mpg")),
-              (root_ / "Course/Video/Éka.mpg").string());
+    EXPECT_EQ(mapped("\\COURSE\\x"), (root_ / "COURSE/x").string());
     EXPECT_TRUE(equal_ignoring_case("ÉKA", "éka"));
     EXPECT_FALSE(equal_ignoring_case("eka", "éka"));
 }

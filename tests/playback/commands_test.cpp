@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "doubles/scripted_channel.hpp"
 #include "playback/reply.hpp"
 
 namespace strovia {
@@ -30,59 +29,33 @@ TEST(Commands, MtOnlyByItsExactNameAndPathsWithBlanksQuotedWhole) {
               "open \"/c\\sound\\mp2\\two words.mp2\" alias Sound type mpegVideo");
 }
 
-TEST(ReplyReading, ModeRepliesCleanAsTheControlReadsThem) {
-    ReplyBuffer b;
-    EXPECT_EQ(clean_mode_reply(b.chars()), "") << "all blanks";
-    EXPECT_FALSE(reads_stopped(clean_mode_reply(b.chars())));
-
-    b.set("stopped\0"s);
-    EXPECT_EQ(clean_mode_reply(b.chars()), "stopped");
-    EXPECT_TRUE(reads_stopped(clean_mode_reply(b.chars())));
-    b.set("Stopped\0"s);
-    EXPECT_TRUE(reads_stopped(clean_mode_reply(b.chars())));
-    b.set("STOPPED\0"s);
-    EXPECT_TRUE(reads_stopped(clean_mode_reply(b.chars())));
-
-    // A short reply over the tail of a longer one keeps only itself.
-    b.set("paused\0g\0"s);
-    EXPECT_EQ(clean_mode_reply(b.chars()), "paused");
-    b.set("not ready\0"s);
-    EXPECT_FALSE(reads_stopped(clean_mode_reply(b.chars())));
-    b.set("stopped now\0"s);
-    EXPECT_FALSE(reads_stopped(clean_mode_reply(b.chars())));
-    // A reply filling the whole buffer without NUL loses its last character.
-    b.set(std::string(50, 'x'));
-    EXPECT_EQ(clean_mode_reply(b.chars()), std::string(49, 'x'));
-}
-
-TEST(ReplyReading, PositionIsTheLeadingNumber) {
-    ReplyBuffer b;
-    EXPECT_EQ(read_position(b.chars()), 0.0);
-    b.set("123\0ing\0"s);
-    EXPECT_EQ(read_position(b.chars()), 123.0);
-    b.set("12.5\0"s);
-    EXPECT_EQ(read_position(b.chars()), 12.5);
-    b.set("abc\0"s);
-    EXPECT_EQ(read_position(b.chars()), 0.0);
-    b.set("  77 \0"s);
-    EXPECT_EQ(read_position(b.chars()), 77.0);
-}
-
-TEST(ReplyReading, TheTickBufferKeepsLeftoversBetweenQueries) {
-    test::Trace trace;
-    test::ScriptedChannel channel(trace);
-    channel.answer("status sound mode", "playing");
-    channel.answer("status video Position", "42");
-    ReplyBuffer b;
-    b.query(channel, "status sound mode");
-    EXPECT_EQ(channel.last_reply_length, 49u);
-    EXPECT_EQ(channel.last_notify_window, 0);
-    b.query(channel, "status video Position");
-    EXPECT_EQ(b.chars().substr(0, 8), "42\0ying\0"s);
-    EXPECT_EQ(read_position(b.chars()), 42.0);
-    // A failed query writes nothing: the previous reply stays.
-    b.query(channel, "status nothing mode");
-    EXPECT_EQ(clean_mode_reply(b.chars()), "42");
+TEST(ReplyReading, ModeAndPositionAreReadAsTheControlReadsThem) {
+    const struct {
+        std::string raw, mode;  // raw: over a buffer of blanks
+        bool stopped;
+        double position;
+    } rows[] = {
+        {"", "", false, 0.0},
+        {"stopped\0"s, "stopped", true, 0.0},
+        {"Stopped\0"s, "Stopped", true, 0.0},
+        {"STOPPED\0"s, "STOPPED", true, 0.0},
+        {"stopped now\0"s, "stopped now", false, 0.0},
+        {"paused\0g\0"s, "paused", false, 0.0},  // over the tail of a longer reply
+        {"123\0ing\0"s, "123", false, 123.0},
+        {"  77 \0"s, "77 ", false, 77.0},
+        {"12.5\0"s, "12.5", false, 12.5},
+        {"abc\0"s, "abc", false, 0.0},
+        // A reply filling the whole buffer without NUL loses its last character.
+        {std::string(50, 'x'), std::string(49, 'x'), false, 0.0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        ReplyBuffer b;
+        b.set(row.raw);
+        EXPECT_EQ(clean_mode_reply(b.chars()), row.mode);
+        EXPECT_EQ(reads_stopped(clean_mode_reply(b.chars())), row.stopped);
+        EXPECT_DOUBLE_EQ(read_position(b.chars()), row.position);
+    }
 }
 
 }  // namespace

@@ -35,28 +35,27 @@ const std::vector<Case> kCases{
 
 std::string posture_name(std::size_t i) { return "Posture " + std::to_string(i + 1); }
 
+// One posture a case, each with two video segments and one picture.
 json catalogue() {
-    auto cols = [](std::initializer_list<const char*> names) {
-        json out = json::array();
-        for (const char* n : names) out.push_back({{"name", n}, {"type", "Text"}, {"size", 50}});
-        return out;
-    };
-    json segment_cols = cols({"Filename", "Action"});
-    for (const char* n : {"StartPos", "EndPos"})
-        segment_cols.push_back({{"name", n}, {"type", "Integer"}});
-    segment_cols.push_back({{"name", "Filelen"}, {"type", "Double"}});
-    json asanas = cols({"name", "Disp_Type", "VideoName"});
-    asanas.insert(asanas.begin(), json{{"name", "AsanaID"}, {"type", "Long"}});
-    json tables = json::array({{{"name", "Asanas"}, {"columns", asanas}, {"rows", json::array()}}});
+    json tables = json::parse(R"([{"name": "Asanas", "rows": [], "columns": [
+      {"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
+      {"name": "Disp_Type", "type": "Text", "size": 50},
+      {"name": "VideoName", "type": "Text", "size": 50}]}])");
+    const json segments = json::parse(R"({"columns": [
+      {"name": "Filename", "type": "Text", "size": 50},
+      {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
+      {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}],
+      "rows": [["s1", "a", 0, 9, 1.0], ["s2", "b", 10, 19, 1.0]]})");
+    const json pictures = json::parse(R"({"rows": [["n1", "p.bmp"]], "columns": [
+      {"name": "Mp2name", "type": "Text", "size": 50},
+      {"name": "ImageName", "type": "Text", "size": 50}]})");
     for (std::size_t i = 0; i < kCases.size(); ++i) {
         const std::string id = std::to_string(i + 1);
         tables[0]["rows"].push_back({i + 1, posture_name(i), kCases[i].disp_type, "v.mpg"});
-        tables.push_back({{"name", "Audio_Asana" + id},
-                          {"columns", segment_cols},
-                          {"rows", {{"s1", "a", 0, 9, 1.0}, {"s2", "b", 10, 19, 1.0}}}});
-        tables.push_back({{"name", "Photo_Asana" + id},
-                          {"columns", cols({"Mp2name", "ImageName"})},
-                          {"rows", json::array({json::array({"n1", "p.bmp"})})}});
+        tables.push_back(segments);
+        tables.back()["name"] = "Audio_Asana" + id;
+        tables.push_back(pictures);
+        tables.back()["name"] = "Photo_Asana" + id;
     }
     return {{"tables", tables}};
 }

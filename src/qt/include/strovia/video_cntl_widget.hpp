@@ -111,6 +111,20 @@ public:
     Placement placement() const;
     void setPlacement(Placement placement);
 
+    // Where the media goes instead of the machine's own outputs, for tests
+    // and measurements: GStreamer launch descriptions of the sound's sink
+    // and of the video's sink while the control is not shown (empty: the
+    // defaults), and a file that gets a line for each media command and
+    // each buffer a null sink renders (empty: none). Media opened from now
+    // on use them. When a sink cannot be built or the file cannot be
+    // written, nothing changes, `why` says so and the result is false.
+    struct MediaOutputs {
+        QString audioSink;
+        QString videoSink;
+        QString sinkLog;
+    };
+    bool setMediaOutputs(const MediaOutputs& outputs, QString* why = nullptr);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

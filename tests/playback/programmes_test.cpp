@@ -1,0 +1,247 @@
+// Both programmes, the previews and the transport on scripted doubles: this
+// catalogue, these replies, this tick order, then exactly these commands,
+// pictures, timer changes and events.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "doubles/control_fixture.hpp"
+
+namespace strovia::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class Programmes : public ControlTest {
+protected:
+    static constexpr const char* kVideoOpen =
+        "mci open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style child parent  "
+        "4242";
+    static std::string picture(const std::string& name) {
+        return "Picture1 picture C:\\course\\video\\" + name;
+    }
+    void start_video(const std::vector<Segment>& rows) {
+        posture("Tadasana", std::int64_t{7}, std::string("Video"));
+        segments(7, rows);
+        ASSERT_TRUE(control.fileOpen());
+    }
+    // The commands sent since the last call, joined.
+    std::string sent() {
+        std::string out;
+        for (const auto& c : channel.commands) out += (out.empty() ? "" : ", ") + c;
+        channel.commands.clear();
+        return out;
+    }
+    void start_photo(const std::vector<Photo>& rows) {
+        posture("Tadasana", std::int64_t{12}, std::string("Photo"), Null{});
+        photos(12, rows);
+        ASSERT_TRUE(control.fileOpen());
+    }
+};
+
+TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
+    start_video({{"one", 0}, {"two", 50}, {"three", 80}});
+    EXPECT_THAT(effects(), ElementsAre("mci close all", "Picture1 clear", kVideoOpen,
+                                       "mci set video time format frames", sound_open("one"),
+                                       "mci play video", "mci pause video", "yield",
+                                       "mci play sound", "mci play video", "Timer1 on"));
+    // The second row is loaded: where the first segment ends.
+    EXPECT_EQ(control.CurMp2name, "two");
+    EXPECT_EQ(control.CurStartPos, 50);
+    EXPECT_EQ(control.CurEndPos, 59);
+    EXPECT_DOUBLE_EQ(control.CurFilelen, 2.5);
+
+    narration("playing");
+    video_at(49);
+    tick1();
+    video_at(50);
+    tick1();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci pause video"))
+        << "held from the boundary itself, on every tick while the narration plays";
+    narration("stopped");
+    tick1();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci pause video", "mci close sound", "Timer1 off", sound_open("two"),
+                            "Timer1 on", "mci play sound", "mci play video"));
+    EXPECT_EQ(control.CurStartPos, 80);
+
+    // A narration that ends early waits, open, for the video to reach its boundary.
+    video_at(79);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre());
+    video_at(85);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci close sound", "Timer1 off",
+                                       sound_open("three"), "Timer1 on", "mci play sound",
+                                       "mci play video", "rs close", "db close"));
+    EXPECT_TRUE(control.ListDone);
+    EXPECT_EQ(control.CurStartPos, -10);
+
+    // The last segment is never held; the end of its narration ends the programme.
+    narration("playing");
+    video_at(500);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre());
+    narration("stopped");
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+    EXPECT_EQ(host.video_ends, 1);
+}
+
+TEST_F(Programmes, VideoNarrationThatCannotBeOpenedCountsAsFinished) {
+    channel.failing.insert(sound_open("two").substr(4));
+    start_video({{"one", 0}, {"two", 50}, {"three", 80}, {"four", 40000}});
+    narration("stopped");
+    video_at(50);
+    trace.take();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci close sound", "Timer1 off",
+                                       sound_open("two"), "Timer1 on", "mci play video"))
+        << "nothing is sent to a narration that is not open";
+    narration("playing");  // what the device would say of the one before
+    video_at(79);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre()) << "the video runs on to its boundary";
+    video_at(80);
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci pause video", "Timer1 off", sound_open("three"),
+                                       "Timer1 on", "mci play sound", "mci play video"))
+        << "no hold and no close: the next segment starts at once";
+
+    // Row four's StartPos and EndPos do not fit: the rest of it loads, the
+    // boundary stays.
+    EXPECT_EQ(control.CurMp2name, "four");
+    EXPECT_EQ(control.CurStartPos, 80);
+    EXPECT_THAT(host.suppressed, ElementsAre("Timer1_Timer 6", "Timer1_Timer 6"));
+    EXPECT_TRUE(host.timer1().enabled());
+}
+
+TEST_F(Programmes, AOneRowSegmentTablePlaysAsALastSegment) {
+    start_video({{"only", 25}});
+    EXPECT_TRUE(control.ListDone);
+    narration("stopped");
+    video_at(100);
+    trace.take();
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+}
+
+TEST_F(Programmes, PhotoShowsOnePicturePerNarrationAndPassesOverRowsItCannotShowOrPlay) {
+    host.picture1().failures["C:\\course\\video\\broken.bmp"] = {481, "Invalid picture"};
+    channel.failing.insert(sound_open("n2").substr(4));
+    control.PhotoPreview = true;  // an earlier preview does not carry over
+    start_photo({{std::string("n1"), std::string("p1.bmp")},
+                 {std::string("n2"), std::string("broken.bmp")},
+                 {Null{}, std::string("p3.bmp")},
+                 {std::string(""), std::string("p4.bmp")},
+                 {std::string("n5"), Null{}},
+                 {std::string("n6"), std::string("p6.jpg")},
+                 {Null{}, std::string("p7.bmp")}});
+    EXPECT_THAT(effects(), ElementsAre("mci close all", "Picture1 clear", picture("p1.bmp"),
+                                       "yield", "Timer2 interval 10", sound_open("n1"), "yield",
+                                       "mci play sound", "Timer2 on"));
+    narration("playing");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre());
+    // A picture that does not load leaves the box empty; a narration that
+    // does not open is sent nothing ...
+    narration("stopped");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("broken.bmp"),
+                                       "Picture1 clear", sound_open("n2"), "Timer2 on"));
+    // ... and counts as finished. Rows without a narration name are skipped;
+    // a row without a picture shows none.
+    narration("playing");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("Timer2 off", "Picture1 clear", sound_open("n5"),
+                                       "Timer2 on", "mci play sound"));
+    narration("stopped");
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("p6.jpg"),
+                                       sound_open("n6"), "Timer2 on", "mci play sound"));
+    // Skipping past the last row ends the programme; the last picture stays.
+    tick2();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci close sound", "Timer2 off", "rs close", "db close", "VideoEnd"));
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p6.jpg");
+}
+
+TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
+    posture("Tadasana", std::int64_t{5}, std::string("Photo"));
+    photos(5, {{std::string("n1"), std::string("p1.bmp")},
+               {std::string("n2"), std::string("p2.bmp")},
+               {std::string("n3"), std::string("p3.bmp")}});
+    ASSERT_TRUE(control.Preview());
+    tick2();
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("mci close all", "mci close all", "Timer2 interval 200",
+                                       picture("p1.bmp"), "yield", "Timer2 on", "Timer2 on",
+                                       picture("p2.bmp"), picture("p3.bmp")))
+        << "no narration";
+    tick2();
+    EXPECT_THAT(effects(), ElementsAre("rs close", "db close", "Timer2 off", "VideoEnd"));
+}
+
+// The state table: the state strings and mode before, then what Pause and
+// Start send, and which timers Start enables (Pause stops both).
+TEST_F(Programmes, TransportPauseAndStartActOnlyOnDevicesMarkedPlaying) {
+    const struct {
+        const char *sound, *video;
+        bool video_mode;
+        const char *pause_sends, *start_sends;
+        bool timer1, timer2;
+    } rows[] = {
+        {"Playing", "", false, "pause sound", "play sound", false, true},  // photo
+        {"Playing", "Playing", true, "pause sound, pause video", "play sound, play video", true,
+         false},                                                               // video
+        {"Playing", "Pause", true, "pause sound", "play sound", true, false},  // held or last
+        {"Stopped", "", false, "", "", false, true},  // photo or video preview after a programme
+        {"Stopped", "Playing", false, "pause video", "play video", true, true},  // video preview
+        {"", "", false, "", "", false, true},                                    // nothing yet
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.sound) + "/" + row.video);
+        control.SoundState = row.sound;
+        control.VideoState = row.video;
+        control.VideoMode = row.video_mode;
+        host.timer1().set_enabled(true);
+        host.timer2().set_enabled(true);
+        ASSERT_TRUE(control.Pause());
+        EXPECT_EQ(sent(), row.pause_sends);
+        EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
+        EXPECT_EQ(control.SoundState, row.sound) << "strings are kept";
+        EXPECT_EQ(control.VideoState, row.video);
+        ASSERT_TRUE(control.Start());
+        EXPECT_EQ(sent(), row.start_sends);
+        EXPECT_EQ(host.timer1().enabled(), row.timer1);
+        EXPECT_EQ(host.timer2().enabled(), row.timer2);
+    }
+}
+
+TEST_F(Programmes, TransportStopPlayClosesDatabaseThenRowsThenDevicesAndEndsTheRun) {
+    posture("Tadasana", std::int64_t{12}, std::string("Photo"));
+    photos(12, {{std::string("n1"), std::string("p1.bmp")},
+                {std::string("n2"), std::string("p2.bmp")}});
+    ASSERT_TRUE(control.fileOpen());
+    trace.take();
+    ASSERT_TRUE(control.StopPlay());
+    EXPECT_THAT(trace.take(),
+                ElementsAre("Timer1 off", "Timer2 off", "db close", "rs close", "mci close all"));
+    EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p1.bmp");
+
+    // The state strings are kept: Start sends "play" to the closed device
+    // and brings the timer back, whose ticks find no run to act for.
+    channel.commands.clear();
+    ASSERT_TRUE(control.Start());
+    EXPECT_EQ(sent(), "play sound");
+    narration("stopped");
+    tick2();
+    tick2();
+    EXPECT_TRUE(channel.commands.empty());
+    EXPECT_EQ(control.CurMp2name, "n1");
+    EXPECT_EQ(host.video_ends, 0);
+}
+
+}  // namespace
+}  // namespace strovia::test
