@@ -127,11 +127,6 @@ std::string video_chain(int w, int h) {
            ",pixel-aspect-ratio=1/1,colorimetry=bt601";
 }
 
-class Silent final : public mci::Reporter {
-public:
-    void report(std::string_view, const Error&) override {}
-};
-
 // Opens the file on the devices the control plays with (a file they refuse
 // is one the programme never gets past) and, for a video, tells its length
 // in frames as the programme counts them.
@@ -425,8 +420,6 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
     auto made = mci::Interpreter::create({"fakesink", "fakesink", ""});
     if (!made) return made.error();
     auto& mci = **made;
-    Silent silent;
-    mci.set_reporter(&silent);
 
     if (posture.video) {
         auto frames = open_as_device(mci, posture.video_path, true);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 
 #include "mci/sink_log.hpp"
 #include "platform/paths.hpp"
@@ -101,11 +100,6 @@ Result<std::string> status_to_text(const Status& s) {
 
 }  // namespace
 
-void StderrReporter::report(std::string_view command, const Error& error) {
-    std::cerr << "strovia mci: \"" << command << "\" failed: error " << error.number << ": "
-              << error.text << "\n";
-}
-
 Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
@@ -141,9 +135,7 @@ std::unique_ptr<Interpreter> Interpreter::with_devices(DeviceOpener opener) {
 
 Interpreter::~Interpreter() { devices_.clear(); }
 
-void Interpreter::set_reporter(Reporter* reporter) {
-    reporter_ = reporter != nullptr ? reporter : &stderr_reporter_;
-}
+void Interpreter::set_reporter(Reporter* reporter) { reporter_ = reporter; }
 
 void Interpreter::set_change_listener(std::function<void()> listener) {
     std::lock_guard lock(hook_->mutex);
@@ -235,7 +227,7 @@ Result<std::string> Interpreter::run(std::string_view command) {
 bool Interpreter::execute(std::string_view command) {
     if (sinks_.log) sinks_.log->command(command);
     auto r = run(command);
-    if (!r) reporter_->report(command, r.error());
+    if (!r && reporter_ != nullptr) reporter_->report(command, r.error());
     return r.ok();
 }
 

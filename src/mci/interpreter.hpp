@@ -36,12 +36,6 @@ public:
     virtual void report(std::string_view command, const Error& error) = 0;
 };
 
-// The headless default: one line on standard error.
-class StderrReporter final : public Reporter {
-public:
-    void report(std::string_view command, const Error& error) override;
-};
-
 struct Options {
     // Launch descriptions of the sinks. Video: used when no frame target
     // takes the video; empty is a clock-synchronised null sink. Audio:
@@ -75,7 +69,8 @@ public:
     // Runs one command: the reply of a query, an empty text otherwise.
     Result<std::string> run(std::string_view command);
 
-    // Not owned; nullptr restores the standard-error default.
+    // Not owned; nullptr (the default): nobody is told, and the failure
+    // is only in what execute() returns. The library prints nothing.
     void set_reporter(Reporter* reporter);
 
     // Video of a device opened with `parent <handle>` goes to the target
@@ -115,8 +110,7 @@ private:
     DeviceOpener opener_;
     std::string audio_notice_;
     std::shared_ptr<ChangeHook> hook_ = std::make_shared<ChangeHook>();
-    StderrReporter stderr_reporter_;
-    Reporter* reporter_ = &stderr_reporter_;
+    Reporter* reporter_ = nullptr;
     std::map<std::string, std::unique_ptr<MediaDevice>> devices_;  // by folded alias
     std::map<std::int64_t, std::shared_ptr<TargetSlot>> targets_;
 };

@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-class Silent final : public mci::Reporter {
-public:
-    void report(std::string_view, const Error&) override {}
-};
-
 // Decodes files with the devices and the picture decoding the control uses.
 class RealProbe final : public course::MediaProbe {
 public:
@@ -60,9 +55,7 @@ public:
     }
 
 private:
-    explicit RealProbe(std::unique_ptr<mci::Interpreter> mci) : mci_(std::move(mci)) {
-        mci_->set_reporter(&silent_);
-    }
+    explicit RealProbe(std::unique_ptr<mci::Interpreter> mci) : mci_(std::move(mci)) {}
 
     static Status exists(const std::string& path) {
         std::error_code ec;
@@ -80,7 +73,6 @@ private:
     }
 
     std::unique_ptr<mci::Interpreter> mci_;
-    Silent silent_;
 };
 
 Presentation presentation(catalogue::Shows shows) {

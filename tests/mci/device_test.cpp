@@ -327,6 +327,8 @@ TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {
     std::FILE* caught = std::tmpfile();
     ::dup2(::fileno(caught), 2);
     auto created = Interpreter::create({});
+    // Nor is a failed command printed: without a reporter it is only returned.
+    const bool failed = created && !(*created)->execute("play nosuch");
     std::fflush(stderr);
     ::dup2(saved, 2);
     ::close(saved);
@@ -334,6 +336,7 @@ TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {
     EXPECT_EQ(std::ftell(caught), 0L) << "the library printed to standard error";
     std::fclose(caught);
     ASSERT_TRUE(created.ok());
+    EXPECT_TRUE(failed);
     const std::string notice = (*created)->audio_notice();
     EXPECT_TRUE(notice.empty() ||
                 notice == "No sound output was found on this machine: sound goes nowhere.")
