@@ -154,4 +154,14 @@ std::string jet4_text_to_utf8(std::string_view bytes) {
     return out;
 }
 
+bool has_control_character(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F) return true;
+        if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace strovia::jet

@@ -54,6 +54,9 @@ std::string cp1252_to_utf8(std::string_view bytes);
 // nullopt when a character has no Windows-1252 form (or the text is not UTF-8).
 std::optional<std::string> utf8_to_cp1252(std::string_view utf8);
 
+// The format's names never hold control characters (C0, DEL or C1).
+bool has_control_character(std::string_view utf8);
+
 // UTF-16LE (Jet 4 text, compressed or not) to UTF-8.
 std::string jet4_text_to_utf8(std::string_view bytes);
 

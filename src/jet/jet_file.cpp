@@ -72,17 +72,6 @@ FileStamp stamp_of(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
 }
 
-// The format's names never hold control characters (C0, DEL or C1).
-bool has_control_character(std::string_view utf8) {
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        if (b < 0x20 || b == 0x7F) return true;
-        if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
-            return true;
-    }
-    return false;
-}
-
 Error unrecognized(const std::string& shown, const std::string& why) {
     return Error{kUnrecognizedFormat,
                  "Unrecognized database format '" + shown + "' (" + why + ")."};

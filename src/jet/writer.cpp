@@ -51,6 +51,8 @@ bool is_variable(int type) {
 bool is_long_value(int type) { return type == kMemo || type == kOle; }
 bool is_textual(int type) { return type == kText || type == kMemo; }
 
+constexpr const char* kNoControls = "a name cannot hold control characters";
+
 Error invalid(const std::string& where, const std::string& what) {
     return Error{writer_error::kInvalidManifest, where + ": " + what};
 }
@@ -602,6 +604,9 @@ Result<Manifest> manifest_from_json(const nlohmann::json& j) {
         auto enc = utf8_to_cp1252(t.name);
         if (t.name.empty() || !enc || enc->size() > 64)
             return invalid(tw, "name must be 1 to 64 Windows-1252 characters");
+        // Named by position: the name itself would put its controls on the terminal.
+        if (has_control_character(t.name))
+            return invalid("table " + std::to_string(ti + 1), kNoControls);
         if (platform::equal_ignoring_case(t.name, "MSysObjects"))
             return invalid(tw, "name is reserved");
         if (!table_names.insert(fold_text(t.name)).second)
@@ -620,6 +625,9 @@ Result<Manifest> manifest_from_json(const nlohmann::json& j) {
             auto cenc = utf8_to_cp1252(c.name);
             if (c.name.empty() || !cenc || cenc->size() > 64)
                 return invalid(cw, "name must be 1 to 64 Windows-1252 characters");
+            if (has_control_character(c.name))
+                return invalid(tw + ", column " + std::to_string(t.columns.size() + 1),
+                               kNoControls);
             for (const auto& other : t.columns)
                 if (platform::equal_ignoring_case(other.name, c.name))
                     return invalid(cw, "duplicate column name");

@@ -195,6 +195,11 @@ TEST(Writer, RefusesBadManifestsNamingWhereAndWritesNothing) {
                      R"({"name":"A","type":"Byte"}]}]})"),
          "column 'A'"},
         {texts(256), "more than 255 columns"},  // a row's column count is one byte
+        // Our reader, as Jet, refuses such a file: the writer must not make one.
+        {json::parse(R"({"tables":[{"name":"T","columns":[{"name":"a\fb","type":"Long"}]}]})"),
+         "table 'T', column 1: a name cannot hold control characters"},
+        {json::parse(R"({"tables":[{"name":"T\u0081","columns":[{"name":"a","type":"Long"}]}]})"),
+         "table 1: a name cannot"},
     };
     for (const auto& c : cases) {
         auto m = manifest_from_json(c.manifest);
