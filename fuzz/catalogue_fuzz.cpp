@@ -1,9 +1,6 @@
 // The catalogue engine on arbitrary file bytes, used the way the control
 // uses it: opened with the control's password and without one, the three
 // query forms, every row walked and every field the control reads.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,6 +11,7 @@
 #include "jet/engine.hpp"
 #include "jet/jet_file.hpp"
 #include "platform/paths.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -82,25 +80,12 @@ void use(Database& db) {
     walk(db, catalogue::photo_rows(id), kRowFields);
 }
 
-const std::string& scratch_path() {
-    static const std::string path =
-        (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
-        "/strovia-catalogue-fuzz-" + std::to_string(::getpid()) + ".mdb";
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string& path = scratch_path();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) std::abort();
-    for (std::size_t done = 0; done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) std::abort();
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    static ScratchFile scratch;
+    scratch.replace(data, size);
+    const std::string& path = scratch.path();
     auto engine = jet::make_engine();
     for (std::string_view connect : {catalogue::kConnect, std::string_view()}) {
         auto db = engine->default_workspace().open_database(path, true, true, connect);

@@ -3,11 +3,9 @@
 // to the same rows, and its dump must build back to the same manifest. The
 // same holds for the manifest widened to some 100 columns a table, so that
 // every input also reaches table definitions over several pages.
-#include <unistd.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +13,7 @@
 #include "jet/engine.hpp"
 #include "jet/jet_file.hpp"
 #include "jet/writer.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -29,18 +28,12 @@ void check(const Manifest& m, bool walk) {
         if (bytes.error().number != strovia::jet::writer_error::kTooLarge) std::abort();
         return;
     }
-    static const std::string path =
-        (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
-        "/strovia-manifest-fuzz-" + std::to_string(::getpid()) + ".mdb";
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes->data()),
-                  static_cast<std::streamsize>(bytes->size()));
-    }
+    static ScratchFile scratch;
+    scratch.replace(bytes->data(), bytes->size());
+    const std::string& path = scratch.path();
     auto engine = strovia::jet::make_engine();
     auto db = engine->default_workspace().open_database(path, true, true, "");
     auto file = strovia::jet::JetFile::open(path, path, "", true);  // shares the engine's lock
-    ::unlink(path.c_str());
     if (!db || !file) std::abort();  // the writer made a file its own engine refuses
     auto dumped = strovia::jet::manifest_to_json((*file)->tables());
     if (!dumped || *dumped != *canonical) std::abort();
