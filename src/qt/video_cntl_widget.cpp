@@ -154,6 +154,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     QLabel* picture2;
     QLabel* notice_label;
     QTimer notice_timer;
+    bool audio_notice_told = false;
     std::int64_t handle1 = next_handle();
     std::int64_t handle2 = next_handle();
     strovia::Error last;
@@ -216,18 +217,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         if (made) {
             interpreter = std::move(made).value();
             interpreter->set_reporter(this);
-            // Once, the way media failures are told: no sound output here.
-            // Read when shown: outputs set right after construction take
-            // the notice back.
-            if (!interpreter->audio_notice().empty()) {
-                QMetaObject::invokeMethod(
-                    self,
-                    [this] {
-                        if (!interpreter->audio_notice().empty())
-                            show_notice(q(interpreter->audio_notice()));
-                    },
-                    Qt::QueuedConnection);
-            }
+            tell_audio_notice_later();
             target = std::make_unique<qt::LabelFrameTarget>(picture1);
             channel.inner = interpreter.get();
         } else {
@@ -500,6 +490,21 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
             self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
     }
 
+    // Once per widget, the way media failures are told: no sound output
+    // here. Read when shown, so outputs set right after construction take
+    // the notice back, and outputs set later without a sound sink give it.
+    void tell_audio_notice_later() {
+        if (audio_notice_told || interpreter->audio_notice().empty()) return;
+        QMetaObject::invokeMethod(
+            self,
+            [this] {
+                if (audio_notice_told || interpreter->audio_notice().empty()) return;
+                audio_notice_told = true;
+                show_notice(q(interpreter->audio_notice()));
+            },
+            Qt::QueuedConnection);
+    }
+
     void show_notice(const QString& text) {
         if (self->isSignalConnected(QMetaMethod::fromSignal(&VideoCntlWidget::notice))) {
             emit self->notice(text);
@@ -604,6 +609,7 @@ bool VideoCntlWidget::setMediaOutputs(const MediaOutputs& outputs, QString* why)
         return say(QString::fromStdString(set.error().text) +
                    QStringLiteral(" (error %1)").arg(set.error().number));
     }
+    d_->tell_audio_notice_later();
     if (why != nullptr) why->clear();
     return true;
 }
