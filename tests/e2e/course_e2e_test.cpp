@@ -447,6 +447,7 @@ TEST_F(EndToEnd, DemoCheckFindsEachPlantedFault) {
     asanas.push_back({6, "Crow", "Video ", "crow pose.mpg"});    // no photo table; blank
     asanas.push_back({7, "Ghost", "Video", nullptr});
     asanas.push_back({8, nullptr, "Photo", nullptr});
+    asanas.push_back({9, "Blank", nullptr, "tadasana.mpg"});  // Preview cannot tell
     json& seg = table("Audio_Asana1");
     for (auto& c : seg["columns"]) {
         if (c["name"] == "StartPos") c["type"] = "Long";
@@ -486,6 +487,17 @@ TEST_F(EndToEnd, DemoCheckFindsEachPlantedFault) {
          }) {
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     }
+
+    // The listing for programs: a null Disp_Type stays null, a failing
+    // Preview carries its number, a missing table counts no parts.
+    const Ran listed = cli("list --json --content " + q(bad));
+    ASSERT_EQ(listed.exit_code, 0) << listed.out;
+    const json rows = json::parse(listed.out, nullptr, false);
+    ASSERT_TRUE(rows.is_array() && rows.size() == 9) << listed.out;
+    EXPECT_EQ(rows[5], json::parse(R"({"name":"Crow","AsanaID":"6","Disp_Type":"Video ",
+        "fileOpen":"photo","Preview":"video","parts":-1})"));
+    EXPECT_EQ(rows[8], json::parse(R"({"name":"Blank","AsanaID":"9","Disp_Type":null,
+        "fileOpen":"photo","Preview":"fails","parts":-1,"PreviewError":94})"));
 }
 
 }  // namespace
