@@ -297,6 +297,8 @@ Status Reader::check_password(std::string_view password) {
 Result<std::span<const std::uint8_t>> Reader::definition(std::uint32_t first) {
     if (seen_.size() != page_count()) seen_.assign(page_count(), 0);
     ++walk_;
+    // Page 0 is the file's header, and 0 ends a chain: no definition is there.
+    if (first == 0) return damaged("a table definition on the header page");
     std::size_t pages = 0;
     for (std::uint32_t p = first; p != 0; ++pages) {
         if (p >= page_count()) return damaged("table definition outside the file");

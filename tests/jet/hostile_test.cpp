@@ -73,7 +73,17 @@ TEST_F(Hostile, ForeignTruncatedAndDamagedFilesFailWithTheirReason) {
     const std::size_t col = def + 43;        // 18 bytes per column, no indexes
     const std::size_t names = col + 4 * 18;  // a length byte, then the name
     const auto row_offset = static_cast<std::uint8_t>(bytes_[page(3) + 11]);
+    // The system table's row for Asanas gives its definition page as Id.
+    std::string on_header = bytes_;
+    {
+        std::string id(4, '\0');
+        put(id, 0, static_cast<std::uint32_t>(def / kJet3PageSize));
+        const std::size_t at = on_header.find(id, page(3));
+        ASSERT_LT(at, page(4)) << "no Id of Asanas in the system table's rows";
+        put(on_header, at, 0);
+    }
     std::vector<std::pair<std::string, const char*>> bad = {
+        {on_header, "a table definition on the header page"},
         {"", " ("},
         {noise, " ("},
         {bytes_.substr(0, kJet3PageSize) + noise, " ("},  // no system table behind a valid header
