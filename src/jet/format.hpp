@@ -14,6 +14,7 @@ inline constexpr std::size_t kJet3PageSize = 2048;
 inline constexpr std::size_t kJet4PageSize = 4096;
 inline constexpr std::size_t kSignatureOffset = 4;
 inline constexpr std::string_view kSignature{"Standard Jet DB\0", 16};
+inline constexpr std::string_view kAceSignature{"Standard ACE DB\0", 16};
 inline constexpr std::size_t kVersionOffset = 0x14;
 inline constexpr std::size_t kEncodedOffset = 0x18;
 inline constexpr std::size_t kCodePageOffset = 0x3C;

@@ -124,6 +124,19 @@ struct Field {
     bool is_null = true;
 };
 
+// One row of a page as its slot gives it: the offset with its flags, and
+// the bytes from there to the start of the row before it.
+struct Slot {
+    std::uint16_t raw = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+inline constexpr std::uint16_t kRowDeleted = 0x8000;
+inline constexpr std::uint16_t kRowMoved = 0x4000;  // the row holds its new address
+inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
+// Hops from a row's slot to its bytes; edited files move a row once or twice.
+inline constexpr std::size_t kMaxMoves = 16;
+
 struct TableDef {
     std::string name;
     std::uint32_t page = 0;
@@ -199,6 +212,8 @@ private:
     Result<std::string> memo(const std::uint8_t* p, std::size_t len) const;
     Result<std::string_view> row_at(std::uint32_t pg_row, bool data_page) const;
     Result<std::string_view> lval_row(std::uint32_t pg_row) const { return row_at(pg_row, true); }
+    std::optional<Slot> slot(const std::uint8_t* p, std::size_t r) const;
+    Result<Slot> moved_row(const TableDef& table, std::uint32_t from_pg_row, Slot from);
     std::size_t page_count() const { return bytes_.size() / page_size_; }
     const std::uint8_t* page(std::uint32_t n) const {
         return bytes_.data() + static_cast<std::size_t>(n) * page_size_;
@@ -221,18 +236,26 @@ private:
     std::vector<std::uint8_t> chain_;  // a definition spread over several pages
     std::vector<Field> fields_;        // the row being decoded
     std::vector<std::size_t> offsets_;
-    std::vector<TableDef> defs_;     // the user tables, checked
-    std::vector<TableData> tables_;  // their names and columns; rows once decoded
+    std::vector<std::uint32_t> moved_;  // where the moved rows of the table being read went
+    std::vector<TableDef> defs_;        // the user tables, checked
+    std::vector<TableData> tables_;     // their names and columns; rows once decoded
     std::vector<bool> decoded_;
 };
 
 Status Reader::check_header() {
     if (bytes_.size() < kJet3PageSize) return damaged("shorter than one page");
+    constexpr const char* kWhatIsRead = "; Jet 3 and Jet 4 files are read";
+    if (std::memcmp(bytes_.data() + kSignatureOffset, kAceSignature.data(), kAceSignature.size()) ==
+        0)
+        return damaged("it is an ACE database, the format of 2007 and later versions" +
+                       std::string(kWhatIsRead));
     if (get32(bytes_.data()) != 0x100 ||
         std::memcmp(bytes_.data() + kSignatureOffset, kSignature.data(), kSignature.size()) != 0)
         return damaged("no Jet signature");
     version_ = bytes_[kVersionOffset];
-    if (version_ > 1) return damaged("Jet version " + std::to_string(version_) + " not supported");
+    if (version_ > 1)
+        return damaged("a Jet database of an unknown version (" + std::to_string(version_) + ")" +
+                       kWhatIsRead);
     page_size_ = version_ == 0 ? kJet3PageSize : kJet4PageSize;
     if (bytes_.size() % page_size_ != 0) return damaged("not a whole number of pages");
     if (page_count() < 3) return damaged("too few pages for a system table");
@@ -400,20 +423,67 @@ Result<std::string> Reader::text(std::string_view raw) const {
     return *t;
 }
 
+// Rows fill a page from its end: a row runs from its offset to the offset
+// of the row before it, flags masked off.
+std::optional<Slot> Reader::slot(const std::uint8_t* p, std::size_t r) const {
+    const std::size_t rco = layout().row_count;
+    const std::size_t nrows = get16(p + rco);
+    const std::size_t header = rco + 2 + 2 * nrows;
+    if (r >= nrows || header > page_size_) return std::nullopt;
+    const std::uint16_t raw = get16(p + rco + 2 + 2 * r);
+    const std::size_t start = raw & kRowOffsetMask;
+    const std::size_t end = r == 0 ? page_size_ : (get16(p + rco + 2 * r) & kRowOffsetMask);
+    if (start < header || start >= end || end > page_size_) return std::nullopt;
+    return Slot{raw, p + start, end - start};
+}
+
 // A row addressed by page (high 3 bytes) and row; long values lie on data pages.
 Result<std::string_view> Reader::row_at(std::uint32_t pg_row, bool data_page) const {
     std::uint32_t pg = pg_row >> 8;
     std::uint32_t row = pg_row & 0xFF;
     if (pg == 0 || pg >= page_count()) return damaged("long value outside the file");
     const std::uint8_t* p = page(pg);
-    const std::size_t rco = layout().row_count;
     if (data_page && p[0] != 0x01) return damaged("long value on a page that holds no data");
-    std::size_t nrows = get16(p + rco);
-    if (row >= nrows || rco + 2 + 2 * nrows > page_size_) return damaged("long value row missing");
-    std::size_t start = get16(p + rco + 2 + 2 * row) & 0x1FFF;
-    std::size_t end = row == 0 ? page_size_ : (get16(p + rco + 2 * row) & 0x1FFF);
-    if (start >= end || end > page_size_) return damaged("long value row out of its page");
-    return std::string_view(reinterpret_cast<const char*>(p + start), end - start);
+    if (row >= get16(p + layout().row_count)) return damaged("long value row missing");
+    auto s = slot(p, row);
+    if (!s) return damaged("long value row out of its page");
+    return std::string_view(reinterpret_cast<const char*>(s->data), s->size);
+}
+
+// A row that grew when it was edited and no longer fitted its page was
+// moved to another data page; its slot keeps its place in the table and
+// holds the new address (row in the low byte, page above). The row there is
+// flagged deleted so that the page walk passes over it: it is read from
+// here only. A moved row may have been moved again.
+Result<Slot> Reader::moved_row(const TableDef& t, std::uint32_t from, Slot s) {
+    auto bad = [&](const std::string& why) {
+        return damaged("table '" + t.name + "' has a moved row " + why);
+    };
+    std::array<std::uint32_t, kMaxMoves + 1> hops{from};
+    std::size_t n = 1;
+    while (s.raw & kRowMoved) {
+        if (s.size < 4) return bad("whose new address is cut short");
+        const std::uint32_t to = get32(s.data);
+        const std::uint32_t pg = to >> 8;
+        if (pg == 0 || pg >= page_count()) return bad("that points outside the file");
+        const std::uint8_t* p = page(pg);
+        if (p[0] != 0x01 || get32(p + 4) == kLongValuePageTag)
+            return bad("that points to page " + std::to_string(pg) + ", which holds no rows");
+        if (std::find(hops.begin(), hops.begin() + static_cast<std::ptrdiff_t>(n), to) !=
+            hops.begin() + static_cast<std::ptrdiff_t>(n))
+            return bad("whose addresses form a loop");
+        if (n > kMaxMoves) return bad("moved more than " + std::to_string(kMaxMoves) + " times");
+        hops[n++] = to;
+        auto next = slot(p, to & 0xFF);
+        if (!next)
+            return bad("that points to row " + std::to_string(to & 0xFF) + " of page " +
+                       std::to_string(pg) + ", which the page does not hold");
+        if (!(next->raw & kRowDeleted))
+            return bad("that points to a row the table also holds in its own place");
+        s = *next;
+    }
+    moved_.push_back(hops[n - 1]);
+    return s;
 }
 
 Result<std::string> Reader::memo(const std::uint8_t* p, std::size_t len) const {
@@ -596,9 +666,8 @@ Status Reader::crack_row(const TableDef& t, const std::uint8_t* row, std::size_t
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const Column& c = t.columns[i];
         Field& f = fields_[i];
-        // A row holds every column of its table (a row written before a
-        // column was added would not, but a damaged count looks the same).
-        if (c.col_num >= row_cols) return cut("lacks a column of its table");
+        // A row written before its table gained a column does not hold it.
+        if (c.col_num >= row_cols) continue;
         f.is_null = (mask[c.col_num / 8] & (1U << (c.col_num % 8))) == 0;
         std::size_t start = 0;
         std::size_t end = 0;
@@ -634,17 +703,18 @@ Status Reader::decode_page(const TableDef& t, std::uint32_t pg, TableData* out,
     const std::size_t header = rco + 2 + 2 * nrows;
     if (header > page_size_) return damaged("page " + std::to_string(pg) + " has too many rows");
     for (std::size_t r = 0; r < nrows; ++r) {
-        const std::uint16_t raw = get16(p + rco + 2 + 2 * r);
-        if (raw & 0x8000) continue;  // deleted
-        if (raw & 0x4000) return damaged("table '" + t.name + "' has overflow rows");
-        const std::size_t start = raw & 0x1FFF;
-        const std::size_t end = r == 0 ? page_size_ : (get16(p + rco + 2 * r) & 0x1FFF);
-        if (start < header || start >= end || end > page_size_)
-            return damaged("row outside its page");
+        if (get16(p + rco + 2 + 2 * r) & kRowDeleted) continue;
+        auto row = slot(p, r);
+        if (!row) return damaged("row outside its page");
+        if (row->raw & kRowMoved) {
+            auto moved = moved_row(t, pg << 8 | static_cast<std::uint32_t>(r & 0xFF), *row);
+            if (!moved) return moved.error();
+            row = *moved;
+        }
         if (count >= t.num_rows)
             return damaged("table '" + t.name + "' has more rows than it declares");
         ++count;
-        if (Status s = crack_row(t, p + start, end - start); !s) return s;
+        if (Status s = crack_row(t, row->data, row->size); !s) return s;
         std::vector<FieldValue> values;
         if (out) values.reserve(t.columns.size());
         for (std::size_t i = 0; i < t.columns.size(); ++i) {
@@ -663,6 +733,7 @@ Status Reader::decode_page(const TableDef& t, std::uint32_t pg, TableData* out,
 // (type 0: a start page and a bitmap) or a map of bitmap pages (type 1).
 Status Reader::decode_rows(const TableDef& t, TableData* out) {
     std::size_t count = 0;
+    moved_.clear();
     const auto* map = reinterpret_cast<const std::uint8_t*>(t.usage_map.data());
     const std::size_t map_size = t.usage_map.size();
     auto bits = [&](const std::uint8_t* bitmap, std::size_t bytes, std::uint64_t base) -> Status {
@@ -697,6 +768,10 @@ Status Reader::decode_rows(const TableDef& t, TableData* out) {
     if (count != t.num_rows)
         return damaged("table '" + t.name + "' holds " + std::to_string(count) + " of its " +
                        std::to_string(t.num_rows) + " rows");
+    // Two slots sending their row to one place would show it twice.
+    std::sort(moved_.begin(), moved_.end());
+    if (std::adjacent_find(moved_.begin(), moved_.end()) != moved_.end())
+        return damaged("table '" + t.name + "' has two rows moved to the same place");
     return {};
 }
 
@@ -841,6 +916,10 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
             return Error{kFileNotFound, "Could not find file '" + shown + "' (it is a folder)."};
         return unrecognized(shown, "not a regular file");
     }
+    // Opened without waiting so that a FIFO or a device cannot hold the
+    // opening; a regular file reads the same either way.
+    if (int fl = ::fcntl(fd, F_GETFL); fl >= 0 && (fl & O_NONBLOCK) != 0)
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     auto key = std::make_pair(st.st_dev, st.st_ino);
     std::shared_ptr<LockHolder> lock = held_files()[key].lock();
     if (lock && !lock->ours()) lock.reset();
