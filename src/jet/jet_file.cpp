@@ -134,8 +134,6 @@ struct Slot {
 inline constexpr std::uint16_t kRowDeleted = 0x8000;
 inline constexpr std::uint16_t kRowMoved = 0x4000;  // the row holds its new address
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
-// Hops from a row's slot to its bytes; edited files move a row once or twice.
-inline constexpr std::size_t kMaxMoves = 16;
 
 struct TableDef {
     std::string name;
@@ -213,7 +211,7 @@ private:
     Result<std::string_view> row_at(std::uint32_t pg_row, bool data_page) const;
     Result<std::string_view> lval_row(std::uint32_t pg_row) const { return row_at(pg_row, true); }
     std::optional<Slot> slot(const std::uint8_t* p, std::size_t r) const;
-    Result<Slot> moved_row(const TableDef& table, std::uint32_t from_pg_row, Slot from);
+    Result<Slot> moved_row(const TableDef& table, Slot from);
     std::size_t page_count() const { return bytes_.size() / page_size_; }
     const std::uint8_t* page(std::uint32_t n) const {
         return bytes_.data() + static_cast<std::size_t>(n) * page_size_;
@@ -452,38 +450,31 @@ Result<std::string_view> Reader::row_at(std::uint32_t pg_row, bool data_page) co
 
 // A row that grew when it was edited and no longer fitted its page was
 // moved to another data page; its slot keeps its place in the table and
-// holds the new address (row in the low byte, page above). The row there is
-// flagged deleted so that the page walk passes over it: it is read from
-// here only. A moved row may have been moved again.
-Result<Slot> Reader::moved_row(const TableDef& t, std::uint32_t from, Slot s) {
+// holds the new address (row in the low byte, page above). The row there
+// is flagged deleted alone, so that the page walk passes over it, and is
+// read from here only. An edit of a moved row rewrites the address in
+// the first slot: an address that leads to a row also flagged moved (as a
+// deleted row is too) is refused, so no walk can go round.
+Result<Slot> Reader::moved_row(const TableDef& t, Slot s) {
     auto bad = [&](const std::string& why) {
         return damaged("table '" + t.name + "' has a moved row " + why);
     };
-    std::array<std::uint32_t, kMaxMoves + 1> hops{from};
-    std::size_t n = 1;
-    while (s.raw & kRowMoved) {
-        if (s.size < 4) return bad("whose new address is cut short");
-        const std::uint32_t to = get32(s.data);
-        const std::uint32_t pg = to >> 8;
-        if (pg == 0 || pg >= page_count()) return bad("that points outside the file");
-        const std::uint8_t* p = page(pg);
-        if (p[0] != 0x01 || get32(p + 4) == kLongValuePageTag)
-            return bad("that points to page " + std::to_string(pg) + ", which holds no rows");
-        if (std::find(hops.begin(), hops.begin() + static_cast<std::ptrdiff_t>(n), to) !=
-            hops.begin() + static_cast<std::ptrdiff_t>(n))
-            return bad("whose addresses form a loop");
-        if (n > kMaxMoves) return bad("moved more than " + std::to_string(kMaxMoves) + " times");
-        hops[n++] = to;
-        auto next = slot(p, to & 0xFF);
-        if (!next)
-            return bad("that points to row " + std::to_string(to & 0xFF) + " of page " +
-                       std::to_string(pg) + ", which the page does not hold");
-        if (!(next->raw & kRowDeleted))
-            return bad("that points to a row the table also holds in its own place");
-        s = *next;
-    }
-    moved_.push_back(hops[n - 1]);
-    return s;
+    if (s.size < 4) return bad("whose new address is cut short");
+    const std::uint32_t to = get32(s.data);
+    const std::uint32_t pg = to >> 8;
+    if (pg == 0 || pg >= page_count()) return bad("that points outside the file");
+    const std::uint8_t* p = page(pg);
+    if (p[0] != 0x01 || get32(p + 4) == kLongValuePageTag)
+        return bad("that points to page " + std::to_string(pg) + ", which holds no rows");
+    auto there = slot(p, to & 0xFF);
+    if (!there)
+        return bad("that points to row " + std::to_string(to & 0xFF) + " of page " +
+                   std::to_string(pg) + ", which the page does not hold");
+    if (there->raw & kRowMoved) return bad("that points to a row deleted or moved again");
+    if (!(there->raw & kRowDeleted))
+        return bad("that points to a row the table also holds in its own place");
+    moved_.push_back(to);
+    return *there;
 }
 
 Result<std::string> Reader::memo(const std::uint8_t* p, std::size_t len) const {
@@ -707,7 +698,7 @@ Status Reader::decode_page(const TableDef& t, std::uint32_t pg, TableData* out,
         auto row = slot(p, r);
         if (!row) return damaged("row outside its page");
         if (row->raw & kRowMoved) {
-            auto moved = moved_row(t, pg << 8 | static_cast<std::uint32_t>(r & 0xFF), *row);
+            auto moved = moved_row(t, *row);
             if (!moved) return moved.error();
             row = *moved;
         }
