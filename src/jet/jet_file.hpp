@@ -23,8 +23,11 @@
 // definition pages, without loops, one table per definition; every count,
 // name and offset of a definition within the pages that hold it; usage
 // maps and data pages inside the file; every row, its null mask, its
-// variable-length offsets and each value inside the row; memo chains with
-// a hop limit; rows matching the count the table declares.
+// variable-length offsets and each value inside the row; a row moved by an
+// edit to another data page, one step, to a row flagged as moved there,
+// each such row reached once; memo chains with a hop limit; rows matching
+// the count the table declares. Files of the later ACE format are refused
+// by name.
 //
 // The database password only guards the opening: Jet pages are not
 // encrypted, so anyone can read the bytes without it.

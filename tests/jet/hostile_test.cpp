@@ -137,7 +137,7 @@ TEST_F(Hostile, ForeignTruncatedAndDamagedFilesFailWithTheirReason) {
         {patched(page(2) + 4, 100000), " ("},  // continued outside the file
         {patched(page(2) + 12, 50), " ("},     // more rows than its pages hold
         {patched(page(2), 0x01, 1), " ("},     // no table definition page
-        {patched(page(3) + 11, row_offset | 0x40u, 1), " ("},  // a row flagged as overflow
+        {patched(page(3) + 11, row_offset | 0x40u, 1), "has a moved row"},  // its bytes no address
         {patched(def + 31, 0xFFFFFFFF), "indexes and 4 columns do not fit"},
         {patched(def + 27, 0x00FFFFFF), "logical indexes do not fit"},
         {patched(def + 25, 300, 2), "300 columns, more than"},
