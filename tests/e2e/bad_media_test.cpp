@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,10 +45,20 @@ std::string number(const R& r) {
     return "error " + std::to_string(r.error().number);
 }
 
+// Tells nothing, keeps each device's stop.
+class Quiet : public mci::Reporter {
+public:
+    void report(std::string_view, const Error&) override {}
+    void stopped(std::string_view, const mci::Stop& stop) override { stops.push_back(stop); }
+    std::vector<mci::Stop> stops;
+};
+
 // One attempt, as the control makes it: open; for a stream, play it to its
 // end (or find it will not say where it stands); close. `alias` is "video",
-// "sound" (a narration) or "picture".
-std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::path& file) {
+// "sound" (a narration) or "picture". A stream that stops is told once, and
+// a video that ends before its last picture says so.
+std::string attempt(mci::Interpreter& mci, Quiet& told, const std::string& alias,
+                    const fs::path& file) {
     if (alias == "picture") {
         QLabel label;
         qt::QtPictureBox box(&label, 1);
@@ -56,11 +68,14 @@ std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::p
     auto opened = mci.run("open \"" + file.string() + "\" alias " + alias + " type mpegVideo");
     if (!opened) return number(opened);
     std::string outcome = "played";
+    long frames = 0;
     if (alias == "video") {
         (void)mci.run("set video time format frames");
         if (auto p = mci.run("status video position"); !p) outcome = number(p);
+        if (auto n = mci.run("status video length")) frames = std::stol(*n);
     }
     if (outcome == "played") {
+        told.stops.clear();
         (void)mci.run("play " + alias);
         auto stopped = [&] {
             auto mode = mci.run("status " + alias + " mode");
@@ -69,16 +84,19 @@ std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::p
         const auto limit = Clock::now() + std::chrono::seconds(20);
         while (!stopped() && Clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (!stopped()) outcome = "still playing after 20 s";
+        if (!stopped()) {
+            outcome = "still playing after 20 s";
+        } else if (told.stops.size() != 1) {
+            outcome = "stopped, told " + std::to_string(told.stops.size()) + " times";
+        } else if (const auto& stop = told.stops.front(); stop.failure) {
+            outcome = "failed: error " + std::to_string(stop.failure->number);
+        } else if (alias == "video" && std::stol(stop.position) + 1 < frames) {
+            outcome = "ended at frame " + stop.position + " of " + std::to_string(frames);
+        }
     }
     (void)mci.run("close " + alias);
     return outcome;
 }
-
-class Quiet : public mci::Reporter {
-public:
-    void report(std::string_view, const Error&) override {}
-};
 
 TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     int argc = 1;
@@ -139,6 +157,8 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     spit(d / "a course" / "with blanks.mpg", clip);
     spit(d / "Árbol" / "vídeo.mpg", clip);
     fs::create_directories(d / "folder.mpg");
+    for (const char* fifo : {"fifo.mpg", "fifo.mp2", "fifo.jpg"})
+        ASSERT_EQ(::mkfifo((d / fifo).c_str(), 0600), 0);
 
     const struct {
         const char* name;
@@ -152,6 +172,10 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
         {"corrupted video", "video", d / "corrupted.mpg", "played"},
         {"text named .mpg", "video", d / "text.mpg", "error 302"},
         {"folder named .mpg", "video", d / "folder.mpg", "error 301"},
+        // Never opened: the open would wait for a writer for ever.
+        {"FIFO named .mpg", "video", d / "fifo.mpg", "error 311"},
+        {"FIFO named .mp2", "sound", d / "fifo.mp2", "error 311"},
+        {"FIFO named .jpg", "picture", d / "fifo.jpg", "error 53"},
         {"stream without video", "video", d / "audio-only.mpg", "error 307"},
         {"path with blanks", "video", d / "a course" / "with blanks.mpg", "played"},
         {"two sound streams", "video", d / "dual.mpg", "played"},
@@ -178,7 +202,8 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     mci->set_reporter(&quiet);
     for (const auto& c : cases) {
         for (int i = 0; i < kRuns; ++i)
-            EXPECT_EQ(attempt(*mci, c.alias, c.file), c.expected) << c.name << ", run " << i + 1;
+            EXPECT_EQ(attempt(*mci, quiet, c.alias, c.file), c.expected)
+                << c.name << ", run " << i + 1;
         // Whatever happened, the channel is free for the next file.
         EXPECT_FALSE(mci->run("status video mode").ok()) << c.name;
     }
