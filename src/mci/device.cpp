@@ -111,7 +111,6 @@ GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
     return kept ? GST_BUS_PASS : GST_BUS_DROP;
 }
 
-
 // The element that renders inside a sink description (the sink itself, or
 // the first sink of the bin built from it); not referenced.
 GstElement* rendering_sink(GstElement* e) {

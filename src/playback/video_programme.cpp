@@ -145,7 +145,9 @@ void VideoCntl::Timer1_Timer() {
     // 3. Hold the video at the boundary.
     if ((video_gone || position >= CurStartPos) && CurStartPos >= 0) {
         VideoState = "Pause";
-        (void)channel_.execute(commands::kPauseVideo);
+        // A video that cannot go on has nothing to pause: asked on every
+        // tick, a device that is not open would report a failure each time.
+        if (!video_gone) (void)channel_.execute(commands::kPauseVideo);
     }
     // 4. The segment is over once its narration has stopped and the video
     // stands at the boundary (or runs its last segment).

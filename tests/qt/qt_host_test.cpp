@@ -70,14 +70,8 @@ TEST_F(QtHostTest, PicturesBeyondTheReadersLimitLoadAndWhatIsNoFileIsNeverOpened
         photo.fill(Qt::darkGreen);
         ASSERT_TRUE(photo.save(QString::fromStdString((dir_ / "Video" / "large.jpg").string()),
                                "JPEG", 50));
-        QImage header(4, 4, QImage::Format_RGB32);
-        ASSERT_TRUE(header.save(QString::fromStdString((dir_ / "Video" / "huge.bmp").string())));
-        std::fstream bmp(dir_ / "Video" / "huge.bmp",
-                         std::ios::in | std::ios::out | std::ios::binary);
-        for (const int at : {18, 22}) {  // width and height: 60000
-            bmp.seekp(at);
-            bmp.write("\x60\xEA\x00\x00", 4);
-        }
+        // BMP cannot be decoded reduced.
+        ASSERT_TRUE(photo.save(QString::fromStdString((dir_ / "Video" / "large.bmp").string())));
     }
     const struct {
         const char* file;
@@ -85,8 +79,8 @@ TEST_F(QtHostTest, PicturesBeyondTheReadersLimitLoadAndWhatIsNoFileIsNeverOpened
         const char* text_holds;  // of the error
     } cases[] = {
         {"\\Video\\large.jpg", 0, ""},
-        {"\\Video\\huge.bmp", 481,
-         "60000 x 60000 pixels need 13732 MB, more than the picture reader's limit of "},
+        {"\\Video\\large.bmp", 481,
+         "large.bmp (6000 x 6000 pixels need 137 MB, more than the picture reader's limit of "},
         {"\\Video\\fifo.jpg", 53, "is a FIFO, not a file"},
         {"\\Video\\folder.jpg", 53, "is a folder, not a file"},
     };
