@@ -94,24 +94,25 @@ Result<QImage> read_picture(const std::string& path) {
     // process-wide limit itself is left as the application set it.
     const QSize full = reader.size();
     const double limit = reader_limit();
-    if (full.isValid() && limit > 0 && bytes_of(full) > limit &&
-        reader.supportsOption(QImageIOHandler::ScaledSize)) {
+    const bool too_large = full.isValid() && limit > 0 && bytes_of(full) > limit;
+    const auto invalid = [&](const std::string& why) {
+        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path + why};
+    };
+    if (too_large) {
+        // Refused here rather than by the reader, which would also print.
+        if (!reader.supportsOption(QImageIOHandler::ScaledSize)) {
+            return invalid(" (" + std::to_string(full.width()) + " x " +
+                           std::to_string(full.height()) + " pixels need " +
+                           std::to_string(static_cast<long long>(bytes_of(full) / 1048576)) +
+                           " MB, more than the picture reader's limit of " +
+                           std::to_string(QImageReader::allocationLimit()) + " MB)");
+        }
         const double factor = std::sqrt(limit / 2 / bytes_of(full));
         reader.setScaledSize(QSize(std::max(1, static_cast<int>(full.width() * factor)),
                                    std::max(1, static_cast<int>(full.height() * factor))));
     }
     QImage image = reader.read();
-    if (image.isNull()) {
-        std::string why;
-        if (full.isValid() && limit > 0 && bytes_of(full) > limit) {
-            why = " (" + std::to_string(full.width()) + " x " + std::to_string(full.height()) +
-                  " pixels need " +
-                  std::to_string(static_cast<long long>(bytes_of(full) / 1048576)) +
-                  " MB, more than the picture reader's limit of " +
-                  std::to_string(QImageReader::allocationLimit()) + " MB)";
-        }
-        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path + why};
-    }
+    if (image.isNull()) return invalid("");
     return image;
 }
 
