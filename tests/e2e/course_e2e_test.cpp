@@ -522,6 +522,22 @@ TEST_F(EndToEnd, BrokenVideosAndFifosNeitherStallNorBlock) {
     EXPECT_EQ(count(checked.out, "is a FIFO, not a file"), 3) << checked.out;
 }
 
+// --timeout holds whatever the program is stuck in: here the opening of the
+// catalogue never returns (a preloaded library makes it so). Before, the
+// event loop's timer could not fire and `play` hung for good.
+TEST_F(EndToEnd, PlayTimeoutHoldsWhenTheProgramIsBlocked) {
+#ifdef BLOCK_CATALOGUE
+    const Ran r = run(
+        "LD_PRELOAD=" + std::string(BLOCK_CATALOGUE) + " timeout 60 " +
+        strovia("play --headless --timeout 1 --posture Count --content " + q(root_ / "course")));
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find("no VideoEnd within 1 s; the program was blocked"), std::string::npos)
+        << r.out;
+#else
+    GTEST_SKIP() << "a preloaded library cannot come before the sanitizers' runtime";
+#endif
+}
+
 TEST_F(EndToEnd, DemoCheckFindsEachPlantedFault) {
     ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
     const fs::path bad = root_ / "bad";
