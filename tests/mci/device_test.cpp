@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gst/gst.h>
@@ -430,21 +429,6 @@ TEST_F(Devices, AVideoThatCannotGoOnIsToldOnceWithTheFrameItStoppedAt) {
     ASSERT_EQ(reported.stops.size(), 1u);
     EXPECT_TRUE(reported.stops[0].second.found_at_close);
     EXPECT_EQ(reported.stops[0].second.failure->text, "no data");
-}
-
-// Course content may hold anything a file system holds: what is no regular
-// file is refused without being opened (a FIFO would block the open for
-// ever; the test's time limit catches that).
-TEST_F(Devices, AFifoOrADeviceIsNeverOpened) {
-    const fs::path fifo = dir() / "fifo.mpg";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const fs::path narration_fifo = dir() / "sound" / "fifo.mp2";
-    fs::create_directories(narration_fifo.parent_path());
-    ASSERT_EQ(::mkfifo(narration_fifo.c_str(), 0600), 0);
-    for (const fs::path& file : {fifo, narration_fifo, fs::path("/dev/zero")}) {
-        EXPECT_EQ(fails_with("open " + quoted(file) + " alias v"), err::kNotAFile) << file;
-        EXPECT_EQ(fails_with("status v mode"), err::kUnknownAlias) << file;
-    }
 }
 
 TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {
