@@ -6,16 +6,23 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/paths.hpp"
@@ -137,6 +144,49 @@ std::optional<std::pair<double, std::string>> parse_at(const std::string& entry)
     return std::make_pair(seconds, entry.substr(colon + 1));
 }
 
+// --timeout holds whatever the user-interface thread is stuck in: when the
+// event loop has not ended the run a little after the time, this thread
+// says so and ends the process (the kernel then frees the catalogue's
+// lock). Destroying it before then ends the watch.
+class Watchdog {
+public:
+    explicit Watchdog(double seconds) {
+        if (seconds <= 0) return;
+        const auto limit = std::chrono::duration<double>(seconds) + kGrace;
+        thread_ = std::thread([this, seconds, limit] {
+            std::unique_lock lock(mutex_);
+            if (done_cv_.wait_for(lock, limit, [this] { return done_; })) return;
+            const std::string text = "strovia play: no VideoEnd within " + format(seconds) +
+                                     " s; the program was blocked, so it ends here\n";
+            (void)!::write(2, text.data(), text.size());
+            std::_Exit(kPlayTimeout);
+        });
+    }
+    ~Watchdog() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        done_cv_.notify_all();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    static constexpr std::chrono::seconds kGrace{2};
+    static std::string format(double seconds) {
+        std::ostringstream out;
+        out << seconds;
+        return out.str();
+    }
+    std::mutex mutex_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 bool call_method(Widget& control, const std::string& name) {
     if (name == "fileOpen") return control.fileOpen();
     if (name == "Pause") return control.Pause();
@@ -165,6 +215,7 @@ int run_play(const PlayOptions& opt) {
         scheduled.push_back(*parsed);
     }
 
+    const Watchdog watchdog(opt.timeout);
     const bool headless = opt.headless || !has_display();
     if (headless) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
@@ -209,6 +260,12 @@ int run_play(const PlayOptions& opt) {
     // Media failures under this program's name, as the user meets them.
     QObject::connect(&control, &Widget::notice, &app,
                      [](const QString& text) { std::cerr << "strovia play: " << s(text) << "\n"; });
+    // Failures the control passes over, each once, with their number.
+    QObject::connect(&control, &Widget::errorOccurred, &app,
+                     [&control](Widget::Error, const QString& text) {
+                         std::cerr << "strovia play: " << s(text) << " (error "
+                                   << control.errorNumber() << ")\n";
+                     });
 
     control.setResourcedir(QString::fromStdString(opt.content));
     control.setAsanaNaME(QString::fromStdString(opt.posture));

@@ -42,6 +42,14 @@ public:
     virtual Status load_picture(const std::string& path) = 0;
     // Shows the empty picture. Cannot fail.
     virtual void clear() = 0;
+    // Optional. Shows, in place of the picture at `path` that could not be
+    // loaded, something that names it and says why. Cannot fail. The
+    // default shows the empty picture.
+    virtual void show_unavailable(const std::string& path, const Error& why) {
+        (void)path;
+        (void)why;
+        clear();
+    }
     // The handle by which the media channel's video device finds this box
     // as its parent window. Stable for the box's life.
     virtual std::int64_t window_handle() const = 0;

@@ -2,6 +2,7 @@
 
 #include "mci/media_scan.hpp"
 #include "mci/sink_log.hpp"
+#include "platform/regular_file.hpp"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -10,8 +11,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -27,16 +26,13 @@ enum class Format { kProgramStream, kAudio };
 // The formats this device type stands for are told apart by their first
 // bytes, so that no automatic type finding ever picks an unrelated element.
 Result<Format> sniff(const std::string& file) {
-    // A folder opens for reading here but is no file to play.
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        return Error{err::kFileNotFound, "the path " + file + " is a folder, not a file"};
-    }
-    std::FILE* f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr) return Error{err::kFileNotFound, "cannot open the file " + file};
-    const bool empty = std::fgetc(f) == EOF;
-    std::fclose(f);
-    if (empty) return Error{err::kUnsupportedFormat, "the file " + file + " is empty"};
+    // Never opens what is no regular file: a FIFO would wait for a writer
+    // for ever.
+    const auto f = platform::RegularFile::open(file);
+    using Problem = platform::RegularFile::Problem;
+    if (f.problem() == Problem::kNotRegular) return Error{err::kNotAFile, "the path " + f.why()};
+    if (!f.ok()) return Error{err::kFileNotFound, "cannot open the file: " + f.why()};
+    if (f.size() == 0) return Error{err::kUnsupportedFormat, "the file " + file + " is empty"};
     if (scan::is_program_stream(file)) return Format::kProgramStream;
     if (scan::audio_start(file)) return Format::kAudio;
     return Error{err::kUnsupportedFormat,
@@ -81,11 +77,21 @@ Result<GstElement*> make_sink(const std::string& description) {
     return bin;
 }
 
+std::string error_text(GstMessage* message) {
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    std::string text = error != nullptr ? error->message : "unknown error";
+    if (error != nullptr) g_error_free(error);
+    g_free(debug);
+    return text;
+}
+
 // Only what the device reads is queued; everything else is dropped at once
 // so that an unpolled bus does not grow. A dropped message is ours to free:
 // it holds its element, and through it the whole pipeline and its file.
 // Every message that changes what the device reports tells the host; an
-// end or a failure is noted in `ended` first, since this handler runs
+// end or a failure is noted in the watch first, since this handler runs
 // before the message reaches the bus's queue.
 GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
     const auto type = GST_MESSAGE_TYPE(message);
@@ -95,19 +101,14 @@ GstBusSyncReply keep_needed(GstBus*, GstMessage* message, gpointer data) {
         type == GST_MESSAGE_STATE_CHANGED && GST_OBJECT_PARENT(GST_MESSAGE_SRC(message)) == nullptr;
     if (!kept) gst_message_unref(message);
     auto* watch = static_cast<BusWatch*>(data);
+    if (type == GST_MESSAGE_ERROR) {
+        std::string text = error_text(message);
+        std::lock_guard lock(watch->mutex);
+        if (!watch->error) watch->error = std::move(text);
+    }
     if (type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR) watch->ended = true;
     if ((kept || pipeline_state) && watch->hook) watch->hook->fire();
     return kept ? GST_BUS_PASS : GST_BUS_DROP;
-}
-
-std::string error_text(GstMessage* message) {
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    std::string text = error != nullptr ? error->message : "unknown error";
-    if (error != nullptr) g_error_free(error);
-    g_free(debug);
-    return text;
 }
 
 // The element that renders inside a sink description (the sink itself, or
@@ -473,11 +474,29 @@ Status Device::wait_preroll() {
 
 void Device::poll_bus() {
     while (GstMessage* m = gst_bus_pop(bus_)) gst_message_unref(m);
-    // A stream that fails on the way ends like one that played out.
-    if (watch_.ended && !ended_) {
-        ended_ = true;
-        mode_ = Mode::kStopped;
+    if (!watch_.ended || ended_) return;
+    // A stream stops at its first error; what its other elements post
+    // after it is the same failure.
+    ended_ = true;
+    mode_ = Mode::kStopped;
+    std::lock_guard lock(watch_.mutex);
+    if (watch_.error) {
+        failure_ = Error{err::kPlaybackFailed, *watch_.error};
+        // What still reaches a sink after a failure is not shown: the
+        // picture stays on the frame the position names.
+        gst_element_set_state(pipeline_, GST_STATE_PAUSED);
     }
+}
+
+std::optional<Stop> Device::take_stop() {
+    poll_bus();
+    if (!ended_ || stop_told_) return std::nullopt;
+    stop_told_ = true;
+    Stop stop;
+    auto at = position();
+    stop.position = at ? *at : std::string();
+    stop.failure = failure_;
+    return stop;
 }
 
 Status Device::play() {
@@ -493,15 +512,18 @@ Status Device::play() {
 
 Status Device::pause() {
     poll_bus();
+    // A stream that has stopped stays where it stopped.
+    if (ended_) return {};
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         return Error{err::kStateChange, "the device refused to pause"};
     }
-    if (!ended_) mode_ = Mode::kPaused;
+    mode_ = Mode::kPaused;
     return {};
 }
 
 Status Device::stop() {
     poll_bus();
+    if (ended_) return {};
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         return Error{err::kStateChange, "the device refused to stop"};
     }

@@ -20,6 +20,14 @@ typedef struct _GstBus GstBus;
 
 namespace strovia::mci {
 
+// How a device's stream stopped by itself: where it stood (in the device's
+// time format) and, when it failed rather than played out, why.
+struct Stop {
+    std::string position;
+    std::optional<Error> failure;
+    bool found_at_close = false;  // read only as the device was closed
+};
+
 // What the interpreter asks of an open device. Device is the real one;
 // the fuzz target of the command language puts a scripted one here.
 class MediaDevice {
@@ -34,6 +42,10 @@ public:
     virtual Result<std::string> length() = 0;
     virtual TimeFormat time_format() const = 0;
     virtual GstElement* pipeline() const { return nullptr; }
+    // Once, after the stream has played out or failed: how it stopped.
+    virtual std::optional<Stop> take_stop() { return std::nullopt; }
+    // The stream has played out or failed (as of the last command or query).
+    virtual bool ended() const { return false; }
 };
 
 // Tells the host that something a status query can see has changed: a
@@ -50,7 +62,11 @@ struct ChangeHook {
 
 // What the bus tells a device from GStreamer's threads.
 struct BusWatch {
+    // Noted here before the message reaches the bus's queue (the host,
+    // told at once, may ask before it is there).
     std::atomic<bool> ended{false};  // end of stream or an error
+    std::mutex mutex;
+    std::optional<std::string> error;  // the stream's first error
     std::shared_ptr<ChangeHook> hook;
 };
 
@@ -92,6 +108,8 @@ public:
     TimeFormat time_format() const override { return format_; }
 
     GstElement* pipeline() const override { return pipeline_; }
+    std::optional<Stop> take_stop() override;
+    bool ended() const override { return ended_; }
 
 private:
     enum class Mode { kStopped, kPlaying, kPaused };
@@ -109,6 +127,8 @@ private:
     GstElement* position_source_ = nullptr;  // sound only: its sink, else the pipeline
     Mode mode_ = Mode::kStopped;
     bool ended_ = false;
+    bool stop_told_ = false;
+    std::optional<Error> failure_;  // the stream's first error
     TimeFormat format_ = TimeFormat::kMilliseconds;
     std::int64_t origin_ = 0;         // sound: stream time of the first sample, ns
     std::int64_t last_position_ = 0;  // ns from origin_

@@ -100,6 +100,21 @@ Result<std::string> status_to_text(const Status& s) {
 
 }  // namespace
 
+std::optional<Error> stop_failure(std::string_view alias, const Stop& stop, long long boundary) {
+    if (alias != "video") {
+        if (!stop.failure) return std::nullopt;
+        return Error{stop.failure->number,
+                     "the narration failed at " + stop.position + " ms: " + stop.failure->text};
+    }
+    const long long at = std::atoll(stop.position.c_str());
+    const bool short_of_boundary = boundary >= 0 && at < boundary;
+    if (!stop.failure && !short_of_boundary) return std::nullopt;
+    std::string text = "the video stopped at frame " + stop.position;
+    if (short_of_boundary) text += " before frame " + std::to_string(boundary);
+    text += stop.failure ? ": " + stop.failure->text : std::string(": the file ends there");
+    return Error{stop.failure ? stop.failure->number : err::kMediaStopped, std::move(text)};
+}
+
 Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
@@ -134,6 +149,31 @@ std::unique_ptr<Interpreter> Interpreter::with_devices(DeviceOpener opener) {
 }
 
 Interpreter::~Interpreter() { devices_.clear(); }
+
+void Interpreter::tell_stops() {
+    if (reporter_ == nullptr) return;
+    for (auto& [key, dev] : devices_) {
+        if (auto stop = dev->take_stop()) reporter_->stopped(key, *stop);
+    }
+}
+
+void Interpreter::close(const std::string& key) {
+    auto it = devices_.find(key);
+    if (it == devices_.end()) return;
+    // A failure nobody asked about is still told; a stream that merely
+    // played out is no news once it is closed.
+    if (reporter_ != nullptr) {
+        if (auto stop = it->second->take_stop(); stop && stop->failure) {
+            stop->found_at_close = true;
+            reporter_->stopped(key, *stop);
+        }
+    }
+    devices_.erase(it);
+}
+
+void Interpreter::close_all() {
+    while (!devices_.empty()) close(devices_.begin()->first);
+}
 
 void Interpreter::set_reporter(Reporter* reporter) { reporter_ = reporter; }
 
@@ -190,14 +230,14 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
         return std::string();
     }
     if (c.verb == Verb::kClose && keyword_is(c.alias, "all")) {
-        devices_.clear();
+        close_all();
         return std::string();
     }
     auto d = device(c.alias);
     if (!d) return d.error();
     MediaDevice& dev = **d;
     switch (c.verb) {
-        case Verb::kClose: devices_.erase(fold(c.alias)); return std::string();
+        case Verb::kClose: close(fold(c.alias)); return std::string();
         case Verb::kPlay: return status_to_text(dev.play());
         case Verb::kPause: return status_to_text(dev.pause());
         case Verb::kStop: return status_to_text(dev.stop());
@@ -205,7 +245,16 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
         case Verb::kStatus:
             switch (c.item) {
                 case StatusItem::kMode: return dev.mode();
-                case StatusItem::kPosition: return dev.position();
+                case StatusItem::kPosition: {
+                    // A stream that played out or failed has no position
+                    // to go on from; a caller waiting for one must not.
+                    auto at = dev.position();
+                    if (at && dev.ended()) {
+                        return Error{err::kMediaStopped,
+                                     "the media stopped at " + *at + " and cannot go on"};
+                    }
+                    return at;
+                }
                 case StatusItem::kLength: return dev.length();
                 case StatusItem::kReady: return std::string("true");
                 case StatusItem::kTimeFormat:
@@ -221,7 +270,9 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
 Result<std::string> Interpreter::run(std::string_view command) {
     auto parsed = parse(command);
     if (!parsed) return parsed.error();
-    return dispatch(*parsed);
+    auto r = dispatch(*parsed);
+    tell_stops();
+    return r;
 }
 
 bool Interpreter::execute(std::string_view command) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,7 +35,22 @@ class Reporter {
 public:
     virtual ~Reporter() = default;
     virtual void report(std::string_view command, const Error& error) = 0;
+    // A device's stream stopped by itself: played out, or failed (then
+    // `stop.failure` says why). Told once per device, on the caller's
+    // thread, inside the command or query that found it; a failure found
+    // only when the device is closed is told then. `alias` is folded to
+    // lower case. Same rules as report().
+    virtual void stopped(std::string_view alias, const Stop& stop) {
+        (void)alias;
+        (void)stop;
+    }
 };
+
+// What a host tells its user of a stop (Reporter::stopped): the failure
+// of a stream, or a video that stopped short of `boundary`, the frame a
+// programme still waits for (negative: none), with the frame it stopped
+// at. Nothing for a stream that played out leaving nothing to reach.
+std::optional<Error> stop_failure(std::string_view alias, const Stop& stop, long long boundary);
 
 struct Options {
     // Launch descriptions of the sinks. Video: used when no frame target
@@ -104,6 +120,9 @@ private:
     Interpreter(Sinks sinks, DeviceOpener opener)
         : sinks_(std::move(sinks)), opener_(std::move(opener)) {}
     Result<MediaDevice*> device(const std::string& alias);
+    void tell_stops();
+    void close_all();
+    void close(const std::string& key);
     Result<std::string> dispatch(const Command& c);
 
     Sinks sinks_;

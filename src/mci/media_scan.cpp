@@ -1,13 +1,12 @@
 #include "mci/media_scan.hpp"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "platform/regular_file.hpp"
 
 namespace strovia::mci::scan {
 namespace {
@@ -16,18 +15,14 @@ namespace {
 class Mapped {
 public:
     explicit Mapped(const std::string& file) {
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE,
-                             fd, 0);
-            if (p != MAP_FAILED) {
-                data_ = static_cast<const std::uint8_t*>(p);
-                size_ = static_cast<std::size_t>(st.st_size);
-            }
+        const auto f = platform::RegularFile::open(file);
+        if (!f.ok() || f.size() <= 0) return;
+        void* p =
+            ::mmap(nullptr, static_cast<std::size_t>(f.size()), PROT_READ, MAP_PRIVATE, f.fd(), 0);
+        if (p != MAP_FAILED) {
+            data_ = static_cast<const std::uint8_t*>(p);
+            size_ = static_cast<std::size_t>(f.size());
         }
-        ::close(fd);
     }
     ~Mapped() {
         if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);

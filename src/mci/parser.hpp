@@ -37,6 +37,12 @@ inline constexpr std::int32_t kNoFrameRate = 307;
 inline constexpr std::int32_t kReplyTooLong = 308;
 inline constexpr std::int32_t kNoMediaFramework = 309;
 inline constexpr std::int32_t kCannotWriteLog = 310;
+// The path names a FIFO, a device or a socket: never opened.
+inline constexpr std::int32_t kNotAFile = 311;
+// The stream has ended or failed: it has no position to go on from.
+inline constexpr std::int32_t kMediaStopped = 312;
+// A stream failed while it played (a decoding error, damaged data).
+inline constexpr std::int32_t kPlaybackFailed = 313;
 }  // namespace err
 
 struct Token {

@@ -7,6 +7,20 @@
 #include "playback/reply.hpp"
 
 namespace strovia {
+namespace {
+
+// A narration that cannot be opened counts as finished at once; its
+// picture still stays this long, so that it is seen.
+constexpr int kUnnarratedPictureMs = 3000;
+
+// Timer2 waits the picture's time when its narration did not open, and
+// polls again once one did. A run without failures never changes it here.
+void pace_for_narration(Timer& timer2, bool unopened) {
+    const int wanted = unopened ? kUnnarratedPictureMs : kTimer2Interval;
+    if (timer2.interval() != wanted) timer2.set_interval(wanted);
+}
+
+}  // namespace
 
 Status VideoCntl::InitAudio() {
     BeginRun(Run::StartingPhoto);
@@ -33,6 +47,7 @@ Status VideoCntl::InitAudio() {
     if (!PhotoPreview) {
         host_.timer2().set_interval(kTimer2Interval);
         NarrationOpen();
+        pace_for_narration(host_.timer2(), narration_unopened_);
         host_.do_events();
         if (RunChangedSince(epoch)) return {};
         NarrationPlay();
@@ -46,18 +61,17 @@ Status VideoCntl::InitAudio() {
 }
 
 void VideoCntl::ShowCurrentImage() {
-    // A row without a picture, or one that cannot be shown, leaves the box
-    // empty rather than showing the previous row's picture with this row's
-    // narration.
+    // A row without a picture leaves the box empty, and one whose picture
+    // cannot be shown names it there, rather than showing the previous
+    // row's picture with this row's narration.
     if (CurImageName.empty()) {
         host_.picture1().clear();
         return;
     }
-    if (auto s =
-            host_.picture1().load_picture(commands::picture_path(StoredResourcedir, CurImageName));
-        !s) {
+    const std::string path = commands::picture_path(StoredResourcedir, CurImageName);
+    if (auto s = host_.picture1().load_picture(path); !s) {
         host_.suppressed_failure("Timer2_Timer", s.error());
-        host_.picture1().clear();
+        host_.picture1().show_unavailable(path, s.error());
     }
 }
 
@@ -148,6 +162,7 @@ void VideoCntl::Timer2_Timer() {
     }
     // 8.-11. The narration of the row now shown.
     NarrationOpen();
+    pace_for_narration(host_.timer2(), narration_unopened_);
     host_.timer2().set_enabled(true);
     NarrationPlay();
     SoundState = "Playing";

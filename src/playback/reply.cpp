@@ -19,12 +19,13 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-void ReplyBuffer::query(MediaChannel& channel, std::string_view command) {
+std::int32_t ReplyBuffer::query(MediaChannel& channel, std::string_view command) {
     std::array<char, kSize + 1> copy{};
     std::memcpy(copy.data(), chars_.data(), kSize);
     copy[kSize] = '\0';
-    (void)channel.send_string(command, copy.data(), kOffered, 0);  // fails silently by contract
+    const std::int32_t rc = channel.send_string(command, copy.data(), kOffered, 0);
     std::memcpy(chars_.data(), copy.data(), kSize);
+    return rc;
 }
 
 void ReplyBuffer::set(std::string_view raw) {

@@ -20,8 +20,8 @@ public:
 
     // Sends a status query; the device writes into a copy of the buffer and
     // all 50 characters are taken back, NULs included. A failed query
-    // leaves what the device left.
-    void query(MediaChannel& channel, std::string_view command);
+    // leaves what the device left. Returns the channel's code, 0 on success.
+    std::int32_t query(MediaChannel& channel, std::string_view command);
 
     std::string_view chars() const { return {chars_.data(), chars_.size()}; }
     // For tests of the reading rules.

@@ -136,13 +136,18 @@ void VideoCntl::Timer1_Timer() {
     // 1., 2. Both queries into the one buffer.
     reply.query(channel_, commands::kStatusSoundMode);
     const std::string narration_mode = clean_mode_reply(reply.chars());
-    reply.query(channel_, commands::kStatusVideoPosition);
+    // A video that cannot go on (never opened, broken, or its file ends
+    // short) has no position: every boundary left counts as reached, so the
+    // narrations still play in order and the programme ends.
+    const bool video_gone = reply.query(channel_, commands::kStatusVideoPosition) != 0;
     const double position = read_position(reply.chars());
 
     // 3. Hold the video at the boundary.
-    if (position >= CurStartPos && CurStartPos >= 0) {
+    if ((video_gone || position >= CurStartPos) && CurStartPos >= 0) {
         VideoState = "Pause";
-        (void)channel_.execute(commands::kPauseVideo);
+        // A video that cannot go on has nothing to pause: asked on every
+        // tick, a device that is not open would report a failure each time.
+        if (!video_gone) (void)channel_.execute(commands::kPauseVideo);
     }
     // 4. The segment is over once its narration has stopped and the video
     // stands at the boundary (or runs its last segment).

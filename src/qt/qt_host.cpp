@@ -3,13 +3,17 @@
 #include <dlfcn.h>
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QImageReader>
 #include <QMessageBox>
+#include <QPainter>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "platform/paths.hpp"
+#include "platform/regular_file.hpp"
 #include "qt/picture_view.hpp"
 
 namespace strovia::qt {
@@ -58,20 +62,83 @@ QtPictureBox::QtPictureBox(QLabel* label, std::int64_t handle) : label_(label), 
     label_->setScaledContents(false);
 }
 
+namespace {
+
+// The bytes a decoded picture of `size` takes at 32 bits a pixel.
+double bytes_of(QSize size) { return 4.0 * size.width() * size.height(); }
+
+// A reader's allocation limit in bytes; 0 when there is none.
+double reader_limit() { return QImageReader::allocationLimit() * 1024.0 * 1024.0; }
+
+}  // namespace
+
 Result<QImage> read_picture(const std::string& path) {
-    const QString file = QString::fromStdString(platform::map_path(path));
-    const QFileInfo info(file);
-    if (!info.exists() || info.isDir()) {
+    // Only a regular file is opened, and only once: a FIFO named like a
+    // picture would block the reader for ever.
+    auto opened = platform::RegularFile::open(platform::map_path(path));
+    if (!opened.ok()) {
+        return Error{runtime_error::kFileNotFound,
+                     "File not found: " + path + " (" + opened.why() + ")"};
+    }
+    QFile file;
+    if (!file.open(opened.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         return Error{runtime_error::kFileNotFound, "File not found: " + path};
     }
-    QImageReader reader(file);
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
     // Decide by content, never by a name that may be wrong.
     reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path};
+    // A photograph larger than the reader's limit (a 6000 x 6000 JPEG is
+    // 144 MB decoded) is decoded reduced, where its format can do that, to
+    // half the limit: it is shown scaled to the control anyway. The
+    // process-wide limit itself is left as the application set it.
+    const QSize full = reader.size();
+    const double limit = reader_limit();
+    const bool too_large = full.isValid() && limit > 0 && bytes_of(full) > limit;
+    const auto invalid = [&](const std::string& why) {
+        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path + why};
+    };
+    if (too_large) {
+        // Refused here rather than by the reader, which would also print.
+        if (!reader.supportsOption(QImageIOHandler::ScaledSize)) {
+            return invalid(" (" + std::to_string(full.width()) + " x " +
+                           std::to_string(full.height()) + " pixels need " +
+                           std::to_string(static_cast<long long>(bytes_of(full) / 1048576)) +
+                           " MB, more than the picture reader's limit of " +
+                           std::to_string(QImageReader::allocationLimit()) + " MB)");
+        }
+        const double factor = std::sqrt(limit / 2 / bytes_of(full));
+        reader.setScaledSize(QSize(std::max(1, static_cast<int>(full.width() * factor)),
+                                   std::max(1, static_cast<int>(full.height() * factor))));
     }
+    QImage image = reader.read();
+    if (image.isNull()) return invalid("");
+    return image;
+}
+
+QImage unavailable_picture(const std::string& path, const Error& why) {
+    // Large enough to read at the control's size, scaled like any picture.
+    QImage image(352, 288, QImage::Format_RGB32);
+    image.fill(QColor(48, 48, 48));
+    QPainter painter(&image);
+    painter.setPen(QColor(230, 230, 230));
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    const QString title = why.number == runtime_error::kFileNotFound
+                              ? QStringLiteral("Picture not found")
+                              : QStringLiteral("Not a picture this control can show");
+    QFont font = painter.font();
+    font.setPixelSize(18);
+    font.setBold(true);
+    painter.setFont(font);
+    const QRect area = image.rect().adjusted(16, 16, -16, -16);
+    painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                     title + "\n" + QString::fromStdString(name));
+    font.setPixelSize(12);
+    font.setBold(false);
+    painter.setFont(font);
+    painter.drawText(
+        area, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap,
+        QStringLiteral("Error %1: %2").arg(why.number).arg(QString::fromStdString(why.text)));
     return image;
 }
 
@@ -79,6 +146,7 @@ Status QtPictureBox::load_picture(const std::string& path) {
     auto image = read_picture(path);
     if (!image) return image.error();
     // Converted once here rather than at every paint.
+    label_->setToolTip({});
     show_image(label_,
                image->convertToFormat(image->hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                                : QImage::Format_RGB32));
@@ -89,6 +157,16 @@ Status QtPictureBox::load_picture(const std::string& path) {
 void QtPictureBox::clear() {
     show_image(label_, {});
     label_->clear();
+    label_->setToolTip({});
+    if (on_picture) on_picture({});
+}
+
+void QtPictureBox::show_unavailable(const std::string& path, const Error& why) {
+    show_image(label_, unavailable_picture(path, why));
+    // Said in words too, for whoever cannot read the picture.
+    label_->setToolTip(
+        QStringLiteral("Error %1: %2").arg(why.number).arg(QString::fromStdString(why.text)));
+    // Not a picture of the course: told like a cleared box.
     if (on_picture) on_picture({});
 }
 

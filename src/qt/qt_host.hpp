@@ -51,8 +51,15 @@ private:
 };
 
 // Decodes a picture as a picture box loads it: the formed path mapped,
-// the format taken from the content. 53 when missing, 481 when no picture.
+// the format taken from the content. 53 when missing or not a regular
+// file (never opened then), 481 when no picture; a picture too large for
+// the reader's limit is decoded reduced where its format allows, else 481
+// says its size and the limit.
 Result<QImage> read_picture(const std::string& path);
+
+// What a picture box shows for a picture that could not be loaded: its
+// file name and why, on dark grey.
+QImage unavailable_picture(const std::string& path, const Error& why);
 
 class QtPictureBox : public PictureBox {
 public:
@@ -62,6 +69,7 @@ public:
     QtPictureBox(QLabel* label, std::int64_t handle);
     Status load_picture(const std::string& path) override;
     void clear() override;
+    void show_unavailable(const std::string& path, const Error& why) override;
     std::int64_t window_handle() const override { return handle_; }
     QLabel* label() const { return label_; }
     std::function<void(const std::string& path)> on_picture;  // empty path: cleared

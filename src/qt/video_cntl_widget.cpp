@@ -69,7 +69,7 @@ class ObservedChannel final : public MediaChannel {
 public:
     std::function<void()> before_command;
     std::function<void(std::string_view, bool)> on_command;
-    std::function<void(std::string_view, const char*)> on_query;
+    std::function<void(std::string_view, const char*, std::int32_t)> on_query;
     MediaChannel* inner = nullptr;
 
     bool execute(std::string_view command) override {
@@ -81,7 +81,7 @@ public:
     std::int32_t send_string(std::string_view command, char* reply, std::uint32_t length,
                              std::int64_t notify) override {
         const std::int32_t rc = inner->send_string(command, reply, length, notify);
-        on_query(command, reply);
+        on_query(command, reply, rc);
         return rc;
     }
 };
@@ -135,8 +135,13 @@ QString describe(WidgetError kind, std::int32_t number) {
             return number == engine_error::kNoCurrentRecord ? "the posture's table has no rows"
                                                             : "the posture's table cannot be read";
         case VideoCntlWidget::FieldError: return "a field of the catalogue cannot be read";
-        case VideoCntlWidget::VideoError: return "the video cannot be opened";
-        case VideoCntlWidget::NarrationError: return "a narration cannot be opened";
+        case VideoCntlWidget::VideoError:
+            return number == mci::err::kMediaStopped || number == mci::err::kPlaybackFailed
+                       ? "the video cannot go on"
+                       : "the video cannot be opened";
+        case VideoCntlWidget::NarrationError:
+            return number == mci::err::kPlaybackFailed ? "a narration cannot go on"
+                                                       : "a narration cannot be opened";
         case VideoCntlWidget::PictureError: return "a picture cannot be shown";
         case VideoCntlWidget::NoError: break;
     }
@@ -228,8 +233,9 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         channel.on_command = [this](std::string_view command, bool ok) {
             if (observer) observer->commandSent(q(command), ok);
         };
-        channel.on_query = [this](std::string_view command, const char* reply) {
-            if (command == commands::kStatusVideoPosition) position = std::atoll(reply);
+        channel.on_query = [this](std::string_view command, const char* reply, std::int32_t rc) {
+            // A failed query left the buffer as it was: not a position.
+            if (command == commands::kStatusVideoPosition && rc == 0) position = std::atoll(reply);
             if (observer) observer->queryAnswered(q(command), QString::fromUtf8(reply));
         };
 
@@ -488,6 +494,28 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
                 .arg(q(e.text));
         QMetaObject::invokeMethod(
             self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
+    }
+
+    // A stream stopped by itself: a failure, or a video that stopped short
+    // of the boundary the programme waits for (the programme counts it as
+    // reached and goes on), becomes one errorOccurred. The position stays
+    // the frame the video stopped at.
+    void stopped(std::string_view alias, const mci::Stop& stop) override {
+        const bool video = alias == "video";
+        if (stop.found_at_close) {
+            // A device of a programme that is over: not this start's cause.
+            const QString text = QString("The %1 failed before it was closed: error %2: %3")
+                                     .arg(q(alias))
+                                     .arg(stop.failure->number)
+                                     .arg(q(stop.failure->text));
+            QMetaObject::invokeMethod(
+                self, [this, text] { show_notice(text); }, Qt::QueuedConnection);
+            return;
+        }
+        const bool waits = video && control->run() == VideoCntl::Run::Video;
+        if (video && !stop.position.empty()) position = std::atoll(stop.position.c_str());
+        if (auto e = mci::stop_failure(alias, stop, waits ? control->CurStartPos : -1))
+            failure(video ? VideoError : NarrationError, *e);
     }
 
     // Once per widget, the way media failures are told: no sound output

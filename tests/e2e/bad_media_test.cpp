@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,10 +45,20 @@ std::string number(const R& r) {
     return "error " + std::to_string(r.error().number);
 }
 
+// Tells nothing, keeps each device's stop.
+class Quiet : public mci::Reporter {
+public:
+    void report(std::string_view, const Error&) override {}
+    void stopped(std::string_view, const mci::Stop& stop) override { stops.push_back(stop); }
+    std::vector<mci::Stop> stops;
+};
+
 // One attempt, as the control makes it: open; for a stream, play it to its
 // end (or find it will not say where it stands); close. `alias` is "video",
-// "sound" (a narration) or "picture".
-std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::path& file) {
+// "sound" (a narration) or "picture". A stream that stops is told once; a
+// video says the frame it stopped at and how many pictures its file holds.
+std::string attempt(mci::Interpreter& mci, Quiet& told, const std::string& alias,
+                    const fs::path& file) {
     if (alias == "picture") {
         QLabel label;
         qt::QtPictureBox box(&label, 1);
@@ -56,11 +68,14 @@ std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::p
     auto opened = mci.run("open \"" + file.string() + "\" alias " + alias + " type mpegVideo");
     if (!opened) return number(opened);
     std::string outcome = "played";
+    long frames = 0;
     if (alias == "video") {
         (void)mci.run("set video time format frames");
         if (auto p = mci.run("status video position"); !p) outcome = number(p);
+        if (auto n = mci.run("status video length")) frames = std::stol(*n);
     }
     if (outcome == "played") {
+        told.stops.clear();
         (void)mci.run("play " + alias);
         auto stopped = [&] {
             auto mode = mci.run("status " + alias + " mode");
@@ -69,16 +84,19 @@ std::string attempt(mci::Interpreter& mci, const std::string& alias, const fs::p
         const auto limit = Clock::now() + std::chrono::seconds(20);
         while (!stopped() && Clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (!stopped()) outcome = "still playing after 20 s";
+        if (!stopped()) {
+            outcome = "still playing after 20 s";
+        } else if (told.stops.size() != 1) {
+            outcome = "stopped, told " + std::to_string(told.stops.size()) + " times";
+        } else if (const auto& stop = told.stops.front(); stop.failure) {
+            outcome = "failed: error " + std::to_string(stop.failure->number);
+        } else if (alias == "video") {
+            outcome = "played to frame " + stop.position + " of " + std::to_string(frames);
+        }
     }
     (void)mci.run("close " + alias);
     return outcome;
 }
-
-class Quiet : public mci::Reporter {
-public:
-    void report(std::string_view, const Error&) override {}
-};
 
 TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     int argc = 1;
@@ -139,24 +157,33 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     spit(d / "a course" / "with blanks.mpg", clip);
     spit(d / "Árbol" / "vídeo.mpg", clip);
     fs::create_directories(d / "folder.mpg");
+    for (const char* fifo : {"fifo.mpg", "fifo.mp2", "fifo.jpg"})
+        ASSERT_EQ(::mkfifo((d / fifo).c_str(), 0600), 0);
 
     const struct {
         const char* name;
         const char* alias;
         fs::path file;
-        const char* expected;  // "error N", "played" or "shown"
+        const char* expected;  // "error N", "played (to frame F of N)" or "shown"
     } cases[] = {
         {"missing video", "video", d / "missing.mpg", "error 301"},
         {"zero-byte video", "video", d / "zero.mpg", "error 302"},
-        {"truncated video", "video", d / "truncated.mpg", "played"},
-        {"corrupted video", "video", d / "corrupted.mpg", "played"},
+        // Half the file holds 9 of the 10 pictures; the damaged one shows
+        // all 10 (its decoder passes over the damage). Each is told once.
+        {"truncated video", "video", d / "truncated.mpg", "played to frame 8 of 9"},
+        {"corrupted video", "video", d / "corrupted.mpg", "played to frame 9 of 10"},
         {"text named .mpg", "video", d / "text.mpg", "error 302"},
         {"folder named .mpg", "video", d / "folder.mpg", "error 301"},
+        // Never opened: the open would wait for a writer for ever.
+        {"FIFO named .mpg", "video", d / "fifo.mpg", "error 311"},
+        {"FIFO named .mp2", "sound", d / "fifo.mp2", "error 311"},
+        {"FIFO named .jpg", "picture", d / "fifo.jpg", "error 53"},
         {"stream without video", "video", d / "audio-only.mpg", "error 307"},
-        {"path with blanks", "video", d / "a course" / "with blanks.mpg", "played"},
-        {"two sound streams", "video", d / "dual.mpg", "played"},
-        {"MPEG-2 with AC-3", "video", d / "dvd.vob", "played"},
-        {"non-ASCII path", "video", d / "Árbol" / "vídeo.mpg", "played"},
+        {"path with blanks", "video", d / "a course" / "with blanks.mpg",
+         "played to frame 9 of 10"},
+        {"two sound streams", "video", d / "dual.mpg", "played to frame 9 of 10"},
+        {"MPEG-2 with AC-3", "video", d / "dvd.vob", "played to frame 9 of 10"},
+        {"non-ASCII path", "video", d / "Árbol" / "vídeo.mpg", "played to frame 9 of 10"},
         {"zero-byte narration", "sound", d / "zero.mp2", "error 302"},
         {"truncated narration", "sound", d / "truncated.mp2", "played"},
         {"corrupted narration", "sound", d / "corrupted.mp2", "played"},
@@ -178,7 +205,8 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     mci->set_reporter(&quiet);
     for (const auto& c : cases) {
         for (int i = 0; i < kRuns; ++i)
-            EXPECT_EQ(attempt(*mci, c.alias, c.file), c.expected) << c.name << ", run " << i + 1;
+            EXPECT_EQ(attempt(*mci, quiet, c.alias, c.file), c.expected)
+                << c.name << ", run " << i + 1;
         // Whatever happened, the channel is free for the next file.
         EXPECT_FALSE(mci->run("status video mode").ok()) << c.name;
     }

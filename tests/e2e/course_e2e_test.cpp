@@ -4,6 +4,7 @@
 // course page played in Chromium; the programs' exit codes and reasons; the
 // checker on planted faults.
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -424,6 +425,117 @@ TEST_F(EndToEnd, ProgramsEndWithTheirExitCodeAndSayWhy) {
         EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
         EXPECT_NE(r.out.find(c.also), std::string::npos) << c.args << "\n" << r.out;
     }
+}
+
+// Nothing a course holds stalls a programme or blocks the program: a video
+// cut at half or damaged from half on counts as having reached its later
+// boundaries (one VideoError says where it stopped and what it missed), and
+// FIFOs in place of a video, a narration or a picture are never opened.
+// Before, the broken videos played for ever and the FIFOs hung `play`
+// past its --timeout and `check` with no output.
+TEST_F(EndToEnd, BrokenVideosAndFifosNeitherStallNorBlock) {
+    const fs::path c = root_ / "faulty";
+    fs::create_directories(c / "video");
+    fs::create_directories(c / "sound" / "mp2");
+    std::string whole;
+    {
+        std::ifstream in(root_ / "course" / "video" / "count.mpg", std::ios::binary);
+        whole.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t half = whole.size() / 2;
+    std::ofstream(c / "video" / "cut.mpg", std::ios::binary) << whole.substr(0, half);
+    std::string damaged = whole;
+    for (std::size_t i = half; i < damaged.size(); ++i) damaged[i] = char((i * 7919) >> 3);
+    std::ofstream(c / "video" / "damaged.mpg", std::ios::binary) << damaged;
+    for (const char* n : {"n1", "n2", "n3", "p1"}) {
+        fs::copy_file(root_ / "course" / "sound" / "mp2" / (std::string(n) + ".mp2"),
+                      c / "sound" / "mp2" / (std::string(n) + ".mp2"));
+    }
+    fs::copy_file(root_ / "course" / "video" / "wide.png", c / "video" / "wide.png");
+    for (const fs::path& f :
+         {c / "video" / "fifo.mpg", c / "video" / "fifo.png", c / "sound" / "mp2" / "fifo.mp2"}) {
+        ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
+    }
+    const json segment_columns = json::parse(R"([{"name": "Filename", "type": "Text", "size": 50},
+        {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
+        {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}])");
+    const json photo_columns = json::parse(R"([{"name": "Mp2name", "type": "Text", "size": 50},
+        {"name": "ImageName", "type": "Text", "size": 50}])");
+    const json segments = json::parse(
+        R"([["n1", "a", 0, 24, 0.4], ["n2", "b", 25, 49, 0.5], ["n3", "c", 60, 74, 0.5]])");
+    json m = json::parse(R"({"tables": [{"name": "Asanas",
+        "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
+                    {"name": "Disp_Type", "type": "Text", "size": 10},
+                    {"name": "VideoName", "type": "Text", "size": 50}],
+        "rows": [[1, "Cut", "Video", "cut.mpg"], [2, "Damaged", "Video", "damaged.mpg"],
+                 [3, "FifoVideo", "Video", "fifo.mpg"], [4, "FifoPicture", "Photo", null],
+                 [5, "FifoNarration", "Photo", null]]}]})");
+    for (int id = 1; id <= 3; ++id) {
+        m["tables"].push_back({{"name", "Audio_Asana" + std::to_string(id)},
+                               {"columns", segment_columns},
+                               {"rows", segments}});
+    }
+    m["tables"].push_back({{"name", "Photo_Asana4"},
+                           {"columns", photo_columns},
+                           {"rows", json::parse(R"([["p1", "wide.png"], ["p1", "fifo.png"]])")}});
+    m["tables"].push_back({{"name", "Photo_Asana5"},
+                           {"columns", photo_columns},
+                           {"rows", json::parse(R"([["fifo", "wide.png"], ["p1", "wide.png"]])")}});
+    std::ofstream(root_ / "faulty.json") << m.dump();
+    const Ran built = cli("catalogue build " + q(root_ / "faulty.json") + " -o " +
+                          q(c / "video" / "AVPelmo.mdb"));
+    ASSERT_EQ(built.exit_code, 0) << built.out;
+
+    auto count = [](const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    const struct {
+        const char* posture;
+        const char* says;  // once
+    } cases[] = {
+        {"Cut", "the video cannot go on: the video stopped at frame "},
+        {"Damaged", "the video cannot go on: the video stopped at frame "},
+        {"FifoVideo", " is a FIFO, not a file (error 311)"},
+        {"FifoPicture", " is a FIFO, not a file)"},
+        {"FifoNarration", " is a FIFO, not a file (error 311)"},
+    };
+    for (const auto& k : cases) {
+        const Ran r =
+            cli("play --headless --timeout 30 --content " + q(c) + " --posture " + k.posture);
+        EXPECT_EQ(r.exit_code, 0) << k.posture << "\n" << r.out;
+        EXPECT_EQ(count(r.out, "VideoEnd after"), 1) << k.posture << "\n" << r.out;
+        EXPECT_EQ(count(r.out, k.says), 1) << k.posture << "\n" << r.out;
+        // A video that never opened is not asked to pause on every tick.
+        EXPECT_LT(count(r.out, "error 201"), 10) << k.posture << "\n" << r.out;
+        if (std::string(k.posture) == "Cut" || std::string(k.posture) == "Damaged") {
+            // Where it stopped, the boundary it missed; reported once.
+            EXPECT_EQ(count(r.out, " before frame 60: the file ends there (error 312)"), 1)
+                << k.posture << "\n"
+                << r.out;
+            EXPECT_EQ(count(r.out, "the video"), 2) << k.posture << "\n" << r.out;
+        }
+    }
+    const Ran checked = cli("check --content " + q(c));
+    EXPECT_EQ(checked.exit_code, 1) << checked.out;
+    EXPECT_EQ(count(checked.out, "is a FIFO, not a file"), 3) << checked.out;
+}
+
+// --timeout holds whatever the program is stuck in: here the opening of the
+// catalogue never returns (a preloaded library makes it so). Before, the
+// event loop's timer could not fire and `play` hung for good.
+TEST_F(EndToEnd, PlayTimeoutHoldsWhenTheProgramIsBlocked) {
+#ifdef BLOCK_CATALOGUE
+    const Ran r = run(
+        "LD_PRELOAD=" + std::string(BLOCK_CATALOGUE) + " timeout 60 " +
+        strovia("play --headless --timeout 1 --posture Count --content " + q(root_ / "course")));
+    EXPECT_EQ(r.exit_code, 3) << r.out;
+    EXPECT_NE(r.out.find("no VideoEnd within 1 s; the program was blocked"), std::string::npos)
+        << r.out;
+#else
+    GTEST_SKIP() << "a preloaded library cannot come before the sanitizers' runtime";
+#endif
 }
 
 TEST_F(EndToEnd, DemoCheckFindsEachPlantedFault) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -68,6 +69,15 @@ fs::path narration() {
 
 std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
+// Every stop the interpreter tells, in order.
+struct Told : Reporter {
+    void report(std::string_view, const Error&) override {}
+    void stopped(std::string_view alias, const Stop& stop) override {
+        stops.emplace_back(std::string(alias), stop);
+    }
+    std::vector<std::pair<std::string, Stop>> stops;
+};
+
 class Devices : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -77,6 +87,7 @@ protected:
         auto created = Interpreter::create(headless);
         ASSERT_TRUE(created.ok()) << created.error().text;
         mci = std::move(created).value();
+        mci->set_reporter(&reported);
         mci->set_change_listener([this] {
             std::lock_guard lock(m);
             ++told;
@@ -129,6 +140,7 @@ protected:
     std::condition_variable cv;
     std::atomic<int> told{0};
     int seen = 0;
+    Told reported;  // before mci: the interpreter tells it until it goes
     std::unique_ptr<Interpreter> mci;
 };
 
@@ -201,12 +213,19 @@ TEST_F(Devices, AVideoPlaysHoldsResumesAndEndsBesideANarration) {
     EXPECT_EQ(small, std::string(8, 'x'));
 
     EXPECT_TRUE(wait_stopped("video"));
-    EXPECT_EQ(ask("status video position"), "1960");  // frame 49 of 50, and no further
+    // Played out: told once, with where it stopped; from then on it has no
+    // position to go on from.
+    ASSERT_EQ(reported.stops.size(), 1u);
+    EXPECT_EQ(reported.stops[0].first, "video");
+    EXPECT_EQ(reported.stops[0].second.position, "1960");  // frame 49 of 50, and no further
+    EXPECT_FALSE(reported.stops[0].second.failure);
+    EXPECT_EQ(fails_with("status video position"), err::kMediaStopped);
     EXPECT_EQ(ask("status video length"), "2000");
     play("video");  // at its end: stays there, stopped
+    ask("pause video");
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(ask("status video mode"), "stopped");
-    EXPECT_EQ(ask("status video position"), "1960");
+    EXPECT_EQ(reported.stops.size(), 1u);
 
     // Other outputs for what opens next; a sink that cannot be built changes nothing.
     const auto bad = mci->set_outputs({"", "nosuchsink", ""});
@@ -305,6 +324,7 @@ TEST_F(Devices, EachFileOpensWithItsExactLengthAndPlaysToItsEndOrFailsLeavingNot
         ask("set v time format frames");
         const auto video = mci->run("status v length");  // sound alone has no frames
         if (video) outcome += " = " + *video + " frames";
+        const std::size_t stops = reported.stops.size();
         play("v");
         // Past the end of some videos' sound, in the tail of another's: a
         // pause there used to leave the video frozen for good.
@@ -313,10 +333,102 @@ TEST_F(Devices, EachFileOpensWithItsExactLengthAndPlaysToItsEndOrFailsLeavingNot
         std::this_thread::sleep_for(100ms);
         ask("play v");
         outcome += wait_stopped("v") ? ", played" : ", never ended";
-        if (video) outcome += " to " + std::to_string(position());
+        // Told once, with the frame it stopped at.
+        EXPECT_EQ(reported.stops.size(), stops + 1) << file;
+        if (video && reported.stops.size() > stops) {
+            outcome += " to " + reported.stops.back().second.position;
+        }
         EXPECT_EQ(outcome, expected) << file;
         close("v");
     }
+}
+
+// A video that cannot go on, and what a host makes of its stop while a
+// programme waits for frame 60: cut at half, its second half damaged, or
+// failing in an element (GStreamer's decoders pass over most damage, so
+// the failure is posted as an element posts one).
+TEST_F(Devices, AVideoThatCannotGoOnIsToldOnceWithTheFrameItStoppedAt) {
+    const fs::path whole = made("three.mpg", video_of(3, "-c:v mpeg1video -b:v 400k -f mpeg"));
+    std::string bytes;
+    {
+        std::ifstream in(whole, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t half = bytes.size() / 2;
+    std::ofstream(dir() / "cut.mpg", std::ios::binary) << bytes.substr(0, half);
+    std::string damaged = bytes;
+    std::uint32_t noise = 7;
+    for (std::size_t i = half; i < damaged.size(); ++i) {
+        noise = noise * 1103515245 + 12345;
+        damaged[i] = static_cast<char>(noise >> 16);
+    }
+    std::ofstream(dir() / "damaged.mpg", std::ios::binary) << damaged;
+
+    const struct {
+        const char* name;
+        fs::path file;
+        bool post_error;
+        std::int32_t number;  // of what the host is told
+        const char* ends;     // how its text ends
+    } cases[] = {
+        {"cut at half", dir() / "cut.mpg", false, err::kMediaStopped, ": the file ends there"},
+        {"second half damaged", dir() / "damaged.mpg", false, err::kMediaStopped,
+         ": the file ends there"},
+        {"element failure", whole, true, err::kPlaybackFailed, ": the picture broke"},
+    };
+    for (const auto& c : cases) {
+        reported.stops.clear();
+        ASSERT_EQ(ask("open " + quoted(c.file) + " alias video"), "") << c.name;
+        ask("set video time format frames");
+        play("video");
+        if (c.post_error) {
+            std::this_thread::sleep_for(600ms);
+            GstElement* pipeline = mci->pipeline_of("video");
+            GError* e =
+                g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "the picture broke");
+            gst_element_post_message(
+                pipeline, gst_message_new_error(GST_OBJECT(pipeline), e, "posted by the test"));
+            g_error_free(e);
+        }
+        EXPECT_TRUE(wait_stopped("video")) << c.name;
+        EXPECT_EQ(fails_with("status video position"), err::kMediaStopped) << c.name;
+        EXPECT_TRUE(mci->execute("play video")) << c.name;  // stays where it stopped
+        EXPECT_TRUE(mci->execute("pause video")) << c.name;
+        ASSERT_EQ(reported.stops.size(), 1u) << c.name;
+        const auto& [alias, stop] = reported.stops[0];
+        EXPECT_EQ(alias, "video");
+        const long at = std::stol(stop.position);
+        EXPECT_GT(at, 5) << c.name;
+        EXPECT_LT(at, 60) << c.name;
+        const auto said = stop_failure(alias, stop, 60);
+        ASSERT_TRUE(said) << c.name;
+        EXPECT_EQ(said->number, c.number) << c.name;
+        const std::string text = "the video stopped at frame " + stop.position + " before frame 60";
+        EXPECT_EQ(said->text.substr(0, text.size()), text) << said->text;
+        EXPECT_TRUE(said->text.ends_with(c.ends)) << said->text;
+        // Past every boundary, only a failure is news.
+        EXPECT_EQ(stop_failure(alias, stop, -1).has_value(), c.post_error) << c.name;
+        ask("close video");
+        EXPECT_EQ(reported.stops.size(), 1u) << c.name;
+    }
+    // A narration is news only when it fails; a failure nobody asked about
+    // is told when its device closes.
+    const Stop played_out{"1000", std::nullopt};
+    EXPECT_FALSE(stop_failure("sound", played_out, 60));
+    const Stop failed{"400", Error{err::kPlaybackFailed, "no data"}};
+    EXPECT_EQ(stop_failure("sound", failed, 60)->text, "the narration failed at 400 ms: no data");
+    ASSERT_EQ(ask("open " + quoted(narration()) + " alias sound"), "");
+    play("sound");
+    GstElement* pipeline = mci->pipeline_of("sound");
+    GError* e = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, "no data");
+    gst_element_post_message(pipeline,
+                             gst_message_new_error(GST_OBJECT(pipeline), e, "posted by the test"));
+    g_error_free(e);
+    reported.stops.clear();
+    ask("close sound");
+    ASSERT_EQ(reported.stops.size(), 1u);
+    EXPECT_TRUE(reported.stops[0].second.found_at_close);
+    EXPECT_EQ(reported.stops[0].second.failure->text, "no data");
 }
 
 TEST(Sound, AMachineWithoutSoundOutputIsToldOnceAndNothingIsPrinted) {

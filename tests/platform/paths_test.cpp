@@ -1,4 +1,7 @@
 #include "platform/paths.hpp"
+#include "platform/regular_file.hpp"
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -48,4 +51,39 @@ TEST_F(MapPath, ComponentsAreMatchedWithoutRegardToCaseOrKeptAsWritten) {
     EXPECT_EQ(mapped("\\COURSE\\x"), (root_ / "COURSE/x").string());
     EXPECT_TRUE(equal_ignoring_case("ÉKA", "éka"));
     EXPECT_FALSE(equal_ignoring_case("eka", "éka"));
+}
+
+// Only regular files (or links to them) open; anything else is refused
+// without being opened, so a FIFO never blocks (the test's time limit
+// catches one that does).
+TEST_F(MapPath, OnlyARegularFileIsOpened) {
+    using strovia::platform::RegularFile;
+    using Problem = RegularFile::Problem;
+    const fs::path video = root_ / "Course" / "Video";
+    ASSERT_EQ(::mkfifo((video / "fifo.mpg").c_str(), 0600), 0);
+    fs::create_symlink(video / "AVPelmo.mdb", video / "link.mdb");
+    std::ofstream(video / "empty.png").close();
+    const struct {
+        fs::path path;
+        Problem problem;
+        long long size;
+        const char* why;
+    } rows[] = {
+        {video / "AVPelmo.mdb", Problem::kNone, 1, ""},
+        {video / "link.mdb", Problem::kNone, 1, ""},
+        {video / "empty.png", Problem::kNone, 0, ""},
+        {video / "none.mpg", Problem::kMissing, 0, " does not exist"},
+        {video, Problem::kFolder, 0, " is a folder, not a file"},
+        {video / "fifo.mpg", Problem::kNotRegular, 0, " is a FIFO, not a file"},
+        {"/dev/zero", Problem::kNotRegular, 0, " is a character device, not a file"},
+    };
+    for (const auto& r : rows) {
+        const auto f = RegularFile::open(r.path.string());
+        EXPECT_EQ(f.problem(), r.problem) << r.path;
+        EXPECT_EQ(f.ok(), r.problem == Problem::kNone) << r.path;
+        EXPECT_EQ(f.why(), r.problem == Problem::kNone ? "" : r.path.string() + r.why);
+        if (f.ok()) {
+            EXPECT_EQ(f.size(), r.size) << r.path;
+        }
+    }
 }

@@ -117,6 +117,28 @@ TEST_F(Programmes, VideoNarrationThatCannotBeOpenedCountsAsFinished) {
     EXPECT_TRUE(host.timer1().enabled());
 }
 
+TEST_F(Programmes, AVideoThatCannotGoOnCountsAsHavingReachedEachBoundary) {
+    // Its position query fails: the video never opened, broke, or its file
+    // ended before the boundary. The narrations still play in order.
+    start_video({{"one", 0}, {"two", 50}, {"three", 80}});
+    trace.take();
+    narration("playing");
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre()) << "held, with nothing to pause";
+    EXPECT_EQ(control.VideoState, "Pause");
+    narration("stopped");
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", sound_open("two"),
+                                       "Timer1 on", "mci play sound", "mci play video"));
+    tick1();
+    EXPECT_THAT(effects(),
+                ElementsAre("mci close sound", "Timer1 off", sound_open("three"), "Timer1 on",
+                            "mci play sound", "mci play video", "rs close", "db close"));
+    tick1();
+    EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+    EXPECT_EQ(host.video_ends, 1);
+}
+
 TEST_F(Programmes, AOneRowSegmentTablePlaysAsALastSegment) {
     start_video({{"only", 25}});
     EXPECT_TRUE(control.ListDone);
@@ -144,18 +166,20 @@ TEST_F(Programmes, PhotoShowsOnePicturePerNarrationAndPassesOverRowsItCannotShow
     narration("playing");
     tick2();
     EXPECT_THAT(effects(), ElementsAre());
-    // A picture that does not load leaves the box empty; a narration that
-    // does not open is sent nothing ...
+    // A picture that does not load is named in its place (an empty box
+    // here); a narration that does not open is sent nothing, and its
+    // picture stays three seconds ...
     narration("stopped");
     tick2();
     EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("broken.bmp"),
-                                       "Picture1 clear", sound_open("n2"), "Timer2 on"));
-    // ... and counts as finished. Rows without a narration name are skipped;
-    // a row without a picture shows none.
+                                       "Picture1 clear", sound_open("n2"), "Timer2 interval 3000",
+                                       "Timer2 on"));
+    // ... and then counts as finished. Rows without a narration name are
+    // skipped; a row without a picture shows none.
     narration("playing");
     tick2();
     EXPECT_THAT(effects(), ElementsAre("Timer2 off", "Picture1 clear", sound_open("n5"),
-                                       "Timer2 on", "mci play sound"));
+                                       "Timer2 interval 10", "Timer2 on", "mci play sound"));
     narration("stopped");
     tick2();
     EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer2 off", picture("p6.jpg"),

@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QImageReader>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -53,6 +56,68 @@ TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumbered) {
 
     host.picture1().clear();
     EXPECT_TRUE(label1.pixmap().isNull());
+}
+
+// What a course may hold in a picture's place. A FIFO blocked the reader
+// for ever (the test's time limit catches that); a photograph beyond the
+// reader's allocation limit was "not a picture".
+TEST_F(QtHostTest, PicturesBeyondTheReadersLimitLoadAndWhatIsNoFileIsNeverOpened) {
+    const int limit = QImageReader::allocationLimit();
+    ASSERT_EQ(::mkfifo((dir_ / "Video" / "fifo.jpg").c_str(), 0600), 0);
+    fs::create_directories(dir_ / "Video" / "folder.jpg");
+    {
+        QImage photo(6000, 6000, QImage::Format_RGB888);
+        photo.fill(Qt::darkGreen);
+        ASSERT_TRUE(photo.save(QString::fromStdString((dir_ / "Video" / "large.jpg").string()),
+                               "JPEG", 50));
+        // BMP cannot be decoded reduced.
+        ASSERT_TRUE(photo.save(QString::fromStdString((dir_ / "Video" / "large.bmp").string())));
+    }
+    const struct {
+        const char* file;
+        std::int32_t number;     // 0: shown
+        const char* text_holds;  // of the error
+    } cases[] = {
+        {"\\Video\\large.jpg", 0, ""},
+        {"\\Video\\large.bmp", 481,
+         "large.bmp (6000 x 6000 pixels need 137 MB, more than the picture reader's limit of "},
+        {"\\Video\\fifo.jpg", 53, "is a FIFO, not a file"},
+        {"\\Video\\folder.jpg", 53, "is a folder, not a file"},
+    };
+    for (const auto& c : cases) {
+        auto r = read_picture(formed(c.file));
+        EXPECT_EQ(r ? 0 : r.error().number, c.number) << c.file;
+        if (!r) {
+            EXPECT_NE(r.error().text.find(c.text_holds), std::string::npos) << r.error().text;
+        } else {
+            EXPECT_LE(4.0 * r->width() * r->height(), limit * 1048576.0);
+            EXPECT_EQ(r->width(), r->height());
+        }
+    }
+    // The reader's limit stays what the application set.
+    EXPECT_EQ(QImageReader::allocationLimit(), limit);
+}
+
+TEST_F(QtHostTest, APictureThatCannotBeShownIsNamedInItsPlace) {
+    const Error why{53, "File not found: C:\\course\\video\\Tree.jpg"};
+    host.picture1().show_unavailable("C:\\course\\video\\Tree.jpg", why);
+    ASSERT_FALSE(label1.pixmap().isNull()) << "not a blank box";
+    EXPECT_EQ(label1.toolTip(), "Error 53: File not found: C:\\course\\video\\Tree.jpg");
+    // Drawn: more than the one background colour.
+    const QImage shown = label1.pixmap().toImage();
+    bool drawn = false;
+    for (int y = 0; y < shown.height() && !drawn; y += 2) {
+        for (int x = 0; x < shown.width() && !drawn; x += 2)
+            drawn = shown.pixel(x, y) != shown.pixel(0, 0);
+    }
+    EXPECT_TRUE(drawn);
+
+    QImage img(20, 10, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "Pose.bmp").string()), "BMP"));
+    ASSERT_TRUE(host.picture1().load_picture(formed("\\Video\\Pose.bmp")));
+    EXPECT_TRUE(label1.toolTip().isEmpty());
+    EXPECT_EQ(label1.pixmap().width(), 20);
 }
 
 TEST_F(QtHostTest, APacedFastTimerTicksOnChangesOnEnablingAndAtASafetyInterval) {

@@ -67,8 +67,8 @@ public:
         CatalogueError,  // the catalogue cannot be opened or refuses the password
         TableError,      // the posture's segment or photo table is missing or empty
         FieldError,      // a field of the catalogue is missing, null or out of range
-        VideoError,      // the posture's video cannot be opened
-        NarrationError,  // a narration cannot be opened
+        VideoError,      // the posture's video cannot be opened or cannot go on
+        NarrationError,  // a narration cannot be opened or fails while it plays
         PictureError,    // a picture is missing or no picture
     };
     Q_ENUM(Error)
