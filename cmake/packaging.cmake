@@ -112,6 +112,11 @@ set(deb_version ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/apps)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# Its dependencies come from cmake/cpack_project.cmake (see there why).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
+set(CPACK_STROVIA_LIBRARY
+    ${PROJECT_BINARY_DIR}/apps/${CMAKE_SHARED_LIBRARY_PREFIX}strovia${CMAKE_SHARED_LIBRARY_SUFFIX}.${PROJECT_VERSION})
 # What programs built against this library depend on: a library of this
 # soname from this version on; and the loader's cache renewed by trigger.
 file(WRITE ${pkg_out}/shlibs
