@@ -91,6 +91,18 @@ done
 
 echo "== package: apt-get install"
 export DEBIAN_FRONTEND=noninteractive
+# On a machine with nothing installed (an empty dpkg status), apt resolves
+# everything the learner's two packages need from Debian's archive alone.
+: >"$scratch/empty-status"
+bare() {
+    apt-get -s -o Dir::State::status="$scratch/empty-status" install "$app" "$lib" >"$scratch/bare" 2>&1
+}
+bare || { $SUDO apt-get update -qq && bare; } ||
+    { cat "$scratch/bare"; fail "not installable on a bare Debian"; }
+echo "on a bare Debian: $(grep -c '^Inst' "$scratch/bare") packages, all from Debian but ours:" \
+    "$(grep '^Inst' "$scratch/bare" | grep -v ' Debian' | cut -d' ' -f2 | tr '\n' ' ')"
+grep '^Inst' "$scratch/bare" | grep -v ' Debian' | grep -qv ' local-deb ' &&
+    fail "a dependency comes from outside Debian's archive"
 if ! $SUDO apt-get install -y -qq "$app" "$lib" "$dev" >"$scratch/apt" 2>&1; then
     $SUDO apt-get update -qq
     $SUDO apt-get install -y -qq "$app" "$lib" "$dev" >"$scratch/apt" 2>&1 ||
@@ -118,7 +130,8 @@ libdir=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 (cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR /usr/bin/strovia play --headless \
     --trace --content "$scratch/course" --posture Utkatasana --timeout 60 \
     >"$scratch/mt.trace" 2>/dev/null) || fail "installed strovia play Utkatasana"
-grep -q "open $libdir/mt\.mp2 alias Sound type mpegVideo\",\"ok\":true" "$scratch/mt.trace" ||
+# (the control joins the folder and the name with a backslash, as catalogues do)
+grep -q "open $libdir[\\/]*mt\.mp2 alias Sound type mpegVideo\",\"ok\":true" "$scratch/mt.trace" ||
     fail "the installed player did not open $libdir/mt.mp2"
 /usr/bin/strovia-player --help >/dev/null || fail "strovia-player --help"
 
