@@ -4,7 +4,8 @@
 # programs' own --help, the licence and changelog of each package, and the
 # CPack setup that makes the Debian packages (`cpack -G DEB`, target
 # `package`): strovia, libstrovia1 and libstrovia-dev.
-if(NOT TARGET strovia_widget OR NOT TARGET strovia-player)
+# Sanitizer and fuzz builds are never installed or packaged.
+if(NOT TARGET strovia_widget OR NOT TARGET strovia-player OR STROVIA_SANITIZE OR STROVIA_FUZZ)
     return()
 endif()
 

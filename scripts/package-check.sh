@@ -47,6 +47,8 @@ for deb in $app $lib $dev; do
     dpkg-deb -f "$deb" Maintainer | grep -q '^[^<]* <[^@ ]*@[^> ]*>$' ||
         fail "$name: maintainer $(dpkg-deb -f "$deb" Maintainer)"
 done
+grep -q "<release version=\"${version%-*}\"" packaging/org.strovia.Player.metainfo.xml ||
+    fail "packaging/org.strovia.Player.metainfo.xml has no release ${version%-*}"
 echo "strovia Depends: $(dpkg-deb -f "$app" Depends)"
 echo "$(dpkg-deb -f "$lib" Package) Depends: $(dpkg-deb -f "$lib" Depends)"
 
