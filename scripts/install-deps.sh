@@ -2,6 +2,8 @@
 # Installs every Debian 12 package Strovia needs to build, test and run.
 # Used by the README commands and by .ci/run, so there is one list only.
 # chromium: the export tests play the exported course page in it.
+# lintian, desktop-file-utils, appstream, help2man, librsvg2-bin, file,
+# man-db: the Debian package is built and checked (scripts/package-check.sh).
 # Idempotent: does nothing when all packages are present. Needs root
 # (or sudo) only when something is missing.
 set -eu
@@ -18,6 +20,7 @@ gstreamer1.0-plugins-ugly gstreamer1.0-libav
 qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libgl-dev
 xvfb xauth espeak-ng ffmpeg fonts-dejavu-core time
 python3 chromium
+lintian desktop-file-utils appstream help2man librsvg2-bin file man-db
 "
 
 missing=""

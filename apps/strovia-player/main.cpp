@@ -9,9 +9,11 @@
 #include <CLI/CLI.hpp>
 
 #include <strovia/video_cntl_widget.hpp>
+#include "../runtime_dir.hpp"
 #include "player_window.hpp"
 
 int main(int argc, char** argv) {
+    strovia::app::supply_runtime_dir();
     CLI::App cli{"strovia-player: plays the postures of a course, one by one or as a routine"};
     std::string content;
     std::string posture;

@@ -66,8 +66,7 @@ int run_player(const fs::path& player, const DemoOptions& opt) {
 
 int run_demo(DemoOptions opt) {
     if (opt.dir.empty()) opt.dir = default_demo_dir();
-    const auto folders = mt_folders();
-    DemoSpec spec{opt.dir, opt.segments, folders.front()};
+    DemoSpec spec{opt.dir, opt.segments, demo_mt_folder(opt.dir)};
 
     if (auto made = ensure_demo_course(spec, opt.remake); !made) {
         std::cerr << "strovia demo: error " << made.error().number << ": " << made.error().text

@@ -345,29 +345,17 @@ Status make_demo_course(const DemoSpec& spec,
     return {};
 }
 
-std::vector<std::string> mt_folders() {
-    std::vector<std::string> out{qt::library_folder_of_this_code()};
-#ifdef STROVIA_BIN_TO_LIB
-    const fs::path lib = fs::path(out.front()) / STROVIA_BIN_TO_LIB;
+std::string demo_mt_folder(const std::string& course_dir) {
+    const fs::path here = qt::library_folder_of_this_code();
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(lib, ec)) {
-        if (entry.path().filename().string().starts_with("libstrovia.so")) {
-            out.push_back(fs::weakly_canonical(lib, ec).string());
-            break;
-        }
+    for (const auto& entry : fs::directory_iterator(here, ec)) {
+        if (entry.path().filename().string().starts_with("libstrovia.so")) return here.string();
     }
-#endif
-    return out;
+    return (fs::path(course_dir) / "sound" / "mp2").string();
 }
 
 Status ensure_demo_course(const DemoSpec& spec, bool remake) {
-    const auto folders = mt_folders();
-    std::error_code ec;
-    bool complete = !remake && demo_course_complete(spec);
-    for (std::size_t i = 1; i < folders.size(); ++i) {
-        complete = complete && fs::exists(fs::path(folders[i]) / "mt.mp2", ec);
-    }
-    if (complete) {
+    if (!remake && demo_course_complete(spec)) {
         std::cout << "Demo course in " << spec.dir << " (already made)\n";
         return {};
     }
@@ -375,16 +363,7 @@ Status ensure_demo_course(const DemoSpec& spec, bool remake) {
     auto made = make_demo_course(spec, [](const std::string& line) {
         std::cout << "  " << line << "\n" << std::flush;
     });
-    if (!made) return made;
-    for (std::size_t i = 1; i < folders.size(); ++i) {
-        fs::copy_file(fs::path(folders[0]) / "mt.mp2", fs::path(folders[i]) / "mt.mp2",
-                      fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            std::cerr << "strovia: warning: cannot write " << folders[i] << "/mt.mp2 ("
-                      << ec.message() << "); the player will report that narration missing\n";
-        }
-    }
-    return {};
+    return made;
 }
 
 }  // namespace strovia::cli

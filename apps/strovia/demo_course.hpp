@@ -15,7 +15,7 @@ inline constexpr int kDemoVersion = 1;
 struct DemoSpec {
     std::string dir;        // the course folder (Resourcedir)
     int segments = 4;       // segments of the long video posture, at least 3
-    std::string mt_folder;  // where the "mt" narration goes: beside the library
+    std::string mt_folder;  // where the "mt" narration goes (demo_mt_folder)
 };
 
 struct DemoPosture {
@@ -35,10 +35,11 @@ std::string default_demo_dir();
 // these segments.
 bool demo_course_complete(const DemoSpec& spec);
 
-// The folders an "mt" narration is looked for in: beside this program's
-// own code first, then beside an installed libstrovia, which the player
-// and the widget take it from.
-std::vector<std::string> mt_folders();
+// Where the demo puts its spoken "mt" narration: beside libstrovia when the
+// library sits beside this program (a build tree), where the control reads
+// it. An installed library's folder belongs to the system and keeps the
+// "mt" installed with it, so the demo keeps its own in the course folder.
+std::string demo_mt_folder(const std::string& course_dir);
 
 // Makes the course, reporting each file as it is made; writes its stamp
 // last, so an interrupted run is made again next time.

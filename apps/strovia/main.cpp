@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "runtime_dir.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/describe.hpp"
 
@@ -27,6 +28,7 @@ void add_describe_command(CLI::App& app, int& /*exit_code*/) {
 }  // namespace strovia::cli
 
 int main(int argc, char** argv) {
+    strovia::app::supply_runtime_dir();
     CLI::App app{"strovia: the Strovia programme control on the command line"};
     app.require_subcommand(1);
     int exit_code = 0;

@@ -331,8 +331,7 @@ private:
 
 int run_soak(SoakOptions opt) {
     if (opt.content.empty()) {
-        const auto folders = mt_folders();
-        DemoSpec spec{default_demo_dir(), 4, folders.front()};
+        DemoSpec spec{default_demo_dir(), 4, demo_mt_folder(default_demo_dir())};
         if (auto made = ensure_demo_course(spec, false); !made) {
             std::cerr << "strovia soak: error " << made.error().number << ": " << made.error().text
                       << "\n";
