@@ -116,6 +116,7 @@ void VideoCntl::Timer2_Timer() {
         if (!image) host_.suppressed_failure("Timer2_Timer", image.error());
         CurImageName = image ? *image : std::string();
         ShowCurrentImage();
+        ++part_;
         return;
     }
 
@@ -145,6 +146,7 @@ void VideoCntl::Timer2_Timer() {
             return;
         }
         // 7. done by LoadPhotoRowForTick.
+        ++part_;
     }
     // 8.-11. The narration of the row now shown.
     NarrationOpen();
