@@ -44,11 +44,15 @@ Status VideoCntl::fileOpen() {
     VideoPreview = false;
     // 8., 9. Look the posture up.
     attempt(OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)));
-    attempt(RsMoveFirst());
+    {
+        // Said before the host hears of the failure, so it can name it.
+        auto first = RsMoveFirst();
+        posture_not_found_ = !first && first.error().number == engine_error::kNoCurrentRecord;
+        attempt(first);
+    }
 
     // 10. The lookup found no row.
     if (last_error == engine_error::kNoCurrentRecord) {
-        posture_not_found_ = true;
         host_.message_box("Asana not found - " + StoredAsanaNaME);
         return {};
     }

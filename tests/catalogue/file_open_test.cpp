@@ -20,6 +20,7 @@ TEST_F(FileOpen, AnUnknownNameShowsTheOneMessageAndPreviewsFailWithItsNumber) {
                             "Picture1 clear", "query select * from Asanas where name = \"Nowhere\"",
                             "message Asana not found - Nowhere"));
     EXPECT_THAT(host.suppressed, ElementsAre("fileOpen 3021"));
+    EXPECT_TRUE(control.posture_not_found());
 
     // The previews show nothing: the engine's number reaches the host.
     for (DispId id : {dispid::kPreview, dispid::kPpreview}) {
@@ -28,6 +29,7 @@ TEST_F(FileOpen, AnUnknownNameShowsTheOneMessageAndPreviewsFailWithItsNumber) {
         ASSERT_FALSE(r);
         EXPECT_EQ(r.error().number, 3021);
         EXPECT_THAT(channel.commands, ElementsAre("close all"));
+        EXPECT_TRUE(control.posture_not_found());
     }
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
