@@ -81,7 +81,8 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
     }
 
     const auto rows = catalogue::read_programme_rows(**db, *found->asana_id, p.video);
-    if (rows.unreadable) return unplayable("its table cannot be read (" + why(*rows.unreadable) + ")");
+    if (rows.unreadable)
+        return unplayable("its table cannot be read (" + why(*rows.unreadable) + ")");
     if (rows.rows() == 0) return unplayable("its table holds no rows: nothing plays");
 
     if (p.video) {

@@ -39,7 +39,8 @@ Result<std::int16_t> SegmentRow::start() const {
 Status SegmentRow::whole() const {
     if (auto t = text_of(filename); !t) return named(field::kFilename, t.error());
     if (auto t = text_of(action); !t) return named(field::kAction, t.error());
-    for (auto [name, value] : {std::pair{field::kStartPos, &start_pos}, {field::kEndPos, &end_pos}}) {
+    for (auto [name, value] :
+         {std::pair{field::kStartPos, &start_pos}, {field::kEndPos, &end_pos}}) {
         auto n = *value ? field_as_int16(**value) : Result<std::int16_t>(value->error());
         if (!n) return named(name, n.error());
     }

@@ -59,9 +59,7 @@ struct ProgrammeRows {
     std::vector<SegmentRow> segments;
     std::vector<PhotoRow> photos;
 
-    int rows() const {
-        return static_cast<int>(video ? segments.size() : photos.size());
-    }
+    int rows() const { return static_cast<int>(video ? segments.size() : photos.size()); }
     // The segments or pictures the programme shows from these rows: every
     // segment row; the first photo row and each later one with a narration
     // name; in a photo preview every photo row.

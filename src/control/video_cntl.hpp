@@ -158,7 +158,7 @@ private:
     bool paused_ = false;  // Pause held the run; Start or a new run ends it
     bool ended_ = false;   // the last run raised VideoEnd
     bool posture_not_found_ = false;
-    std::string db_path_;              // path of the catalogue held in Db
+    std::string db_path_;  // path of the catalogue held in Db
     bool db_open_ = false;
 };
 

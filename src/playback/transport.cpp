@@ -20,8 +20,8 @@ Result<Variant> VideoCntl::Pause() {
     }
     // A programme is held with its timer; a video preview only when its
     // video was paused, else it plays on.
-    paused_ = run_ == Run::Video || run_ == Run::Photo ||
-              (run_ == Run::VideoPreview && video_paused);
+    paused_ =
+        run_ == Run::Video || run_ == Run::Photo || (run_ == Run::VideoPreview && video_paused);
     return Variant{Empty{}};
 }
 

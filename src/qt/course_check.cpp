@@ -262,8 +262,8 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
     namespace field = catalogue::field;
     const std::string table = catalogue::segment_table(id);
     std::optional<std::int16_t> previous_start;
-    const int count = walk(
-        posture, id, [&](const catalogue::SegmentRow& rs, const std::string& place, int row) {
+    const int count =
+        walk(posture, id, [&](const catalogue::SegmentRow& rs, const std::string& place, int row) {
             if (auto f = text_field(rs.filename, field::kFilename, posture, place,
                                     ": the segment has no narration")) {
                 narration(posture, place, *f);
@@ -324,8 +324,8 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
 int Walker::pictures(const std::string& posture, const FieldValue& id) {
     namespace field = catalogue::field;
     const std::string table = catalogue::photo_table(id);
-    const int count = walk(
-        posture, id, [&](const catalogue::PhotoRow& rs, const std::string& place, int) {
+    const int count =
+        walk(posture, id, [&](const catalogue::PhotoRow& rs, const std::string& place, int) {
             if (auto f = text_field(rs.mp2name, field::kMp2name, posture, place,
                                     ": the picture has no narration")) {
                 narration(posture, place, *f);

@@ -17,7 +17,7 @@ namespace strovia::qt {
 // Nothing readable gives no rows.
 catalogue::ProgrammeRows read_programme_rows(EngineHolder& engines,
                                              const std::shared_ptr<Database>& held,
-                                             std::string_view resourcedir,
-                                             std::string_view posture, bool video);
+                                             std::string_view resourcedir, std::string_view posture,
+                                             bool video);
 
 }  // namespace strovia::qt

@@ -327,8 +327,8 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         if (pending_error) return;
         if (kind_of == PostureError) {
             // Said in the control's own words, with the engine's number.
-            pending_error.emplace(kind_of, strovia::Error{e.number, "Asana not found - " +
-                                                                        control->StoredAsanaNaME});
+            pending_error.emplace(
+                kind_of, strovia::Error{e.number, "Asana not found - " + control->StoredAsanaNaME});
         } else {
             pending_error.emplace(kind_of, e);
         }

@@ -3,8 +3,8 @@
 // pictures, timer changes and events.
 
 #include <gmock/gmock.h>
-#include <functional>
 #include <gtest/gtest.h>
+#include <functional>
 
 #include "catalogue/posture_rows.hpp"
 #include "doubles/control_fixture.hpp"
@@ -42,12 +42,12 @@ protected:
     }
     // The parts the one row reader counts for the posture `id`.
     int parts_read(int id, bool video, bool preview = false) {
-        auto opened = db.default_workspace().open_database(kCatalogue, false, true,
-                                                           ";PWD=Mint3laneKK;");
+        auto opened =
+            db.default_workspace().open_database(kCatalogue, false, true, ";PWD=Mint3laneKK;");
         EXPECT_TRUE(opened);
         if (!opened) return -1;
-        const int n = catalogue::read_programme_rows(**opened, std::int64_t{id}, video)
-                          .parts(preview);
+        const int n =
+            catalogue::read_programme_rows(**opened, std::int64_t{id}, video).parts(preview);
         (void)(*opened)->close();
         trace.take();
         return n;
@@ -230,11 +230,23 @@ TEST_F(Programmes, PhaseIsPausedOnlyWhenPauseHeldSomething) {
         Phase running, paused;
         const char* pause_sends;
     } rows[] = {
-        {"video programme", [&] { control.AsanaNaME("Tadasana"); (void)control.fileOpen(); },
+        {"video programme",
+         [&] {
+             control.AsanaNaME("Tadasana");
+             (void)control.fileOpen();
+         },
          Phase::Playing, Phase::Paused, "pause sound, pause video"},
-        {"photo programme", [&] { control.AsanaNaME("Vrksasana"); (void)control.fileOpen(); },
+        {"photo programme",
+         [&] {
+             control.AsanaNaME("Vrksasana");
+             (void)control.fileOpen();
+         },
          Phase::Playing, Phase::Paused, "pause sound"},
-        {"photo preview", [&] { control.AsanaNaME("Vrksasana"); (void)control.Ppreview(); },
+        {"photo preview",
+         [&] {
+             control.AsanaNaME("Vrksasana");
+             (void)control.Ppreview();
+         },
          Phase::Previewing, Phase::Paused, "pause sound"},
         {"video preview after a photo programme",
          [&] {
