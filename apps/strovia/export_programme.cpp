@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalogue/posture_rows.hpp"
 #include "catalogue/rules.hpp"
 #include "playback/commands.hpp"
 
@@ -20,30 +21,6 @@ Result<std::string> text_of(const Recordset& rs, std::string_view field) {
     auto v = rs.field(field);
     if (!v) return v.error();
     return field_as_text(*v);
-}
-
-Result<std::int16_t> int16_of(const Recordset& rs, std::string_view field) {
-    auto v = rs.field(field);
-    if (!v) return v.error();
-    return field_as_int16(*v);
-}
-
-// The five fields of a segment row, each converted as the programme loads
-// it; the first that fails names itself.
-Status whole_segment_row(const Recordset& rs) {
-    for (std::string_view f : {field::kFilename, field::kAction}) {
-        if (auto t = text_of(rs, f); !t)
-            return Error{t.error().number, std::string(f) + ": " + t.error().text};
-    }
-    for (std::string_view f : {field::kStartPos, field::kEndPos}) {
-        if (auto n = int16_of(rs, f); !n)
-            return Error{n.error().number, std::string(f) + ": " + n.error().text};
-    }
-    auto len = rs.field(field::kFilelen);
-    if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
-        return Error{d.error().number, "Filelen: " + d.error().text};
-    }
-    return {};
 }
 
 }  // namespace
@@ -84,30 +61,29 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
     } closer{*db};
 
     // fileOpen: the first row the lookup finds, then its display type.
-    auto found = (*db)->open_recordset(catalogue::posture_lookup(name));
-    if (!found) return unplayable("the lookup fails (" + why(found.error()) + ")");
-    if (auto s = (*found)->move_first(); !s) return unplayable("not in the catalogue");
-    auto id = (*found)->field(field::kAsanaID);
-    if (!id) return unplayable("no AsanaID (" + why(id.error()) + ")");
+    auto found = catalogue::look_up_posture(**db, name);
+    if (!found) {
+        if (found.error().number == engine_error::kNoCurrentRecord) {
+            return unplayable("not in the catalogue");
+        }
+        return unplayable("the lookup fails (" + why(found.error()) + ")");
+    }
+    if (!found->asana_id) return unplayable("no AsanaID (" + why(found->asana_id.error()) + ")");
     ExportPosture p;
     p.name = name;
-    p.video =
-        catalogue::file_open_shows((*found)->field(field::kDispType)) == catalogue::Shows::Video;
+    p.video = catalogue::file_open_shows(found->disp_type) == catalogue::Shows::Video;
     std::string video_name;
     if (p.video) {
-        auto v = text_of(**found, field::kVideoName);
+        auto v = found->video_name ? field_as_text(*found->video_name)
+                                   : Result<std::string>(found->video_name.error());
         if (!v) return unplayable("no VideoName (" + why(v.error()) + ")");
         video_name = *v;
     }
-    (void)(*found)->close();
 
-    const std::string query = p.video ? catalogue::segment_rows(*id) : catalogue::photo_rows(*id);
-    auto rs = (*db)->open_recordset(query);
-    if (!rs) return unplayable("its table cannot be read (" + why(rs.error()) + ")");
-    Recordset& rows = **rs;
-    if (auto s = rows.move_first(); !s || rows.eof()) {
-        return unplayable("its table holds no rows: nothing plays");
-    }
+    const auto rows = catalogue::read_programme_rows(**db, *found->asana_id, p.video);
+    if (rows.unreadable)
+        return unplayable("its table cannot be read (" + why(*rows.unreadable) + ")");
+    if (rows.rows() == 0) return unplayable("its table holds no rows: nothing plays");
 
     if (p.video) {
         p.video_path = commands::video_path(content, video_name);
@@ -115,38 +91,37 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
         // fails there ends it; later rows keep the value before for a field
         // that cannot be read, as the tick does.
         ExportPosture::Row current;
-        for (int row = 1; !rows.eof(); ++row) {
-            if (row <= 2) {
-                if (auto s = whole_segment_row(rows); !s) {
-                    return unplayable("segment row " + std::to_string(row) + ": " + s.error().text +
-                                      ": the start of the programme fails there");
+        for (std::size_t i = 0; i < rows.segments.size(); ++i) {
+            const auto& row = rows.segments[i];
+            if (i < 2) {
+                if (auto s = row.whole(); !s) {
+                    return unplayable("segment row " + std::to_string(i + 1) + ": " +
+                                      s.error().text + ": the start of the programme fails there");
                 }
             }
-            if (auto f = text_of(rows, field::kFilename))
+            if (auto f = row.narration())
                 current.narration = commands::narration_path(content, library_folder, *f);
-            if (auto n = int16_of(rows, field::kStartPos)) current.start_pos = *n;
+            if (auto n = row.start()) current.start_pos = *n;
             p.rows.push_back(current);
-            if (!rows.move_next()) break;
         }
     } else {
-        for (int row = 1; !rows.eof(); ++row) {
-            auto mp2 = text_of(rows, field::kMp2name);
-            auto image = text_of(rows, field::kImageName);
-            if (row == 1 && (!mp2 || !image)) {
+        for (std::size_t i = 0; i < rows.photos.size(); ++i) {
+            const auto& row = rows.photos[i];
+            auto mp2 = row.narration();
+            auto image = row.picture();
+            if (i == 0 && (!mp2 || !image)) {
                 return unplayable("photo row 1: " + why(!mp2 ? mp2.error() : image.error()) +
                                   ": the start of the programme fails there");
             }
             // Later rows without a narration name are passed over; one
             // without a picture name shows an empty box.
-            if (mp2 && !mp2->empty()) {
+            if (i == 0 || row.shown_after_first()) {
                 p.rows.push_back({commands::narration_path(content, library_folder, *mp2), 0,
                                   image && !image->empty() ? commands::picture_path(content, *image)
                                                            : std::string()});
             }
-            if (!rows.move_next()) break;
         }
     }
-    (void)rows.close();
     return p;
 }
 

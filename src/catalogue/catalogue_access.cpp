@@ -40,6 +40,14 @@ Status VideoCntl::OpenRecordset(const std::string& query) {
     return {};
 }
 
+Status VideoCntl::PostureLookup() {
+    posture_not_found_ = false;
+    if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s;
+    auto first = RsMoveFirst();
+    posture_not_found_ = !first && first.error().number == engine_error::kNoCurrentRecord;
+    return first;
+}
+
 Status VideoCntl::RsMoveFirst() { return Rs ? Rs->move_first() : Status{object_not_set()}; }
 
 Status VideoCntl::RsMoveNext() { return Rs ? Rs->move_next() : Status{object_not_set()}; }

@@ -26,14 +26,30 @@ Status VideoCntl::fileOpen() {
         return s.ok();
     };
 
-    // 5. Open the catalogue (a failure keeps the previous Db).
-    attempt(OpenCatalogue(false));
+    // 5. Open the catalogue. When it cannot be opened, the catalogue still
+    // held from an earlier call is let go rather than used: its rows are
+    // another folder's or another posture's, and playing them under this
+    // Resourcedir plays nothing while seeming to. Only an engine that
+    // refuses to open the very file held a second time goes on with it.
+    if (!attempt(OpenCatalogue(true))) {
+        CloseRowsThenDatabase();
+        Rs.reset();
+        Db.reset();
+        host_.picture1().clear();
+        VideoPreview = false;
+        return {};
+    }
     // 6., 7.
     host_.picture1().clear();
     VideoPreview = false;
     // 8., 9. Look the posture up.
     attempt(OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)));
-    attempt(RsMoveFirst());
+    {
+        // Said before the host hears of the failure, so it can name it.
+        auto first = RsMoveFirst();
+        posture_not_found_ = !first && first.error().number == engine_error::kNoCurrentRecord;
+        attempt(first);
+    }
 
     // 10. The lookup found no row.
     if (last_error == engine_error::kNoCurrentRecord) {

@@ -93,6 +93,12 @@ public:
         (void)routine;
         (void)error;
     }
+
+    // Optional. The open command of the posture's video or of a narration
+    // has just failed; the media channel has reported why. The routine goes
+    // on as defined. Same calling rules as suppressed_failure.
+    enum class Medium { Video, Narration };
+    virtual void open_failed(Medium medium) { (void)medium; }
 };
 
 }  // namespace strovia

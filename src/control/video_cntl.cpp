@@ -49,9 +49,32 @@ VideoCntl::~VideoCntl() {
     host_.timer2().set_enabled(false);
 }
 
-void VideoCntl::BeginRun(Run run) {
+void VideoCntl::BeginRun(Run run, bool ended) {
     run_ = run;
     ++run_epoch_;
+    paused_ = false;
+    ended_ = ended;
+    if (run == Run::None && !ended) posture_not_found_ = false;
+    // A run that shows something starts on its first part; the end keeps
+    // the last one.
+    if (!ended) part_ = run == Run::Video || run == Run::VideoPreview || run == Run::Photo ? 1 : 0;
+}
+
+VideoCntl::Phase VideoCntl::phase() const {
+    switch (run_) {
+        case Run::None: return ended_ ? Phase::Ended : Phase::Idle;
+        case Run::StartingVideo:
+        case Run::StartingPhoto: return Phase::Starting;
+        case Run::VideoPreview: return paused_ ? Phase::Paused : Phase::Previewing;
+        case Run::Video:
+            if (paused_) return Phase::Paused;
+            // "Pause" also marks the last segment, where the video runs on.
+            return VideoState == "Pause" && !ListDone ? Phase::Held : Phase::Playing;
+        case Run::Photo:
+            if (paused_) return Phase::Paused;
+            return PhotoPreview ? Phase::Previewing : Phase::Playing;
+    }
+    return Phase::Idle;
 }
 
 std::string VideoCntl::Resourcedir() const { return StoredResourcedir; }

@@ -92,6 +92,21 @@ public:
     enum class Run { None, StartingVideo, Video, VideoPreview, StartingPhoto, Photo };
     Run run() const { return run_; }
 
+    // What the control is doing, for hosts that report it; kept beside the
+    // members and timers the routines define, and read by none of them.
+    // Starting lasts only inside a start's yields, unless the start stopped
+    // at a failure (then nothing plays). Paused only when Pause held
+    // something: a video preview whose video no programme left playing
+    // plays on through Pause.
+    enum class Phase { Idle, Starting, Playing, Held, Paused, Previewing, Ended };
+    Phase phase() const;
+    // The segment or picture now shown, counted from 1 for the programme or
+    // preview last started; it stays at the last one after the end, and is
+    // 0 before anything was shown.
+    int part() const { return part_; }
+    // The last fileOpen, Preview or Ppreview found no posture of its name.
+    bool posture_not_found() const { return posture_not_found_; }
+
 private:
     // Failure regime of a row load: stop at the first failing field, or
     // skip failing fields and keep their members.
@@ -132,13 +147,18 @@ private:
     EngineHolder& engines_;
     // Sets the run and counts the change, so that a routine coming back
     // from a yield can tell that the host ended or replaced its run.
-    void BeginRun(Run run);
+    void BeginRun(Run run, bool ended = false);
+    Status PostureLookup();
     bool RunChangedSince(unsigned epoch) const { return run_epoch_ != epoch; }
 
     Run run_ = Run::None;
     unsigned run_epoch_ = 0;
     bool narration_unopened_ = false;  // the last narration open failed
-    std::string db_path_;              // path of the catalogue held in Db
+    int part_ = 0;
+    bool paused_ = false;  // Pause held the run; Start or a new run ends it
+    bool ended_ = false;   // the last run raised VideoEnd
+    bool posture_not_found_ = false;
+    std::string db_path_;  // path of the catalogue held in Db
     bool db_open_ = false;
 };
 

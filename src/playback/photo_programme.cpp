@@ -130,6 +130,7 @@ void VideoCntl::Timer2_Timer() {
         if (!image) host_.suppressed_failure("Timer2_Timer", image.error());
         CurImageName = image ? *image : std::string();
         ShowCurrentImage();
+        ++part_;
         return;
     }
 
@@ -159,6 +160,7 @@ void VideoCntl::Timer2_Timer() {
             return;
         }
         // 7. done by LoadPhotoRowForTick.
+        ++part_;
     }
     // 8.-11. The narration of the row now shown.
     NarrationOpen();

@@ -15,8 +15,7 @@ Result<Variant> VideoCntl::Preview() {
     ListDone = false;
     if (auto s = OpenCatalogue(false); !s) return s.error();
     // 4. The posture row; its number is read but not needed here.
-    if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
-    if (auto s = RsMoveFirst(); !s) return s.error();
+    if (auto s = PostureLookup(); !s) return s.error();
     if (auto id = RsField(catalogue::field::kAsanaID); !id) return id.error();
     // 5. A photo posture previews as pictures.
     auto type = RsText(catalogue::field::kDispType);
@@ -29,8 +28,10 @@ Result<Variant> VideoCntl::Preview() {
     auto name = RsText(catalogue::field::kVideoName);
     if (!name) return name.error();
     CurVideoName = *name;
-    (void)channel_.execute(
-        commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
+    if (!channel_.execute(commands::video_open(StoredResourcedir, CurVideoName,
+                                               host_.picture1().window_handle()))) {
+        host_.open_failed(Host::Medium::Video);
+    }
     (void)channel_.execute(commands::kPlayVideo);
     VideoPreview = true;
     BeginRun(Run::VideoPreview);
@@ -50,8 +51,7 @@ Result<Variant> VideoCntl::Ppreview() {
     // refuses to open it twice leaves that one in use.
     if (auto s = OpenCatalogue(true); !s) return s.error();
     // 5., 6.
-    if (auto s = OpenRecordset(catalogue::posture_lookup(StoredAsanaNaME)); !s) return s.error();
-    if (auto s = RsMoveFirst(); !s) return s.error();
+    if (auto s = PostureLookup(); !s) return s.error();
     auto id = RsField(catalogue::field::kAsanaID);
     if (!id) return id.error();
     if (auto s = OpenRecordset(catalogue::photo_rows(*id)); !s) return s.error();

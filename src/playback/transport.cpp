@@ -12,10 +12,16 @@ Result<Variant> VideoCntl::Pause() {
         (void)channel_.execute(commands::kPauseSound);
         SoundState = "Playing";
     }
+    bool video_paused = false;
     if (VideoState == "Playing") {
         (void)channel_.execute(commands::kPauseVideo);
         VideoState = "Playing";
+        video_paused = true;
     }
+    // A programme is held with its timer; a video preview only when its
+    // video was paused, else it plays on.
+    paused_ =
+        run_ == Run::Video || run_ == Run::Photo || (run_ == Run::VideoPreview && video_paused);
     return Variant{Empty{}};
 }
 
@@ -34,6 +40,10 @@ Result<Variant> VideoCntl::Start() {
     } else {
         host_.timer2().set_enabled(true);
     }
+    // A video preview is watched by Timer1 whatever programme ran before
+    // it; without this, one paused after a photo programme never ends.
+    if (run_ == Run::VideoPreview && !host_.timer1().enabled()) host_.timer1().set_enabled(true);
+    paused_ = false;
     return Variant{Empty{}};
 }
 

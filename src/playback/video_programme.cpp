@@ -44,6 +44,7 @@ Status VideoCntl::LoadSegmentRow(OnFailure regime) {
 void VideoCntl::NarrationOpen() {
     narration_unopened_ = !channel_.execute(
         commands::narration_open(StoredResourcedir, host_.library_folder(), CurMp2name));
+    if (narration_unopened_) host_.open_failed(Host::Medium::Narration);
 }
 
 void VideoCntl::NarrationPlay() {
@@ -63,8 +64,10 @@ Status VideoCntl::InitVideo() {
     BeginRun(Run::StartingVideo);
     const unsigned epoch = run_epoch_;
     // 1., 2. The video, as a child of Picture1, counted in frames.
-    (void)channel_.execute(
-        commands::video_open(StoredResourcedir, CurVideoName, host_.picture1().window_handle()));
+    if (!channel_.execute(commands::video_open(StoredResourcedir, CurVideoName,
+                                               host_.picture1().window_handle()))) {
+        host_.open_failed(Host::Medium::Video);
+    }
     (void)channel_.execute(commands::kSetVideoFrames);
     // 3., 4. The first row.
     if (auto s = RsMoveFirst(); !s) return s;
@@ -106,7 +109,7 @@ void VideoCntl::SegmentRowsUsedUp() {
 void VideoCntl::RaiseEnd() {
     // The run is over before the host hears of the end, so a programme the
     // handler starts is its own.
-    BeginRun(Run::None);
+    BeginRun(Run::None, true);
     host_.raise_video_end();
 }
 
@@ -125,7 +128,7 @@ void VideoCntl::Timer1_Timer() {
             // The handler may destroy the control: nothing of it is
             // touched after the event, only the host's timer.
             Timer& timer1 = host_.timer1();
-            BeginRun(Run::None);
+            BeginRun(Run::None, true);
             host_.raise_video_end();
             timer1.set_enabled(false);
         }
@@ -179,6 +182,7 @@ void VideoCntl::AdvanceSegment() {
     (void)channel_.execute(commands::kPlayVideo);
     SoundState = "Playing";
     VideoState = "Playing";
+    ++part_;
     // 7. Load the row after it, or mark the rows used up.
     if (!RsAtEnd()) {
         if (auto s = RsMoveNext(); !s) host_.suppressed_failure("Timer1_Timer", s.error());

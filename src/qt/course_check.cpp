@@ -1,7 +1,9 @@
 #include "qt/course_check.hpp"
 
 #include <map>
+#include <type_traits>
 
+#include "catalogue/posture_rows.hpp"
 #include "catalogue/rules.hpp"
 #include "platform/paths.hpp"
 #include "playback/commands.hpp"
@@ -82,23 +84,29 @@ private:
         return it->second.ok();
     }
 
-    // Walks a posture's table row by row; the row count, -1 when the table
-    // cannot be read.
+    // A posture's table as the one row reader gives it, each row with its
+    // place; the parts its programme plays, -1 when the table cannot be read.
     template <class Row>
-    int walk(const std::string& posture, const std::string& table, const std::string& query,
-             const char* kind, Row row) {
-        auto rs = db_->open_recordset(query);
-        if (!rs) {
-            add(posture, table, std::string("no ") + kind + " table: " + error_text(rs.error()));
+    int walk(const std::string& posture, const FieldValue& id, Row row) {
+        constexpr bool video =
+            std::is_invocable_v<Row, const catalogue::SegmentRow&, const std::string&, int>;
+        const auto rows = catalogue::read_programme_rows(*db_, id, video);
+        if (rows.unreadable) {
+            add(posture, rows.table,
+                std::string("no ") + (video ? "segment" : "photo") +
+                    " table: " + error_text(*rows.unreadable));
             return -1;
         }
-        int count = 0;
-        for (Status s = (*rs)->move_first(); s && !(*rs)->eof(); s = (*rs)->move_next()) {
-            ++count;
-            row(**rs, table + " row " + std::to_string(count), count);
+        for (int n = 1; n <= rows.rows(); ++n) {
+            const std::string place = rows.table + " row " + std::to_string(n);
+            const auto i = static_cast<std::size_t>(n - 1);
+            if constexpr (video) {
+                row(rows.segments[i], place, n);
+            } else {
+                row(rows.photos[i], place, n);
+            }
         }
-        (void)(*rs)->close();
-        return count;
+        return rows.parts();
     }
 
     void lookup(const AsanaRow& a, const std::string& name, const std::string& place);
@@ -254,17 +262,16 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
     namespace field = catalogue::field;
     const std::string table = catalogue::segment_table(id);
     std::optional<std::int16_t> previous_start;
-    const int count = walk(
-        posture, table, catalogue::segment_rows(id), "segment",
-        [&](Recordset& rs, const std::string& place, int row) {
-            if (auto f = text_field(rs.field(field::kFilename), field::kFilename, posture, place,
+    const int count =
+        walk(posture, id, [&](const catalogue::SegmentRow& rs, const std::string& place, int row) {
+            if (auto f = text_field(rs.filename, field::kFilename, posture, place,
                                     ": the segment has no narration")) {
                 narration(posture, place, *f);
             }
-            (void)text_field(rs.field(field::kAction), field::kAction, posture, place, "");
+            (void)text_field(rs.action, field::kAction, posture, place, "");
             std::optional<std::int16_t> start, end;
             for (std::string_view name : {field::kStartPos, field::kEndPos}) {
-                auto v = rs.field(name);
+                const auto& v = name == field::kStartPos ? rs.start_pos : rs.end_pos;
                 auto n = v ? field_as_int16(*v) : Result<std::int16_t>(v.error());
                 if (!n) {
                     add(posture, place,
@@ -274,7 +281,7 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
                     (name == field::kStartPos ? start : end) = *n;
                 }
             }
-            auto len = rs.field(field::kFilelen);
+            const auto& len = rs.filelen;
             if (auto d = len ? field_as_double(*len) : Result<double>(len.error()); !d) {
                 add(posture, place, "Filelen cannot be read as a number: " + error_text(d.error()));
             }
@@ -317,14 +324,13 @@ int Walker::segments(const std::string& posture, const FieldValue& id, std::opti
 int Walker::pictures(const std::string& posture, const FieldValue& id) {
     namespace field = catalogue::field;
     const std::string table = catalogue::photo_table(id);
-    const int count = walk(
-        posture, table, catalogue::photo_rows(id), "photo",
-        [&](Recordset& rs, const std::string& place, int) {
-            if (auto f = text_field(rs.field(field::kMp2name), field::kMp2name, posture, place,
+    const int count =
+        walk(posture, id, [&](const catalogue::PhotoRow& rs, const std::string& place, int) {
+            if (auto f = text_field(rs.mp2name, field::kMp2name, posture, place,
                                     ": the picture has no narration")) {
                 narration(posture, place, *f);
             }
-            if (auto f = text_field(rs.field(field::kImageName), field::kImageName, posture, place,
+            if (auto f = text_field(rs.image_name, field::kImageName, posture, place,
                                     ": no picture can be shown")) {
                 const std::string path = commands::picture_path(content_, *f);
                 (void)media(posture, place, "picture", path, [&] { return probe_->picture(path); });

@@ -92,22 +92,28 @@ class WidgetHost final : public qt::QtHost {
 public:
     using QtHost::QtHost;
     std::function<void(std::string_view, const Error&)> on_suppressed;
+    std::function<void(Medium)> on_open_failed;
     void suppressed_failure(std::string_view routine, const Error& error) override {
         on_suppressed(routine, error);
     }
+    void open_failed(Medium medium) override { on_open_failed(medium); }
 };
 
 using Kind = VideoCntlWidget::ProgrammeKind;
 using WidgetError = VideoCntlWidget::Error;
 
-// What a failure the control passed over means to the integrator. The
-// lookup's "no current record" is the unknown posture, which the message
-// reports.
-std::optional<WidgetError> classify(std::string_view routine, std::int32_t number) {
+constexpr std::uint32_t kDispatchFacility = 0x80020000u;
+
+// What a failure means to the integrator. "No current record" is the
+// unknown posture when the control says its lookup found none, else an
+// empty table.
+WidgetError classify(std::int32_t number, bool posture_not_found) {
+    if ((static_cast<std::uint32_t>(number) & 0xFFFF0000u) == kDispatchFacility) {
+        return VideoCntlWidget::CallError;
+    }
     switch (number) {
         case engine_error::kNoCurrentRecord:
-            if (routine == "fileOpen") return std::nullopt;
-            return VideoCntlWidget::TableError;  // an empty table
+            return posture_not_found ? VideoCntlWidget::PostureError : VideoCntlWidget::TableError;
         case engine_error::kFileNotFound:
         case engine_error::kInvalidPassword:
         case engine_error::kFileInUse:
@@ -143,6 +149,8 @@ QString describe(WidgetError kind, std::int32_t number) {
             return number == mci::err::kPlaybackFailed ? "a narration cannot go on"
                                                        : "a narration cannot be opened";
         case VideoCntlWidget::PictureError: return "a picture cannot be shown";
+        case VideoCntlWidget::PostureError: return "the posture is not in the catalogue";
+        case VideoCntlWidget::CallError: return "the call was refused";
         case VideoCntlWidget::NoError: break;
     }
     return {};
@@ -163,6 +171,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     std::int64_t handle1 = next_handle();
     std::int64_t handle2 = next_handle();
     strovia::Error last;
+    strovia::Error last_media_error;  // of the media command that failed last
     ControlObserver* observer = nullptr;
 
     // Destroyed in reverse order: the control goes first, then the frame
@@ -186,12 +195,10 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     // routine.
     int depth = 0;
     bool starting = false;  // a start method ran since the last settle
-    bool ended = false;     // VideoEnd was raised for the current programme
     State state = Idle;
     Kind kind = None;
     int current = 0;
     int count = 0;
-    qt::ProgrammeRows rows;
     qint64 position = 0;
     qint64 reported_position = 0;
     int reported_current = 0;
@@ -244,18 +251,13 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
             qt::HostCallbacks{[this](std::string_view name) { property_changed(name); },
                               [this] { video_end(); },
                               [this](const std::string& text) { message(text); }});
-        host->on_suppressed = [this](std::string_view routine, const strovia::Error& e) {
-            const auto kind_of = classify(routine, e.number);
-            if (!kind_of) return;
-            failure(*kind_of, e);
-            // A row whose picture cannot be shown is still a row shown.
-            if (*kind_of == PictureError && routine == "Timer2_Timer") ++current;
+        host->on_suppressed = [this](std::string_view, const strovia::Error& e) { failure(e); };
+        host->on_open_failed = [this](Host::Medium medium) {
+            failure(medium == Host::Medium::Video ? VideoError : NarrationError, last_media_error);
         };
         host->timer1().on_change = [this] { timer_changed(1, host->timer1()); };
         host->timer2().on_change = [this] { timer_changed(2, host->timer2()); };
         host->picture1().on_picture = [this](const std::string& path) {
-            // A photo programme shows one picture per row.
-            if (!path.empty() && (kind == Photo || kind == PhotoPreview)) ++current;
             if (observer) observer->pictureChanged(q(path));
         };
         control = std::make_unique<VideoCntl>(*host, channel, engines);
@@ -306,7 +308,6 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     // Delivered once the tick that ends the programme has returned, so that
     // a handler may start the next programme or delete the control.
     void video_end() {
-        ended = true;
         QMetaObject::invokeMethod(
             self,
             [this] {
@@ -329,35 +330,31 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     // The first failure since the last settle is the cause; what follows
     // in the same call is its consequence (no catalogue, so no rows).
     void failure(WidgetError kind_of, const strovia::Error& e) {
-        if (!pending_error) pending_error.emplace(kind_of, e);
+        if (pending_error) return;
+        if (kind_of == PostureError) {
+            // Said in the control's own words, with the engine's number.
+            pending_error.emplace(
+                kind_of, strovia::Error{e.number, "Asana not found - " + control->StoredAsanaNaME});
+        } else {
+            pending_error.emplace(kind_of, e);
+        }
+    }
+    void failure(const strovia::Error& e) {
+        failure(classify(e.number, control->posture_not_found()), e);
     }
 
-    // The programme's rows, read when it starts.
+    // How many parts the programme that started has: read once, from the
+    // rows it plays.
     void count_parts() {
-        rows = {};
-        if (kind == Video || kind == Photo || kind == PhotoPreview) {
-            rows = qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
-                                           control->StoredAsanaNaME, kind == Video);
+        count = 0;
+        if (kind == VideoPreview) {
+            count = 1;
+        } else if (kind != None) {
+            count = qt::read_programme_rows(engines, control->Db, control->StoredResourcedir,
+                                            control->StoredAsanaNaME, kind == Video)
+                        .parts(kind == PhotoPreview);
         }
-        // The start has shown the first segment or picture.
-        count = kind == VideoPreview ? 1 : rows.count;
-        current = kind == None ? 0 : 1;
         position = 0;
-    }
-
-    // The video's segment: the loaded row is one ahead of the segment that
-    // plays; rows used up (-10) mean the last.
-    void follow_segment() {
-        if (control->CurStartPos < 0) {
-            current = count;
-            return;
-        }
-        for (int i = std::max(current, 1); i < static_cast<int>(rows.starts.size()); ++i) {
-            if (rows.starts[static_cast<std::size_t>(i)] == control->CurStartPos) {
-                current = i;
-                return;
-            }
-        }
     }
 
     Kind kind_of_run() const {
@@ -369,40 +366,34 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
         }
     }
 
-    State state_now() const {
-        const auto run = control->run();
-        if (run == VideoCntl::Run::Video || run == VideoCntl::Run::VideoPreview) {
-            if (!host->timer1().enabled()) return Paused;
-            if (run == VideoCntl::Run::VideoPreview) return Previewing;
-            // "Pause" also marks the last segment, where the video runs on.
-            return control->VideoState == "Pause" && !control->ListDone ? Held : Playing;
+    // The control's phase as the widget says it once the outermost call
+    // has returned: a start still "starting" then has stopped at a failure.
+    static State state_of(VideoCntl::Phase phase) {
+        switch (phase) {
+            case VideoCntl::Phase::Idle:
+            case VideoCntl::Phase::Starting: return Idle;
+            case VideoCntl::Phase::Playing: return Playing;
+            case VideoCntl::Phase::Held: return Held;
+            case VideoCntl::Phase::Paused: return Paused;
+            case VideoCntl::Phase::Previewing: return Previewing;
+            case VideoCntl::Phase::Ended: return Ended;
         }
-        if (run == VideoCntl::Run::Photo) {
-            if (!host->timer2().enabled()) return Paused;
-            return control->PhotoPreview ? Previewing : Playing;
-        }
-        if (ended && kind != None) return Ended;
         return Idle;
     }
 
     void settle() {
         const Kind was_kind = kind;
+        const VideoCntl::Phase phase = control->phase();
         if (starting) {
             starting = false;
             kind = kind_of_run();
-            ended = false;
             count_parts();
-        } else if (control->run() == VideoCntl::Run::None && !ended) {
+        } else if (phase == VideoCntl::Phase::Idle) {
             kind = None;  // StopPlay
         }
-        if (kind == None) {
-            current = 0;
-            count = 0;
-        } else if (kind == Video) {
-            follow_segment();
-        }
-        current = std::min(current, count);
-        const State now = state_now();
+        if (kind == None) count = 0;
+        current = std::min(control->part(), count);
+        const State now = state_of(phase);
 
         // A handler may delete the widget: nothing of it is touched after
         // an emit that did.
@@ -479,14 +470,8 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     // Called inside a routine: the user is told after it has returned,
     // never through a nested event loop.
     void report(std::string_view command, const strovia::Error& e) override {
-        // The opens the control passes over: the same text it forms.
-        const VideoCntl& c = *control;
-        if (command == commands::video_open(c.StoredResourcedir, c.CurVideoName, handle1)) {
-            failure(VideoError, e);
-        } else if (command == commands::narration_open(c.StoredResourcedir, host->library_folder(),
-                                                       c.CurMp2name)) {
-            failure(NarrationError, e);
-        }
+        // The control says which of its opens failed; this says why.
+        last_media_error = e;
         const QString text =
             QString("The media command \"%1\" failed: error %2: %3")
                 .arg(QString::fromUtf8(command.data(), static_cast<qsizetype>(command.size())))
@@ -578,6 +563,8 @@ bool VideoCntlWidget::writeProperties(QSettings& settings) {
 QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args) {
     if (kind < 0 || kind > 2) {
         d_->last = strovia::Error{static_cast<std::int32_t>(0x80020003), "Member not found."};
+        Impl::Call call(*d_);
+        d_->failure(d_->last);
         return {};
     }
     std::vector<Variant> in;
@@ -607,7 +594,7 @@ QVariant VideoCntlWidget::invoke(int dispid, int kind, const QVariantList& args)
         Impl::Call call(*d_);
         if (starts) d_->begin_start();
         r = d_->control->invoke(id, static_cast<InvokeKind>(kind), in);
-        if (method && id == dispid::kStopPlay) d_->ended = false;
+        if (!r) d_->failure(r.error());
     }
     if (!alive) return {};
     if (!r) {
@@ -693,8 +680,10 @@ bool VideoCntlWidget::call(const char* method, int effect, Routine routine) {
         if (effect == static_cast<int>(Effect::Starts)) d_->begin_start();
         auto result = routine(*d_->control);
         ok = result.ok();
-        if (!ok) d_->last = result.error();
-        if (effect == static_cast<int>(Effect::Stops)) d_->ended = false;
+        if (!ok) {
+            d_->last = result.error();
+            d_->failure(d_->last);
+        }
     }
     if (!alive) return ok;  // deleted by a handler of its own signals
     return finish(method, ok);

@@ -4,13 +4,16 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <functional>
 
+#include "catalogue/posture_rows.hpp"
 #include "doubles/control_fixture.hpp"
 
 namespace strovia::test {
 namespace {
 
 using ::testing::ElementsAre;
+using Phase = VideoCntl::Phase;
 
 class Programmes : public ControlTest {
 protected:
@@ -37,6 +40,20 @@ protected:
         photos(12, rows);
         ASSERT_TRUE(control.fileOpen());
     }
+    // The parts the one row reader counts for the posture `id`.
+    int parts_read(int id, bool video, bool preview = false) {
+        auto opened =
+            db.default_workspace().open_database(kCatalogue, false, true, ";PWD=Mint3laneKK;");
+        EXPECT_TRUE(opened);
+        if (!opened) return -1;
+        const int n =
+            catalogue::read_programme_rows(**opened, std::int64_t{id}, video).parts(preview);
+        (void)(*opened)->close();
+        trace.take();
+        return n;
+    }
+    // Phase and part as one value, for short expectations.
+    std::pair<Phase, int> where() const { return {control.phase(), control.part()}; }
 };
 
 TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
@@ -45,6 +62,7 @@ TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
                                        "mci set video time format frames", sound_open("one"),
                                        "mci play video", "mci pause video", "yield",
                                        "mci play sound", "mci play video", "Timer1 on"));
+    EXPECT_EQ(where(), std::pair(Phase::Playing, 1));
     // The second row is loaded: where the first segment ends.
     EXPECT_EQ(control.CurMp2name, "two");
     EXPECT_EQ(control.CurStartPos, 50);
@@ -59,12 +77,14 @@ TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
     tick1();
     EXPECT_THAT(effects(), ElementsAre("mci pause video", "mci pause video"))
         << "held from the boundary itself, on every tick while the narration plays";
+    EXPECT_EQ(where(), std::pair(Phase::Held, 1));
     narration("stopped");
     tick1();
     EXPECT_THAT(effects(),
                 ElementsAre("mci pause video", "mci close sound", "Timer1 off", sound_open("two"),
                             "Timer1 on", "mci play sound", "mci play video"));
     EXPECT_EQ(control.CurStartPos, 80);
+    EXPECT_EQ(where(), std::pair(Phase::Playing, 2));
 
     // A narration that ends early waits, open, for the video to reach its boundary.
     video_at(79);
@@ -77,6 +97,7 @@ TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
                                        "mci play video", "rs close", "db close"));
     EXPECT_TRUE(control.ListDone);
     EXPECT_EQ(control.CurStartPos, -10);
+    EXPECT_EQ(where(), std::pair(Phase::Playing, 3)) << "the last segment is not held";
 
     // The last segment is never held; the end of its narration ends the programme.
     narration("playing");
@@ -87,6 +108,8 @@ TEST_F(Programmes, VideoHoldsAtEachBoundaryUntilItsNarrationEndsThenEndsOnce) {
     tick1();
     EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
     EXPECT_EQ(host.video_ends, 1);
+    EXPECT_EQ(where(), std::pair(Phase::Ended, 3));
+    EXPECT_EQ(parts_read(7, true), 3);
 }
 
 TEST_F(Programmes, VideoNarrationThatCannotBeOpenedCountsAsFinished) {
@@ -147,6 +170,8 @@ TEST_F(Programmes, AOneRowSegmentTablePlaysAsALastSegment) {
     trace.take();
     tick1();
     EXPECT_THAT(effects(), ElementsAre("mci close sound", "Timer1 off", "VideoEnd"));
+    EXPECT_EQ(where(), std::pair(Phase::Ended, 1));
+    EXPECT_EQ(parts_read(7, true), 1);
 }
 
 TEST_F(Programmes, PhotoShowsOnePicturePerNarrationAndPassesOverRowsItCannotShowOrPlay) {
@@ -189,6 +214,10 @@ TEST_F(Programmes, PhotoShowsOnePicturePerNarrationAndPassesOverRowsItCannotShow
     EXPECT_THAT(effects(),
                 ElementsAre("mci close sound", "Timer2 off", "rs close", "db close", "VideoEnd"));
     EXPECT_EQ(host.picture1().shown, "C:\\course\\video\\p6.jpg");
+    // Four pictures shown, as the row reader counts them; the last is the last.
+    EXPECT_EQ(where(), std::pair(Phase::Ended, 4));
+    EXPECT_EQ(parts_read(12, false), 4);
+    EXPECT_EQ(parts_read(12, false, true), 7) << "a preview shows every row";
 }
 
 TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
@@ -203,8 +232,82 @@ TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
                                        picture("p1.bmp"), "yield", "Timer2 on", "Timer2 on",
                                        picture("p2.bmp"), picture("p3.bmp")))
         << "no narration";
+    EXPECT_EQ(where(), std::pair(Phase::Previewing, 3));
     tick2();
     EXPECT_THAT(effects(), ElementsAre("rs close", "db close", "Timer2 off", "VideoEnd"));
+    EXPECT_EQ(where(), std::pair(Phase::Ended, 3));
+}
+
+// The phase after Pause and after Start, by what runs: Paused only when
+// Pause held something. A video preview that no programme left playing
+// plays on through Pause, and Start gives it back its watcher whatever
+// programme ran before.
+TEST_F(Programmes, PhaseIsPausedOnlyWhenPauseHeldSomething) {
+    posture("Tadasana", std::int64_t{7}, std::string("Video"));
+    segments(7, {{"one", 0}, {"two", 50}});
+    posture("Vrksasana", std::int64_t{12}, std::string("Photo"));
+    photos(12, {{std::string("n1"), std::string("p1.bmp")},
+                {std::string("n2"), std::string("p2.bmp")}});
+    const struct {
+        const char* name;
+        std::function<void()> start;
+        Phase running, paused;
+        const char* pause_sends;
+    } rows[] = {
+        {"video programme",
+         [&] {
+             control.AsanaNaME("Tadasana");
+             (void)control.fileOpen();
+         },
+         Phase::Playing, Phase::Paused, "pause sound, pause video"},
+        {"photo programme",
+         [&] {
+             control.AsanaNaME("Vrksasana");
+             (void)control.fileOpen();
+         },
+         Phase::Playing, Phase::Paused, "pause sound"},
+        {"photo preview",
+         [&] {
+             control.AsanaNaME("Vrksasana");
+             (void)control.Ppreview();
+         },
+         Phase::Previewing, Phase::Paused, "pause sound"},
+        {"video preview after a photo programme",
+         [&] {
+             control.AsanaNaME("Vrksasana");
+             (void)control.fileOpen();
+             control.AsanaNaME("Tadasana");
+             (void)control.Preview();
+         },
+         Phase::Previewing, Phase::Previewing, "pause sound"},
+        {"video preview after a video programme stopped while its video ran",
+         [&] {
+             control.AsanaNaME("Tadasana");
+             (void)control.fileOpen();
+             (void)control.StopPlay();
+             (void)control.Preview();
+         },
+         Phase::Previewing, Phase::Paused, "pause sound, pause video"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.start();
+        channel.commands.clear();
+        EXPECT_EQ(control.phase(), row.running);
+        ASSERT_TRUE(control.Pause());
+        EXPECT_EQ(sent(), row.pause_sends);
+        EXPECT_EQ(control.phase(), row.paused);
+        ASSERT_TRUE(control.Start());
+        EXPECT_EQ(control.phase(), row.running);
+        if (control.run() == VideoCntl::Run::VideoPreview) {
+            EXPECT_TRUE(host.timer1().enabled()) << "the preview is watched again";
+            channel.answer("status video mode", std::string("stopped") + '\0');
+            tick1();
+            EXPECT_EQ(control.phase(), Phase::Ended);
+        }
+        ASSERT_TRUE(control.StopPlay());
+        EXPECT_EQ(control.phase(), Phase::Idle);
+    }
 }
 
 // The state table: the state strings and mode before, then what Pause and

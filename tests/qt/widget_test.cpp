@@ -134,7 +134,8 @@ protected:
    {"name": "name", "type": "Text", "size": 50}, {"name": "Disp_Type", "type": "Text", "size": 10},
    {"name": "VideoName", "type": "Text", "size": 50}],
    "rows": [[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null],
-            [5, "Garudasana", "Photo", null], [6, "Wide", "Video", "wide.mpg"]]},
+            [5, "Garudasana", "Photo", null], [6, "Wide", "Video", "wide.mpg"],
+            [7, "Trikonasana", "Photo", null]]},
   {"name": "Audio_Asana3", "columns": [{"name": "Filename", "type": "Text", "size": 50},
    {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
    {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}],
@@ -142,7 +143,10 @@ protected:
   {"name": "Photo_Asana4", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
    {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["p1", "four-three.bmp"]]},
   {"name": "Photo_Asana5", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["nosuch", "four-three.bmp"]]}]})";
+   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["nosuch", "four-three.bmp"]]},
+  {"name": "Photo_Asana7", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
+   {"name": "ImageName", "type": "Text", "size": 50}],
+   "rows": [["p1", "four-three.bmp"], [null, "four-three.bmp"], ["p1", "four-three.bmp"]]}]})";
         sh(std::string(STROVIA_EXE) + " catalogue build " + path("manifest.json") + " -o " +
            path("video/AVPelmo.mdb"));
     }
@@ -373,10 +377,21 @@ TEST_F(Widget, UnknownPostureIsSaidByTheSignalOrTheModalBox) {
     QStringList said;
     auto taken =
         QObject::connect(&control, &W::messageRequested, [&](const QString& t) { said << t; });
+    Reports seen(control);
     ASSERT_TRUE(control.fileOpen());
     EXPECT_EQ(said, QStringList{"Asana not found - Nosuch"});
     EXPECT_TRUE(text.isEmpty()) << "no box while the signal is connected";
-    EXPECT_EQ(control.error(), W::NoError) << "the message says it";
+    // An error the host sees as well, in the control's words; nothing plays.
+    EXPECT_EQ(seen.errors, std::vector<W::Error>{W::PostureError});
+    EXPECT_EQ(control.error(), W::PostureError);
+    EXPECT_EQ(control.errorNumber(), 3021);
+    EXPECT_TRUE(control.errorString().endsWith("Asana not found - Nosuch"))
+        << control.errorString().toStdString();
+    EXPECT_EQ(control.state(), W::Idle);
+    // A preview fails with the same error.
+    EXPECT_FALSE(control.Preview());
+    EXPECT_EQ(seen.errors, (std::vector<W::Error>{W::PostureError, W::PostureError}));
+    EXPECT_EQ(control.lastErrorNumber(), 3021);
 
     QObject::disconnect(taken);
     ASSERT_TRUE(control.fileOpen());  // returns once the box is closed
@@ -384,6 +399,60 @@ TEST_F(Widget, UnknownPostureIsSaidByTheSignalOrTheModalBox) {
     EXPECT_EQ(title, QApplication::applicationName());
     EXPECT_TRUE(modal);
     EXPECT_EQ(said.size(), 1);
+}
+
+// What a host sees is so: progress reaches the last part that plays, Pause
+// that holds nothing is not Paused, and a start without a catalogue does
+// not go on with the rows of the programme before it.
+TEST_F(Widget, SaysOnlyWhatIsSo) {
+    {
+        SCOPED_TRACE("a photo row without a narration is passed over");
+        W control;
+        silent(control);
+        Reports seen(control);
+        control.setResourcedir(content());
+        control.setAsanaNaME("Trikonasana");
+        ASSERT_TRUE(control.fileOpen());
+        ASSERT_TRUE(wait_for([&] { return seen.ends == 1; }, 10));
+        EXPECT_EQ(seen.progress, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
+        EXPECT_EQ(control.state(), W::Ended);
+    }
+    {
+        SCOPED_TRACE("Pause in a video preview that no programme left playing");
+        W control;
+        silent(control);
+        Reports seen(control);
+        control.setResourcedir(content());
+        control.setAsanaNaME("Wide");
+        ASSERT_TRUE(control.Preview());
+        ASSERT_TRUE(control.Pause());
+        EXPECT_EQ(control.state(), W::Previewing) << "the preview plays on";
+        ASSERT_TRUE(control.Start());
+        EXPECT_TRUE(wait_for([&] { return seen.ends == 1; }, 10)) << "and ends";
+        EXPECT_EQ(seen.states, (std::vector<W::State>{W::Previewing, W::Ended}));
+    }
+    {
+        SCOPED_TRACE("a folder without a catalogue after a preview, whose catalogue is held");
+        W control;
+        silent(control);
+        Reports seen(control);
+        int notices = 0;
+        QObject::connect(&control, &W::notice, [&] { ++notices; });
+        control.setResourcedir(content());
+        control.setAsanaNaME("Tadasana");
+        ASSERT_TRUE(control.Preview());
+        ASSERT_TRUE(wait_for([&] { return seen.ends == 1; }, 10));
+        control.setResourcedir(content() + "/nowhere");
+        ASSERT_TRUE(control.fileOpen());
+        wait_for([] { return false; }, 1.0);
+        EXPECT_EQ(seen.errors, std::vector<W::Error>{W::CatalogueError});
+        EXPECT_EQ(control.errorNumber(), 3024);
+        EXPECT_EQ(control.state(), W::Idle);
+        EXPECT_EQ(control.programmeKind(), W::None);
+        EXPECT_EQ(control.partCount(), 0);
+        EXPECT_EQ(notices, 0) << "nothing was opened under the new folder";
+        EXPECT_EQ(seen.ends, 1) << "the preview's own only";
+    }
 }
 
 TEST_F(Widget, DesignerPluginDescribesTheControl) {
@@ -429,7 +498,7 @@ TEST_F(Widget, PlayerFromAFirstStartToTheNext) {
         EXPECT_TRUE(window.problem_text().isEmpty());
         EXPECT_EQ(window.control()->Resourcedir(), content());
 
-        ASSERT_EQ(window.postures()->topLevelItemCount(), 4);
+        ASSERT_EQ(window.postures()->topLevelItemCount(), 5);
         EXPECT_EQ(window.postures()->topLevelItem(0)->text(0), "Tadasana");
         EXPECT_EQ(window.postures()->topLevelItem(0)->text(1), "video");
         EXPECT_EQ(window.postures()->topLevelItem(1)->text(1), "photo");

@@ -9,16 +9,24 @@
 //   control->fileOpen();
 //
 // Everything is called on the GUI thread. A method that fails returns false;
-// lastErrorNumber() and lastErrorText() then say why, and `failed` is
-// emitted as well.
+// lastErrorNumber() and lastErrorText() then say why.
 //
 // Beside the control's own interface, which keeps its defined behaviour, the
-// widget reports in Qt's way what plays: state() and stateChanged(), the
-// programme's kind, its progress (segment or picture n of N), the video's
-// position in frames, and errorOccurred() for each failure the control
-// passes over by its definition (fileOpen returns normally and nothing
-// plays; a narration that cannot be opened counts as finished, so the
-// programme moves on without it).
+// widget reports in Qt's way what plays, as the control itself states it:
+// state() and stateChanged(), the programme's kind, its progress (segment
+// or picture n of N, counting the parts that play), the video's position in
+// frames. errorOccurred() with error() and errorString() is the one error
+// channel: it carries every failure, those of a method that returns false
+// and those the control passes over by its definition (fileOpen returns
+// normally and nothing plays; an unknown posture; a narration that cannot
+// be opened counts as finished, so the programme moves on without it).
+//
+// VideoEnd is delivered queued, after the tick that raised it has returned.
+// So a programme or preview that a VideoEnd handler starts is a programme
+// of its own: a video preview started there ends with its own VideoEnd, and
+// a video programme opened there plays through (where the control raises
+// the event inside its tick, the ending preview's tick switches Timer1 off
+// after the handler, and neither would ever end).
 
 #include <QSize>
 #include <QString>
@@ -53,7 +61,9 @@ public:
         Idle,        // nothing started, StopPlay, or a start that played nothing
         Playing,     // a programme runs
         Held,        // the video stands at a segment's end until its narration ends
-        Paused,      // held by Pause until Start
+        Paused,      // held by Pause until Start; a video preview whose video
+                     // no programme left playing is not held by Pause, plays
+                     // on and stays Previewing (Start watches it to its end)
         Previewing,  // a preview runs
         Ended,       // the programme or preview has raised VideoEnd
     };
@@ -70,6 +80,8 @@ public:
         VideoError,      // the posture's video cannot be opened or cannot go on
         NarrationError,  // a narration cannot be opened or fails while it plays
         PictureError,    // a picture is missing or no picture
+        PostureError,    // AsanaNaME names no posture of the catalogue (error 3021)
+        CallError,       // invoke() named no member or gave wrong arguments
     };
     Q_ENUM(Error)
 
@@ -161,11 +173,17 @@ signals:
     // Emitted on every property write, also of the value already held.
     void ResourcedirChanged(const QString& value);
     void AsanaNaMEChanged(const QString& value);
-    // A method ended with an error.
+    // A slot returned false: which one, with lastErrorNumber() and
+    // lastErrorText(). The same failure comes through errorOccurred; this
+    // is for hosts that follow their own calls.
     void failed(const QString& method, int number, const QString& text);
-    // A media command failed while a routine ran. Delivered after the
-    // routine returned; when nothing is connected, the widget shows the
-    // text itself for a few seconds.
+    // Text for the user, never the way to learn of a failure: each media
+    // command that failed while a routine ran, as the media layer words it
+    // (a failed open also comes through errorOccurred; commands that then
+    // fail on the device that is not open only here), and once, that the
+    // machine has no sound output. Delivered after the routine returned;
+    // when nothing is connected, the widget shows the text itself for a few
+    // seconds.
     void notice(const QString& text);
 
     // Emitted only when the value really changed.
@@ -173,14 +191,16 @@ signals:
     void programmeKindChanged(strovia::VideoCntlWidget::ProgrammeKind kind);
     void progressChanged(int current, int count);
     void positionChanged(qint64 frame);
-    // A failure the control passes over by its definition, once the routine
-    // it happened in has returned. `errorString` is plain words with the
-    // engine's or the device's text; errorNumber() gives its number.
+    // A failure, once the call or tick it happened in has returned; the
+    // first of a call is its cause and the one told. `errorString` is plain
+    // words with the engine's or the device's text (for PostureError the
+    // control's message); errorNumber() gives its number.
     void errorOccurred(strovia::VideoCntlWidget::Error error, const QString& errorString);
     void errorChanged();
     // The "Asana not found - " message. When connected, the host shows it
     // in its own way and fileOpen returns as soon as the handler has;
-    // otherwise the control shows its modal box.
+    // otherwise the control shows its modal box. errorOccurred(PostureError)
+    // follows once fileOpen has returned (true, as defined).
     void messageRequested(const QString& text);
     // The placement has changed.
     void placementChanged(strovia::VideoCntlWidget::Placement placement);
