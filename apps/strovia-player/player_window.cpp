@@ -8,9 +8,9 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontInfo>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,8 +18,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMetaEnum>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
@@ -58,7 +58,8 @@ constexpr const char* kFullScreenStyle =
 QString learner_words(VideoCntlWidget::Error error) {
     switch (error) {
         case VideoCntlWidget::CatalogueError: return "The course's list of postures cannot be read";
-        case VideoCntlWidget::TableError: return "The steps of this posture are missing from the course";
+        case VideoCntlWidget::TableError:
+            return "The steps of this posture are missing from the course";
         case VideoCntlWidget::FieldError: return "This posture's entry in the course is damaged";
         case VideoCntlWidget::VideoError: return "The video of this posture cannot be played";
         case VideoCntlWidget::NarrationError:
@@ -447,7 +448,8 @@ QString from_key(const QString& key) { return QUrl::fromPercentEncoding(key.toLa
 }  // namespace
 
 QString PlayerWindow::course_key() const {
-    const QByteArray id = QCryptographicHash::hash(course_folder_.toUtf8(), QCryptographicHash::Sha1);
+    const QByteArray id =
+        QCryptographicHash::hash(course_folder_.toUtf8(), QCryptographicHash::Sha1);
     return "courses/" + QString::fromLatin1(id.toHex().left(16));
 }
 
@@ -771,7 +773,11 @@ void PlayerWindow::set_full_screen(bool on, bool remember) {
         help_->setFont(big);
         layout->setContentsMargins(0, 0, 0, 0);
         chrome_->hide();
-        centralWidget()->setStyleSheet(kFullScreenStyle);
+        // A style sheet's font wins over an inherited one: the size goes
+        // in the sheet.
+        centralWidget()->setStyleSheet(
+            QString(kFullScreenStyle) +
+            QString(" QPushButton, QLabel, QWidget { font-size: %1px; }").arg(big.pixelSize()));
         // Cover the screen first: without a window manager to honour the
         // request below, nothing else would.
         if (where != nullptr) setGeometry(where->geometry());
@@ -933,9 +939,8 @@ void PlayerWindow::update_idle() {
     // In full screen the type is sized for the mat, two metres away: the
     // smallest line a thirtieth of the screen's height.
     const QScreen* where = screen();
-    const int unit = full_screen_ && where != nullptr
-                         ? std::max(16, (where->geometry().height() + 29) / 30)
-                         : 0;
+    const int unit =
+        full_screen_ && where != nullptr ? std::max(16, (where->geometry().height() + 29) / 30) : 0;
     auto para = [unit](int points, double units, const QString& text) {
         const QString size = unit > 0 ? QString("%1px").arg(static_cast<int>(unit * units))
                                       : QString("%1pt").arg(points);
@@ -945,13 +950,15 @@ void PlayerWindow::update_idle() {
     const W::State s = control_->state();
     if (routine_->phase() == Routine::Phase::Resting) {
         text = para(18, 1.5, "Rest") + para(28, 3, QString::number(routine_->seconds_left())) +
-               para(11, 1, QString("Next: %1 &nbsp; (N goes on now%2)")
-                               .arg(routine_->next().toHtmlEscaped(),
-                                    routine_->rest_paused() ? ", Space resumes" : ""));
+               para(11, 1,
+                    QString("Next: %1 &nbsp; (N goes on now%2)")
+                        .arg(routine_->next().toHtmlEscaped(),
+                             routine_->rest_paused() ? ", Space resumes" : ""));
     } else if (full_screen_ && routine_done_) {
         text = para(18, 1.5, "The routine has ended") +
-               para(11, 1, QString("%1 postures &nbsp; · &nbsp; Esc leaves full screen")
-                               .arg(routine_->count()));
+               para(11, 1,
+                    QString("%1 postures &nbsp; · &nbsp; Esc leaves full screen")
+                        .arg(routine_->count()));
     } else if (full_screen_ && s == W::Ended && !routine_->active()) {
         // The last frame alone does not say that it is over.
         const QString next = next_in_list();
@@ -963,8 +970,8 @@ void PlayerWindow::update_idle() {
                para(11, 1, "Esc leaves full screen");
     } else if (s == W::Idle) {
         if (!course_open_) {
-            text = para(16, 1.5, "No course yet") +
-                   para(11, 1, "Choose the course folder (Ctrl+O)");
+            text =
+                para(16, 1.5, "No course yet") + para(11, 1, "Choose the course folder (Ctrl+O)");
         } else {
             text = para(18, 1.5, course_name_.toHtmlEscaped()) +
                    para(11, 1, "Choose a posture and press Enter, or A to play them all");
@@ -990,8 +997,9 @@ void PlayerWindow::choose_course() {
 void PlayerWindow::move_selection(int by) {
     const int count = list_->topLevelItemCount();
     if (count == 0) return;
-    const int row = list_->currentItem() != nullptr ? list_->indexOfTopLevelItem(list_->currentItem())
-                                                    : (by > 0 ? -1 : count);
+    const int row = list_->currentItem() != nullptr
+                        ? list_->indexOfTopLevelItem(list_->currentItem())
+                        : (by > 0 ? -1 : count);
     list_->setCurrentItem(list_->topLevelItem(std::clamp(row + by, 0, count - 1)));
 }
 

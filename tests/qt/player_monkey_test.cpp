@@ -77,19 +77,40 @@ struct Key {
 // and some that mean nothing here. Not Ctrl+O (a modal folder dialog) nor
 // Ctrl+Q (the end of the window).
 const std::vector<Key> kKeys = {
-    {Qt::Key_Space, {}},     {Qt::Key_Space, {}},       {Qt::Key_Return, {}},
-    {Qt::Key_Enter, Qt::KeypadModifier},                {Qt::Key_Escape, {}},
-    {Qt::Key_Up, {}},        {Qt::Key_Down, {}},        {Qt::Key_Up, {}},
-    {Qt::Key_Down, {}},      {Qt::Key_Left, {}},        {Qt::Key_Right, {}},
-    {Qt::Key_Tab, {}},       {Qt::Key_Tab, Qt::ShiftModifier},
-    {Qt::Key_Home, {}},      {Qt::Key_End, {}},         {Qt::Key_PageDown, {}},
-    {Qt::Key_V, {}},         {Qt::Key_S, {}},           {Qt::Key_A, {}},
-    {Qt::Key_R, {}},         {Qt::Key_N, {}},           {Qt::Key_N, {}},
-    {Qt::Key_Insert, {}},    {Qt::Key_Delete, {}},      {Qt::Key_F1, {}},
-    {Qt::Key_F11, {}},       {Qt::Key_Question, Qt::ShiftModifier},
-    {Qt::Key_Shift, {}},     {Qt::Key_X, {}},           {Qt::Key_Backspace, {}},
-    {Qt::Key_Up, Qt::ControlModifier},                  {Qt::Key_Down, Qt::ControlModifier},
-    {Qt::Key_S, Qt::ControlModifier},                   {Qt::Key_Space, Qt::ShiftModifier},
+    {Qt::Key_Space, {}},
+    {Qt::Key_Space, {}},
+    {Qt::Key_Return, {}},
+    {Qt::Key_Enter, Qt::KeypadModifier},
+    {Qt::Key_Escape, {}},
+    {Qt::Key_Up, {}},
+    {Qt::Key_Down, {}},
+    {Qt::Key_Up, {}},
+    {Qt::Key_Down, {}},
+    {Qt::Key_Left, {}},
+    {Qt::Key_Right, {}},
+    {Qt::Key_Tab, {}},
+    {Qt::Key_Tab, Qt::ShiftModifier},
+    {Qt::Key_Home, {}},
+    {Qt::Key_End, {}},
+    {Qt::Key_PageDown, {}},
+    {Qt::Key_V, {}},
+    {Qt::Key_S, {}},
+    {Qt::Key_A, {}},
+    {Qt::Key_R, {}},
+    {Qt::Key_N, {}},
+    {Qt::Key_N, {}},
+    {Qt::Key_Insert, {}},
+    {Qt::Key_Delete, {}},
+    {Qt::Key_F1, {}},
+    {Qt::Key_F11, {}},
+    {Qt::Key_Question, Qt::ShiftModifier},
+    {Qt::Key_Shift, {}},
+    {Qt::Key_X, {}},
+    {Qt::Key_Backspace, {}},
+    {Qt::Key_Up, Qt::ControlModifier},
+    {Qt::Key_Down, Qt::ControlModifier},
+    {Qt::Key_S, Qt::ControlModifier},
+    {Qt::Key_Space, Qt::ShiftModifier},
 };
 
 class Monkey {
@@ -152,10 +173,10 @@ private:
         } else if (roll < 85) {
             note("full screen toggle");
             w_.set_full_screen(!w_.full_screen(), pick(2) == 0);
-        } else if (roll < 96) {
+        } else if (roll < 99) {
             edit_routine();
         } else {
-            const int ms = 100 + pick(700);
+            const int ms = 100 + pick(300);
             note("wait " + std::to_string(ms) + " ms");
             player_test::pause_for(ms / 1000.0);
         }
@@ -184,8 +205,14 @@ private:
                 w_.load_routine(name);
                 break;
             }
-            case 3: note("play routine"); w_.play_routine(); break;
-            case 4: note("play all"); w_.play_all(); break;
+            case 3:
+                note("play routine");
+                w_.play_routine();
+                break;
+            case 4:
+                note("play all");
+                w_.play_all();
+                break;
             default: {
                 const QString name = names[pick(names.size() - 1)];
                 note("play " + name.toStdString());
@@ -198,7 +225,7 @@ private:
 
     void settle() {
         // Whatever runs must have a moment to run.
-        const int ms = pick(8);
+        const int ms = pick(4);
         player_test::pause_for(ms / 1000.0);
     }
 
@@ -281,9 +308,9 @@ TEST_P(PlayerMonkey, SurvivesSeededInput) {
         std::string why;
         // Keys go to the window the learner sees.
         if (!window.isActiveWindow()) window.activateWindow();
-        ASSERT_TRUE(monkey.step(why)) << "seed " << seed.value << ", step " << i + 1 << ": "
-                                      << why << "\nlast steps:\n"
-                                      << monkey.recent();
+        ASSERT_TRUE(monkey.step(why))
+            << "seed " << seed.value << ", step " << i + 1 << ": " << why << "\nlast steps:\n"
+            << monkey.recent();
     }
     window.stop();
 }

@@ -25,8 +25,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -43,10 +43,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using W = strovia::VideoCntlWidget;
-using strovia::player::PlayerWindow;
-using strovia::player::Routine;
 using player_test::pause_for;
 using player_test::wait_for;
+using strovia::player::PlayerWindow;
+using strovia::player::Routine;
 
 // With --shots DIR, the screen at the moments a reviewer looks at.
 QString g_shots;
@@ -246,7 +246,7 @@ TEST_F(Player, KeysActWhateverHasFocus) {
     const std::vector<Case> cases = {
         {"postures", list},
         {"play button", window->button("play")},
-        {"stop button", window->button("stop")},
+        {"preview button", window->button("preview")},
         {"full-screen button", window->button("full_screen")},
         {"routine", window->findChild<QListWidget*>()},
     };
@@ -257,9 +257,9 @@ TEST_F(Player, KeysActWhateverHasFocus) {
         ASSERT_TRUE(wait_for([&] { return window->control()->state() == W::Held; }, 10));
         c.widget->setFocus();
         ASSERT_EQ(QApplication::focusWidget(), c.widget);
-        QTest::keyClick(c.widget, Qt::Key_Space);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Space);
         EXPECT_EQ(window->control()->state(), W::Paused);
-        QTest::keyClick(c.widget, Qt::Key_Space);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Space);
         EXPECT_NE(window->control()->state(), W::Paused);
         EXPECT_NE(window->control()->state(), W::Idle);
         window->stop();
@@ -267,28 +267,30 @@ TEST_F(Player, KeysActWhateverHasFocus) {
         if (c.widget == window->findChild<QListWidget*>()) continue;  // it moves in itself
         list->setCurrentItem(list->topLevelItem(0));
         c.widget->setFocus();
-        QTest::keyClick(c.widget, Qt::Key_Up);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Up);
         EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), 0);
-        QTest::keyClick(c.widget, Qt::Key_Down);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Down);
         EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), 1);
         list->setCurrentItem(list->topLevelItem(last));
-        QTest::keyClick(c.widget, Qt::Key_Down);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Down);
         EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), last);
     }
     // The documented letter keys act from a button too; in the name box
     // they are letters of the name.
-    window->button("stop")->setFocus();
+    window->button("preview")->setFocus();
     window->select_posture("Vrksasana");
-    QTest::keyClick(window->button("stop"), Qt::Key_Insert);
+    QTest::keyClick(window->windowHandle(), Qt::Key_Insert);
     EXPECT_EQ(window->composed_routine(), QStringList{"Vrksasana"});
     auto* name = window->findChild<QComboBox*>()->lineEdit();
     name->setFocus();
-    QTest::keyClicks(name, "a s");
+    for (Qt::Key k : {Qt::Key_A, Qt::Key_Space, Qt::Key_S})
+        QTest::keyClick(window->windowHandle(), k);
     EXPECT_EQ(name->text(), "a s");
     EXPECT_EQ(window->control()->state(), W::Idle);
     // The window starts with the postures, not a button, in focus.
     PlayerWindow fresh(*settings_);
     fresh.show();
+    fresh.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&fresh));
     EXPECT_EQ(QApplication::focusWidget(), fresh.postures());
 }
@@ -310,7 +312,7 @@ TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
     const std::vector<Case> cases = {
         {{"Vrksasana", "Broken", "Lost", "Smudged", "Nosuch", "Vrksasana", "Broken"}, 0},
         {{"Broken", "Vrksasana"}, 0},
-        {{"Broken", "Nosuch", "Lost"}, 1},
+        {{"Broken", "Nosuch", "Broken"}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.postures.join(",").toStdString());
@@ -343,19 +345,20 @@ TEST_F(Player, TimeOfTheProgrammeAndItsParts) {
     QObject::connect(window.get(), &PlayerWindow::programme_ended, [&] { ended = true; });
     window->select_posture("Tadasana");
     ASSERT_TRUE(window->play());
-    EXPECT_EQ(strip->part_rect(0).width(), strip->part_rect(2).width());
+    EXPECT_NEAR(strip->part_rect(0).width(), strip->part_rect(2).width(), 1);
     ASSERT_TRUE(wait_for([&] { return ended; }, 20));
     ended = false;
     ASSERT_TRUE(window->play());
     EXPECT_LT(strip->elapsed_ms(), 500) << "the time carried over";
     ASSERT_EQ(strip->part_lengths().size(), 3);
-    // Segment 1 waits 2.5 s for its narration, 2 is 30 frames, 3 is 40.
+    // Segment 1 waits 2.5 s for its narration, 2 is 30 frames; the end
+    // comes with the last narration, 0.3 s into segment 3.
     const auto ms = strip->part_lengths();
     EXPECT_NEAR(ms[0], 2500, 500);
     EXPECT_NEAR(ms[1], 1200, 400);
-    EXPECT_NEAR(ms[2], 1600, 400);
+    EXPECT_NEAR(ms[2], 300, 250);
     EXPECT_GT(strip->part_rect(0).width(), 1.5 * strip->part_rect(1).width());
-    EXPECT_GT(strip->part_rect(2).width(), strip->part_rect(1).width());
+    EXPECT_GT(strip->part_rect(1).width(), 2 * strip->part_rect(2).width());
     const qint64 total = ms[0] + ms[1] + ms[2];
     const QString expected_total =
         QString("of %1:%2").arg(total / 60000).arg(total / 1000 % 60, 2, 10, QChar('0'));
@@ -426,8 +429,10 @@ TEST_F(Player, FailuresInALearnersWords) {
         pause_for(0.3);
         EXPECT_TRUE(window->problem_text().startsWith(c.headline))
             << window->problem_text().toStdString();
-        EXPECT_TRUE(window->problem_details().startsWith("error ")) << window->problem_details().toStdString();
-        for (const QString& shown : {window->problem_text(), window->status_text(), window->said()}) {
+        EXPECT_TRUE(window->problem_details().startsWith("error "))
+            << window->problem_details().toStdString();
+        for (const QString& shown :
+             {window->problem_text(), window->status_text(), window->said()}) {
             EXPECT_FALSE(shown.contains("alias")) << shown.toStdString();
             EXPECT_FALSE(shown.contains("open ")) << shown.toStdString();
         }
@@ -445,7 +450,8 @@ TEST_F(Player, SettingsAndRoutinesKeptAsTheyChange) {
     window->set_full_screen(true, false);
     window->set_composed_routine({"Tadasana"});
     EXPECT_FALSE(window->save_routine(""));
-    EXPECT_TRUE(window->said().startsWith("Give the routine a name first")) << window->said().toStdString();
+    EXPECT_TRUE(window->said().startsWith("Give the routine a name first"))
+        << window->said().toStdString();
     window->set_full_screen(false, false);
     QTest::keyClick(window->windowHandle(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_TRUE(window->said().startsWith("Give the routine a name first"));
@@ -490,9 +496,9 @@ TEST_F(Player, TabOrderAndTheKeysOverlay) {
         if (name == "Postures") break;
         order << name;
     }
-    EXPECT_EQ(order, (QStringList{"Routine name", "Routine", "Add", "Remove", "Down", "Save", "Play routine",
-                                  "Play", "Preview", "Play all", "Full screen", "Keys",
-                                  "Course folder..."}));
+    EXPECT_EQ(order, (QStringList{"Routine name", "Routine", "Add", "Remove", "Down", "Save",
+                                  "Play routine", "Play", "Preview", "Play all", "Full screen",
+                                  "Keys", "Course folder..."}));
     for (QSize size : {QSize(700, 420), QSize(1280, 720), QSize(1900, 1000)}) {
         SCOPED_TRACE(size.width());
         window->resize(size);
