@@ -269,6 +269,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         };
         row("Enter", "play the selected posture (on a focused button: press it)");
         row("Space", "pause or resume (the posture or the rest)");
+        row("Up, Down", "choose the posture");
         for (const char* name : {"preview", "stop", "play_all", "next", "play_routine", "add",
                                  "remove", "up", "down", "save", "course"}) {
             const QAction* a = actions_.value(name);

@@ -22,6 +22,7 @@
 #include <QThreadPool>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -365,6 +366,7 @@ TEST_F(Player, TimeOfTheProgrammeAndItsParts) {
     EXPECT_TRUE(strip->text().contains(expected_total)) << strip->text().toStdString();
     EXPECT_TRUE(strip->text().contains("left")) << strip->text().toStdString();
     EXPECT_FALSE(strip->text().contains(QString::fromUtf8("—")));
+    pause_for(0.3);
     shot("windowed-playing");
     ASSERT_TRUE(wait_for([&] { return ended; }, 20));
     EXPECT_TRUE(strip->text().contains("0:00 left")) << strip->text().toStdString();
@@ -380,8 +382,10 @@ TEST_F(Player, ReadableFromTwoMetres) {
     window->place_on_screen();
     pause_for(0.3);
     shot("windowed");
-    EXPECT_NEAR(window->width(), free.width() * 2 / 3, 2);
-    EXPECT_NEAR(window->height(), free.height() * 2 / 3, 2);
+    // Not below what the window needs (on a small screen that is more).
+    const QSize least_size = window->minimumSizeHint();
+    EXPECT_NEAR(window->width(), std::max(free.width() * 2 / 3, least_size.width()), 2);
+    EXPECT_NEAR(window->height(), std::max(free.height() * 2 / 3, least_size.height()), 2);
 
     window->button("play")->setFocus();
     pause_for(0.1);
