@@ -482,7 +482,8 @@ bool PlayerWindow::open_course(const QString& folder) {
     const bool other_course = key != course_folder_;
     if (other_course && (routine_->active() || control_->state() != W::Idle)) stop();
     clear_problem();
-    control_->setResourcedir(folder);
+    // Remembered for the next start, which may run from another folder.
+    control_->setResourcedir(key);
     course_open_ = true;
     course_folder_ = key;
     course_name_ = QDir(folder).dirName();
