@@ -20,14 +20,19 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -51,6 +56,31 @@ struct Seed {
 };
 
 std::vector<Seed> g_seeds;
+
+// What the monkey did last, for the watchdog to tell when a step never
+// returns (a blocked call cannot fail an assertion).
+std::mutex g_last_mutex;
+std::string g_last;
+std::atomic<int> g_steps{0};
+
+void watch_for_a_stall(unsigned seed) {
+    std::thread([seed] {
+        int seen = -1;
+        int still = 0;
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            const int now = g_steps.load();
+            still = now == seen ? still + 1 : 0;
+            seen = now;
+            if (still >= 60) {
+                const std::lock_guard<std::mutex> lock(g_last_mutex);
+                std::fprintf(stderr, "seed %u: step %d has not returned for 60 s: %s\n", seed,
+                             now + 1, g_last.c_str());
+                std::abort();
+            }
+        }
+    }).detach();
+}
 
 std::vector<Seed> read_seeds(const char* file) {
     std::vector<Seed> seeds;
@@ -135,6 +165,8 @@ private:
     void note(std::string what) {
         log_.push_back(std::move(what));
         if (log_.size() > 25) log_.pop_front();
+        const std::lock_guard<std::mutex> lock(g_last_mutex);
+        g_last = log_.back();
     }
     // A click on the folder button would open a modal dialog.
     bool harmless(QPoint at) const { return w_.childAt(at) != w_.button("course"); }
@@ -312,10 +344,12 @@ TEST_P(PlayerMonkey, SurvivesSeededInput) {
     });
     closer.start();
     Monkey monkey(window, seed.value);
+    watch_for_a_stall(seed.value);
     for (int i = 0; i < seed.events; ++i) {
         std::string why;
         // Keys go to the window the learner sees.
         if (!window.isActiveWindow()) window.activateWindow();
+        g_steps = i + 1;
         if ((i + 1) % 1000 == 0) std::fprintf(stderr, "seed %u: %d steps\n", seed.value, i + 1);
         ASSERT_TRUE(monkey.step(why))
             << "seed " << seed.value << ", step " << i + 1 << ": " << why << "\nlast steps:\n"
