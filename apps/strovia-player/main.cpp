@@ -54,8 +54,10 @@ int main(int argc, char** argv) {
 
     strovia::player::PlayerWindow window(settings);
     window.set_rest_seconds(rest);
-    window.resize(960, 480);
-    if (fullscreen || window.remembered_full_screen()) {
+    window.place_on_screen();
+    if (fullscreen) {
+        window.set_full_screen(true, false);  // this once, not the learner's choice
+    } else if (window.remembered_full_screen()) {
         window.set_full_screen(true);
     } else {
         window.show();
@@ -97,6 +99,12 @@ int main(int argc, char** argv) {
     }
     if (quit_at_end) {
         QObject::connect(&window, &strovia::player::PlayerWindow::programme_ended, &app, [&] {
+            exit_code = window.exit_status();
+            if (exit_code != 0) {
+                std::cerr << "strovia-player: nothing could be played: "
+                          << window.problem_text().toStdString() << " ("
+                          << window.problem_details().toStdString() << ")\n";
+            }
             window.close();
             app.quit();
         });

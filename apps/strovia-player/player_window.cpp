@@ -1,11 +1,16 @@
 #include "player_window.hpp"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,11 +19,13 @@
 #include <QListWidget>
 #include <QMetaEnum>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <strovia/course.hpp>
@@ -32,15 +39,44 @@ namespace {
 using W = VideoCntlWidget;
 
 constexpr const char* kControlGroup = "control";
-constexpr const char* kRoutinesGroup = "routines";
-constexpr const char* kLastRoutineKey = "player/routine";
 constexpr const char* kFullScreenKey = "player/fullScreen";
 constexpr int kChromeIdleMs = 3000;
 
-// A visible focus ring on every control the keyboard can reach.
+// A ring the eye finds from a distance: 3 px of dark blue on the light
+// window, amber on the black of full screen.
 constexpr const char* kFocusStyle =
     "QPushButton:focus, QTreeWidget:focus, QListWidget:focus, QComboBox:focus "
-    "{ border: 2px solid #1e6fd9; border-radius: 3px; }";
+    "{ border: 3px solid #0a3c96; border-radius: 3px; }";
+constexpr const char* kFullScreenStyle =
+    "QWidget { background: black; color: white; } "
+    "QPushButton { border: 2px solid #808080; padding: 0.2em 0.6em; } "
+    "QPushButton:disabled { color: #808080; } "
+    "QPushButton:focus { border: 3px solid #ffc800; }";
+
+// What a learner reads when part of a posture fails; the device's own words
+// and the number go on the details line.
+QString learner_words(VideoCntlWidget::Error error) {
+    switch (error) {
+        case VideoCntlWidget::CatalogueError: return "The course's list of postures cannot be read";
+        case VideoCntlWidget::TableError:
+            return "The steps of this posture are missing from the course";
+        case VideoCntlWidget::FieldError: return "This posture's entry in the course is damaged";
+        case VideoCntlWidget::VideoError: return "The video of this posture cannot be played";
+        case VideoCntlWidget::NarrationError:
+            return "A spoken instruction cannot be played; the posture goes on without it";
+        case VideoCntlWidget::PictureError: return "A picture of this posture cannot be shown";
+        case VideoCntlWidget::NoError: break;
+    }
+    return "Something in this posture cannot be played";
+}
+
+// Where keys are letters of a text (an editable box has its line edit's
+// focus).
+bool is_text_entry(const QWidget* w) {
+    if (qobject_cast<const QLineEdit*>(w) != nullptr) return true;
+    const auto* box = qobject_cast<const QComboBox*>(w);
+    return box != nullptr && box->isEditable();
+}
 
 QString key_names(const QList<QKeySequence>& keys) {
     QStringList names;
@@ -199,18 +235,29 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
          [move] { move(1); });
     edit("save", "Save", "Save the routine under its name", {QKeySequence(Qt::CTRL | Qt::Key_S)},
          [this] { save_routine(routine_name_->currentText()); });
+    // Ctrl+S says what is missing rather than doing nothing.
+    actions_["save"]->disconnect(this);
+    connect(actions_["save"], &QAction::triggered, this,
+            [this] { save_routine(routine_name_->currentText()); });
     edit("play_routine", "Play routine", "Play the routine's postures in order", {Qt::Key_R},
          [this] { play_routine(); });
     right->addLayout(edit_row);
     columns->addWidget(side_, 2);
 
+    big_status_ = new QLabel(chrome_);
+    big_status_->setAccessibleName("Status");
+    big_status_->setWordWrap(true);
+    big_status_->hide();
+    chrome->insertWidget(0, big_status_);
+
     status_label_ = new QLabel(this);
     status_label_->setAccessibleName("Status");
     statusBar()->addWidget(status_label_, 1);
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this] { update_status(); });
     setCentralWidget(central);
 
     help_ = new QLabel(central);
-    help_->setWordWrap(true);
+    help_->setWordWrap(false);
     help_->setAlignment(Qt::AlignCenter);
     help_->setAccessibleName("Keys");
     help_->setStyleSheet("background: rgba(20, 28, 36, 235); color: white; padding: 20px;");
@@ -220,8 +267,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
             rows += QString("<tr><td align=right><b>%1</b></td><td>&nbsp;&nbsp;%2</td></tr>")
                         .arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
         };
-        row("Enter", "play the selected posture");
+        row("Enter", "play the selected posture (on a focused button: press it)");
         row("Space", "pause or resume (the posture or the rest)");
+        row("Up, Down", "choose the posture");
         for (const char* name : {"preview", "stop", "play_all", "next", "play_routine", "add",
                                  "remove", "up", "down", "save", "course"}) {
             const QAction* a = actions_.value(name);
@@ -231,7 +279,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         row("Tab", "go from control to control");
         row("F1 or ?", "show or hide these keys");
         row("Ctrl+Q", "quit");
-        help_->setText("<h3>Keys</h3><table>" + rows + "</table>");
+        help_->setText("<h3 align=center>Keys</h3><table align=center>" + rows + "</table>");
     }
     help_->hide();
     auto* quit = new QAction("Quit", this);
@@ -261,41 +309,50 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     }
     qApp->installEventFilter(this);
 
-    connect(control_, &W::stateChanged, this, [this] {
+    connect(control_, &W::stateChanged, this, [this](W::State s) {
         update_status();
         update_buttons();
         update_idle();
+        if (s == W::Idle) QTimer::singleShot(0, this, &PlayerWindow::check_start);
     });
+    connect(strip_, &ProgressStrip::measured, this, &PlayerWindow::save_lengths);
     connect(control_, &W::progressChanged, this, [this] { update_status(); });
     connect(strip_, &ProgressStrip::text_changed, this, [this] { update_status(); });
     connect(control_, &W::VideoEnd, this, [this] {
+        played_to_end_ = true;
         if (routine_->phase() == Routine::Phase::Playing) {
             routine_->posture_ended();
-        } else if (!routine_->active()) {
+        } else if (!routine_->active() && single_running_) {
+            single_running_ = false;
             emit programme_ended();
         }
+        update_idle();
     });
-    connect(control_, &W::notice, this,
-            [this](const QString& text) { statusBar()->showMessage(text, 8000); });
+    connect(control_, &W::notice, this, [this](const QString& text) {
+        // A failed media command reaches us as the command itself: the
+        // learner reads what it means, the command goes to the details.
+        static const QRegularExpression raw(QStringLiteral("^The media command "));
+        if (!raw.match(text).hasMatch()) {
+            statusBar()->showMessage(text, 8000);
+            return;
+        }
+        if (!problem_text().isEmpty()) return;  // errorOccurred has said it already
+        static const QRegularExpression number(QStringLiteral("error (-?\\d+)"));
+        const auto m = number.match(text);
+        const QString headline = "A sound or picture of this posture cannot be played";
+        show_problem(playing_.isEmpty() ? headline : playing_ + ": " + headline,
+                     (m.hasMatch() ? "error " + m.captured(1) + ": " : QString()) + text);
+    });
     connect(control_, &W::failed, this,
             [this](const QString& method, int number, const QString& text) {
                 show_problem(text, QString("error %1 in %2").arg(number).arg(method));
             });
     connect(control_, &W::errorOccurred, this, [this](W::Error error, const QString& text) {
-        // "a narration cannot be opened: <the device's words>": the first
-        // part is the headline, the device's words go with the number.
-        const qsizetype colon = text.indexOf(": ");
-        QString headline = colon < 0 ? text : text.left(colon);
-        if (!headline.isEmpty()) headline[0] = headline[0].toUpper();
+        QString headline = learner_words(error);
         if (!playing_.isEmpty()) headline = QString("%1: %2").arg(playing_, headline);
-        const char* kind = QMetaEnum::fromType<W::Error>().valueToKey(error);
-        QString details = QString("error %1 (%2)").arg(control_->errorNumber()).arg(kind);
-        if (colon >= 0) details += ": " + text.mid(colon + 2);
-        show_problem(headline, details);
-        // A posture that played nothing never ends: a routine goes on.
-        if (routine_->phase() == Routine::Phase::Playing && control_->state() == W::Idle)
-            routine_->posture_ended();
+        show_problem(headline, QString("error %1: %2").arg(control_->errorNumber()).arg(text));
         update_status();
+        QTimer::singleShot(0, this, &PlayerWindow::check_start);
     });
     // The unknown posture's message goes to the window, not a modal box.
     connect(control_, &W::messageRequested, this,
@@ -314,10 +371,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         emit programme_ended();
     });
 
-    refresh_saved_routines();
-    const QString last_routine = settings_.value(kLastRoutineKey).toString();
-    if (!last_routine.isEmpty()) load_routine(last_routine);
-
+    set_order();
     const QString saved = control_->Resourcedir();
     if (saved != "0" && !saved.isEmpty()) {
         const QString posture = control_->AsanaNaME();
@@ -328,9 +382,32 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     update_status();
     update_buttons();
     update_idle();
+    list_->setFocus();
 }
 
 PlayerWindow::~PlayerWindow() { qApp->removeEventFilter(this); }
+
+void PlayerWindow::set_order() {
+    // The keyboard goes the way the eye reads: the transport under the
+    // picture, then the course column from top to bottom.
+    QList<QWidget*> order;
+    for (const char* name : {"play", "preview", "pause", "resume", "stop", "play_all", "next",
+                             "full_screen", "help", "course", "suggest"})
+        order << buttons_[name];
+    order << list_ << routine_name_ << routine_list_;
+    for (const char* name : {"add", "remove", "up", "down", "save", "play_routine"})
+        order << buttons_[name];
+    for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void PlayerWindow::place_on_screen() {
+    const QScreen* where = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    if (where == nullptr) return;
+    const QRect free = where->availableGeometry();
+    const QSize size(free.width() * 2 / 3, free.height() * 2 / 3);
+    resize(size.expandedTo(minimumSizeHint()));
+    move(free.center() - QPoint(width() / 2, height() / 2));
+}
 
 QPushButton* PlayerWindow::add_button(QWidget* parent, const QString& name, const QString& label,
                                       const QString& tip, const QList<QKeySequence>& keys,
@@ -340,8 +417,11 @@ QPushButton* PlayerWindow::add_button(QWidget* parent, const QString& name, cons
     b->setToolTip(keys_text.isEmpty() ? tip : QString("%1 (%2)").arg(tip, keys_text));
     b->setAccessibleName(label);
     b->setAccessibleDescription(b->toolTip());
-    // Enter on a focused button presses it rather than playing.
+    // Enter on a focused button presses it rather than playing; Space is
+    // the window's pause, whatever has focus. A click leaves the focus where
+    // it was.
     b->setAutoDefault(true);
+    b->setFocusPolicy(Qt::TabFocus);
     connect(b, &QPushButton::clicked, this, slot);
     // Enter and Space are the window's own keys (a focused button takes
     // them for itself); the others are shortcuts across the window.
@@ -360,6 +440,36 @@ QPushButton* PlayerWindow::add_button(QWidget* parent, const QString& name, cons
     return b;
 }
 
+namespace {
+
+// Names as settings keys: a slash or a backslash would open a group.
+QString as_key(const QString& name) { return QString::fromLatin1(QUrl::toPercentEncoding(name)); }
+QString from_key(const QString& key) { return QUrl::fromPercentEncoding(key.toLatin1()); }
+
+}  // namespace
+
+QString PlayerWindow::course_key() const {
+    const QByteArray id =
+        QCryptographicHash::hash(course_folder_.toUtf8(), QCryptographicHash::Sha1);
+    return "courses/" + QString::fromLatin1(id.toHex().left(16));
+}
+
+void PlayerWindow::remember() {
+    settings_.beginGroup(kControlGroup);
+    const bool ok = control_->writeProperties(settings_);
+    settings_.endGroup();
+    settings_.sync();
+    if (!ok) {
+        show_problem("The settings could not be saved: " + control_->lastErrorText(),
+                     QString("error %1").arg(control_->lastErrorNumber()));
+    } else if (settings_.status() != QSettings::NoError) {
+        show_problem("The settings could not be saved",
+                     QString("error %1: %2 cannot be written")
+                         .arg(static_cast<int>(settings_.status()))
+                         .arg(settings_.fileName()));
+    }
+}
+
 bool PlayerWindow::open_course(const QString& folder) {
     Course course;
     if (!course.open(folder)) {
@@ -368,9 +478,14 @@ bool PlayerWindow::open_course(const QString& folder) {
         update_buttons();
         return false;
     }
+    const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const bool other_course = key != course_folder_;
+    if (other_course && (routine_->active() || control_->state() != W::Idle)) stop();
     clear_problem();
-    control_->setResourcedir(folder);
+    // Remembered for the next start, which may run from another folder.
+    control_->setResourcedir(key);
     course_open_ = true;
+    course_folder_ = key;
     course_name_ = QDir(folder).dirName();
     course_label_->setText(folder);
     list_->clear();
@@ -380,6 +495,16 @@ bool PlayerWindow::open_course(const QString& folder) {
         item->setText(1, p.fileOpen == Presentation::Video ? "video" : "photo");
     }
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+    if (other_course) {
+        // Routines belong to the course they were made on.
+        settings_.setValue(course_key() + "/folder", course_folder_);
+        routine_list_->clear();
+        routine_name_->setCurrentText({});
+        refresh_saved_routines();
+        const QString last = settings_.value(course_key() + "/routine").toString();
+        if (!last.isEmpty()) load_routine(last);
+    }
+    remember();
     update_status();
     update_buttons();
     update_idle();
@@ -396,6 +521,28 @@ bool PlayerWindow::select_posture(const QString& name) {
     return false;
 }
 
+QList<qint64> PlayerWindow::lengths_of(const QString& posture) const {
+    QList<qint64> ms;
+    if (!course_open_) return ms;
+    const QStringList stored =
+        settings_.value(course_key() + "/lengths/" + as_key(posture)).toStringList();
+    for (const QString& one : stored) {
+        bool ok = false;
+        const qint64 v = one.toLongLong(&ok);
+        if (!ok || v < 0) return {};
+        ms << v;
+    }
+    return ms;
+}
+
+void PlayerWindow::save_lengths(const QList<qint64>& ms) {
+    if (!course_open_ || playing_.isEmpty()) return;
+    QStringList stored;
+    for (qint64 v : ms) stored << QString::number(v);
+    settings_.setValue(course_key() + "/lengths/" + as_key(playing_), stored);
+    settings_.sync();
+}
+
 bool PlayerWindow::begin(bool as_preview) {
     const auto* item = list_->currentItem();
     if (item == nullptr || !course_open_) {
@@ -406,35 +553,61 @@ bool PlayerWindow::begin(bool as_preview) {
     routine_done_ = false;
     playing_ = item->text(0);
     playing_kind_ = item->text(1);
+    single_running_ = !routine_->active();
     control_->setAsanaNaME(playing_);
     const bool ok = as_preview ? control_->Preview() : control_->fileOpen();
+    strip_->restart(as_preview ? QList<qint64>() : lengths_of(playing_));
+    remember();
     update_status();
     update_buttons();
     update_idle();
+    // A start that plays nothing never ends by itself.
+    QTimer::singleShot(0, this, &PlayerWindow::check_start);
     return ok;
+}
+
+void PlayerWindow::check_start() {
+    if (control_->state() != W::Idle) return;
+    if (routine_->phase() == Routine::Phase::Playing && routine_->index() == due_index_) {
+        if (problem_text().isEmpty())
+            show_problem(QString("%1 cannot be played").arg(routine_->current()), {});
+        routine_->posture_ended();
+    } else if (single_running_ && !routine_->active()) {
+        single_running_ = false;
+        if (problem_text().isEmpty())
+            show_problem(QString("%1 cannot be played").arg(playing_), {});
+        emit programme_ended();
+    } else {
+        return;
+    }
+    update_status();
+    update_buttons();
+    update_idle();
 }
 
 bool PlayerWindow::play() {
     routine_->stop();
+    played_to_end_ = false;
     return begin(false);
 }
 
 bool PlayerWindow::preview() {
     routine_->stop();
+    played_to_end_ = false;
     return begin(true);
 }
 
-void PlayerWindow::start_due(const QString& name, int, int) {
-    if (!select_posture(name) || !begin(false)) {
-        // It cannot play, and will never end: go on with the next.
-        if (problem_text().isEmpty()) show_problem(QString("No posture named %1").arg(name), {});
-        QTimer::singleShot(0, routine_, [r = routine_, index = routine_->index()] {
-            // Unless errorOccurred has moved it on already.
-            if (r->index() == index && r->phase() == Routine::Phase::Playing) r->posture_ended();
-        });
-        return;
+void PlayerWindow::start_due(const QString& name, int index, int) {
+    due_index_ = index;
+    if (!select_posture(name)) {
+        show_problem(QString("%1 is not a posture of this course").arg(name), {});
+    } else if (begin(false)) {
+        return;  // a start that played nothing is caught by check_start
     }
-    // A start that played nothing is said by errorOccurred, which moves on.
+    // It cannot start, and will never end: go on with the next.
+    QTimer::singleShot(0, routine_, [r = routine_, index] {
+        if (r->index() == index && r->phase() == Routine::Phase::Playing) r->posture_ended();
+    });
 }
 
 bool PlayerWindow::pause() {
@@ -456,9 +629,20 @@ bool PlayerWindow::resume() {
     return control_->Start();
 }
 
+void PlayerWindow::toggle_pause() {
+    const bool paused = routine_->phase() == Routine::Phase::Resting
+                            ? routine_->rest_paused()
+                            : control_->state() == W::Paused;
+    paused ? resume() : pause();
+    update_status();
+    update_buttons();
+    update_idle();
+}
+
 bool PlayerWindow::stop() {
     const bool had_routine = routine_->active();
     routine_->stop();
+    single_running_ = false;
     const W::State s = control_->state();
     bool ok = had_routine;
     if (s != W::Idle && s != W::Ended) ok = control_->StopPlay();
@@ -476,13 +660,19 @@ bool PlayerWindow::play_all() {
 
 bool PlayerWindow::play_routine() {
     const QString name = routine_name_->currentText().trimmed();
-    if (!name.isEmpty()) settings_.setValue(kLastRoutineKey, name);
+    if (!name.isEmpty() && course_open_) {
+        settings_.setValue(course_key() + "/routine", name);
+        settings_.sync();
+    }
     return play_routine(composed_routine());
 }
 
 bool PlayerWindow::play_routine(const QStringList& postures) {
     if (!course_open_ || postures.isEmpty()) return false;
     routine_done_ = false;
+    played_to_end_ = false;
+    single_running_ = false;
+    routine_->stop();  // before StopPlay, whose Idle must not move a routine on
     if (control_->state() != W::Idle && control_->state() != W::Ended) control_->StopPlay();
     routine_->start(postures);
     return true;
@@ -505,11 +695,25 @@ void PlayerWindow::set_composed_routine(const QStringList& postures) {
 
 bool PlayerWindow::save_routine(const QString& name) {
     const QString key = name.trimmed();
-    if (key.isEmpty() || routine_list_->count() == 0) return false;
-    settings_.beginGroup(kRoutinesGroup);
-    settings_.setValue(key, composed_routine());
-    settings_.endGroup();
-    settings_.setValue(kLastRoutineKey, key);
+    if (!course_open_) {
+        statusBar()->showMessage("Choose a course folder first: a routine belongs to its course",
+                                 6000);
+        return false;
+    }
+    if (routine_list_->count() == 0) {
+        statusBar()->showMessage(
+            "The routine is empty: add postures to it first (Insert adds the selected one)", 6000);
+        return false;
+    }
+    if (key.isEmpty()) {
+        statusBar()->showMessage(
+            "Give the routine a name first: type it in the Routine box, then press Ctrl+S", 6000);
+        routine_name_->setFocus();
+        return false;
+    }
+    settings_.setValue(course_key() + "/routines/" + as_key(key), composed_routine());
+    settings_.setValue(course_key() + "/routine", key);
+    settings_.sync();
     refresh_saved_routines();
     routine_name_->setCurrentText(key);
     statusBar()->showMessage(QString("Routine %1 saved").arg(key), 4000);
@@ -517,20 +721,21 @@ bool PlayerWindow::save_routine(const QString& name) {
 }
 
 bool PlayerWindow::load_routine(const QString& name) {
-    settings_.beginGroup(kRoutinesGroup);
-    const bool known = settings_.contains(name);
-    const QStringList postures = settings_.value(name).toStringList();
-    settings_.endGroup();
-    if (!known) return false;
-    set_composed_routine(postures);
+    if (!course_open_) return false;
+    const QString key = course_key() + "/routines/" + as_key(name);
+    if (!settings_.contains(key)) return false;
+    set_composed_routine(settings_.value(key).toStringList());
     routine_name_->setCurrentText(name);
-    settings_.setValue(kLastRoutineKey, name);
+    settings_.setValue(course_key() + "/routine", name);
+    settings_.sync();
     return true;
 }
 
 QStringList PlayerWindow::saved_routines() const {
-    settings_.beginGroup(kRoutinesGroup);
-    QStringList names = settings_.childKeys();
+    if (!course_open_) return {};
+    settings_.beginGroup(course_key() + "/routines");
+    QStringList names;
+    for (const QString& key : settings_.childKeys()) names << from_key(key);
     settings_.endGroup();
     return names;
 }
@@ -546,27 +751,42 @@ bool PlayerWindow::remembered_full_screen() const {
     return settings_.value(kFullScreenKey, false).toBool();
 }
 
-void PlayerWindow::set_full_screen(bool on) {
+void PlayerWindow::set_full_screen(bool on, bool remember) {
+    if (remember) {
+        settings_.setValue(kFullScreenKey, on);
+        settings_.sync();
+    }
     if (on == full_screen_) return;
     full_screen_ = on;
     side_->setVisible(!on);
     statusBar()->setVisible(!on);
+    big_status_->setVisible(on);
     auto* layout = centralWidget()->layout();
     if (on) {
+        normal_geometry_ = geometry();
+        QScreen* where = screen();
+        // Read from a mat two metres away: at least a thirtieth of the
+        // screen's height.
         chrome_font_ = chrome_->font();
+        const int height = where != nullptr ? where->geometry().height() : 1080;
         QFont big = chrome_font_;
-        big.setPointSizeF(big.pointSizeF() * 1.6);
+        big.setPixelSize(std::max((height + 29) / 30, QFontInfo(chrome_font_).pixelSize()));
         chrome_->setFont(big);
+        help_->setFont(big);
         layout->setContentsMargins(0, 0, 0, 0);
         chrome_->hide();
-        centralWidget()->setStyleSheet("background: black; color: white;");
-        normal_geometry_ = geometry();
+        // A style sheet's font wins over an inherited one: the size goes
+        // in the sheet.
+        centralWidget()->setStyleSheet(
+            QString(kFullScreenStyle) +
+            QString(" QPushButton, QLabel, QWidget { font-size: %1px; }").arg(big.pixelSize()));
         // Cover the screen first: without a window manager to honour the
         // request below, nothing else would.
-        if (QScreen* where = screen()) setGeometry(where->geometry());
+        if (where != nullptr) setGeometry(where->geometry());
         showFullScreen();
     } else {
         chrome_->setFont(chrome_font_);
+        help_->setFont(chrome_font_);
         layout->setContentsMargins(9, 9, 9, 9);
         centralWidget()->setStyleSheet({});
         chrome_->show();
@@ -575,7 +795,9 @@ void PlayerWindow::set_full_screen(bool on) {
         if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
     }
     buttons_["full_screen"]->setText(on ? "Leave full screen" : "Full screen");
+    update_status();
     update_idle();
+    if (!help_->isHidden()) place_help();
 }
 
 void PlayerWindow::show_chrome() {
@@ -584,9 +806,20 @@ void PlayerWindow::show_chrome() {
     hide_chrome_->start();
 }
 
+void PlayerWindow::place_help() {
+    // Centred on the window at its own size, whatever the window's size and
+    // the screen's scale; cut to the window only when it cannot fit.
+    const QRect area = centralWidget()->rect();
+    help_->adjustSize();
+    const QSize size = help_->sizeHint().boundedTo(area.size() - QSize(16, 16));
+    QRect where(QPoint(0, 0), size);
+    where.moveCenter(area.center());
+    help_->setGeometry(where);
+}
+
 void PlayerWindow::show_help(bool on) {
     if (on) {
-        help_->setGeometry(centralWidget()->rect().adjusted(20, 20, -20, -20));
+        place_help();
         help_->raise();
         help_->show();
     } else {
@@ -595,6 +828,10 @@ void PlayerWindow::show_help(bool on) {
 }
 
 QString PlayerWindow::status_text() const { return status_label_->text(); }
+QString PlayerWindow::full_screen_status() const {
+    return big_status_->isHidden() ? QString() : big_status_->text();
+}
+QString PlayerWindow::said() const { return statusBar()->currentMessage(); }
 QString PlayerWindow::problem_text() const {
     return problem_label_->isHidden() ? QString() : problem_label_->text();
 }
@@ -613,6 +850,7 @@ void PlayerWindow::show_problem(const QString& headline, const QString& details,
     auto* suggest = buttons_["suggest"];
     suggest->setText(QString("Open %1").arg(suggestion));
     suggest->setVisible(!suggestion.isEmpty());
+    update_status();
 }
 
 void PlayerWindow::clear_problem() {
@@ -655,11 +893,17 @@ void PlayerWindow::update_status() {
                    .arg(text);
     }
     status_label_->setText(text);
+    // Full screen has no status bar: its line carries the problem and any
+    // passing message too.
+    QString big = text;
+    if (!problem_text().isEmpty()) big = problem_text() + " · " + big;
+    if (!said().isEmpty()) big = said() + " · " + big;
+    big_status_->setText(big);
     // What a screen reader says of the picture: the posture, its state and
     // where the programme stands.
     const QString spoken = strip_->spoken();
     control_->setAccessibleDescription(spoken.isEmpty() ? text : text + "; " + spoken);
-    if (!idle_->isHidden()) update_idle();
+    if (!idle_->isHidden() || full_screen_) update_idle();
 }
 
 void PlayerWindow::update_buttons() {
@@ -686,31 +930,60 @@ void PlayerWindow::update_buttons() {
     buttons_["play_routine"]->setEnabled(course_open_ && routine_list_->count() > 0);
 }
 
+QString PlayerWindow::next_in_list() const {
+    for (int i = 0; i + 1 < list_->topLevelItemCount(); ++i) {
+        if (list_->topLevelItem(i)->text(0) == playing_) return list_->topLevelItem(i + 1)->text(0);
+    }
+    return {};
+}
+
 void PlayerWindow::update_idle() {
-    // Read from the mat in full screen: twice the size there.
-    const int scale = full_screen_ ? 2 : 1;
-    auto para = [scale](int points, const QString& text) {
-        return QString("<p style='font-size:%1pt'>%2</p>").arg(points * scale).arg(text);
+    // In full screen the type is sized for the mat, two metres away: the
+    // smallest line a thirtieth of the screen's height.
+    const QScreen* where = screen();
+    const int unit =
+        full_screen_ && where != nullptr ? std::max(16, (where->geometry().height() + 29) / 30) : 0;
+    auto para = [unit](int points, double units, const QString& text) {
+        const QString size = unit > 0 ? QString("%1px").arg(static_cast<int>(unit * units))
+                                      : QString("%1pt").arg(points);
+        return QString("<p style='font-size:%1'>%2</p>").arg(size, text);
     };
     QString text;
+    const W::State s = control_->state();
     if (routine_->phase() == Routine::Phase::Resting) {
-        text = para(18, "Rest") + para(28, QString::number(routine_->seconds_left())) +
-               para(11, QString("Next: %1 &nbsp; (N goes on now%2)")
-                            .arg(routine_->next().toHtmlEscaped(),
-                                 routine_->rest_paused() ? ", Space resumes" : ""));
-    } else if (control_->state() == W::Idle) {
+        text = para(18, 1.5, "Rest") + para(28, 3, QString::number(routine_->seconds_left())) +
+               para(11, 1,
+                    QString("Next: %1 &nbsp; (N goes on now%2)")
+                        .arg(routine_->next().toHtmlEscaped(),
+                             routine_->rest_paused() ? ", Space resumes" : ""));
+    } else if (full_screen_ && routine_done_) {
+        text = para(18, 1.5, "The routine has ended") +
+               para(11, 1,
+                    QString("%1 postures &nbsp; · &nbsp; Esc leaves full screen")
+                        .arg(routine_->count()));
+    } else if (full_screen_ && s == W::Ended && !routine_->active()) {
+        // The last frame alone does not say that it is over.
+        const QString next = next_in_list();
+        text = para(18, 1.5, QString("%1 has ended").arg(playing_.toHtmlEscaped())) +
+               para(11, 1,
+                    next.isEmpty()
+                        ? QString("That was the course's last posture")
+                        : QString("Next: %1 &nbsp; (Down, then Enter)").arg(next.toHtmlEscaped())) +
+               para(11, 1, "Esc leaves full screen");
+    } else if (s == W::Idle) {
         if (!course_open_) {
-            text = para(16, "No course yet") + para(11, "Choose the course folder (Ctrl+O)");
+            text =
+                para(16, 1.5, "No course yet") + para(11, 1, "Choose the course folder (Ctrl+O)");
         } else {
-            text = para(18, course_name_.toHtmlEscaped()) +
-                   para(11, "Choose a posture and press Enter, or A to play them all");
+            text = para(18, 1.5, course_name_.toHtmlEscaped()) +
+                   para(11, 1, "Choose a posture and press Enter, or A to play them all");
         }
     }
     if (text.isEmpty()) {
         idle_->hide();
         return;
     }
-    idle_->setText(text);
+    if (text != idle_->text()) idle_->setText(text);
     idle_->setGeometry(control_->rect());
     idle_->raise();
     idle_->show();
@@ -723,56 +996,78 @@ void PlayerWindow::choose_course() {
     if (!folder.isEmpty()) open_course(folder);
 }
 
-void PlayerWindow::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_Space: {
-            const bool paused = control_->state() == W::Paused || routine_->rest_paused();
-            paused ? resume() : pause();
-            return;
-        }
+void PlayerWindow::move_selection(int by) {
+    const int count = list_->topLevelItemCount();
+    if (count == 0) return;
+    const int row = list_->currentItem() != nullptr
+                        ? list_->indexOfTopLevelItem(list_->currentItem())
+                        : (by > 0 ? -1 : count);
+    list_->setCurrentItem(list_->topLevelItem(std::clamp(row + by, 0, count - 1)));
+}
+
+bool PlayerWindow::handle_key(QKeyEvent* key, QWidget* focus) {
+    const bool typing = is_text_entry(focus);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+        case Qt::Key_Space:
+            if (typing || mods != Qt::NoModifier) return false;
+            toggle_pause();
+            return true;
         case Qt::Key_Return:
-        case Qt::Key_Enter: play(); return;
+        case Qt::Key_Enter:
+            if (mods != Qt::NoModifier) return false;
+            if (focus != nullptr &&
+                (focus == routine_name_ || focus == routine_name_->lineEdit())) {
+                save_routine(routine_name_->currentText());
+                return true;
+            }
+            if (qobject_cast<QPushButton*>(focus) != nullptr) return false;
+            play();
+            return true;
         case Qt::Key_Escape:
             if (!help_->isHidden()) {
                 show_help(false);
-            } else if (full_screen_) {
+                return true;
+            }
+            if (full_screen_) {
                 set_full_screen(false);
+                return true;
             }
-            return;
+            return false;
         case Qt::Key_Up:
-        case Qt::Key_Down: QApplication::sendEvent(list_, event); return;
+        case Qt::Key_Down:
+            // The lists and the name box move in themselves; elsewhere the
+            // arrows choose the posture.
+            if (mods != Qt::NoModifier || typing || focus == list_ || focus == routine_list_ ||
+                qobject_cast<QComboBox*>(focus) != nullptr)
+                return false;
+            move_selection(key->key() == Qt::Key_Up ? -1 : 1);
+            return true;
         default:
-            if (event->text() == "?") {
+            if (!typing && key->text() == "?") {
                 show_help(help_->isHidden());
-                return;
+                return true;
             }
-            QMainWindow::keyPressEvent(event);
+            return false;
     }
 }
 
 bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseMove:
-        case QEvent::KeyPress:
-            if (full_screen_ && watched->isWidgetType() &&
-                static_cast<QWidget*>(watched)->window() == this)
-                show_chrome();
-            if (event->type() == QEvent::KeyPress) {
-                auto* key = static_cast<QKeyEvent*>(event);
-                if (watched == list_ && key->key() == Qt::Key_Space) {
-                    // Space pauses here too, rather than selecting the row.
-                    keyPressEvent(key);
-                    return true;
-                }
-                if (watched == static_cast<QObject*>(routine_name_->lineEdit()) &&
-                    (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-                    // Enter in the name box saves the routine rather than
-                    // playing the selected posture.
-                    save_routine(routine_name_->currentText());
-                    return true;
-                }
-            }
+        case QEvent::KeyPress: {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (widget == nullptr || widget->window() != this) break;
+            if (full_screen_) show_chrome();
+            if (event->type() != QEvent::KeyPress) break;
+            // Each receiver on the way up sees the event here: act once, for
+            // the first (the focus, or the window when nothing has it).
+            QWidget* focus = QApplication::focusWidget();
+            if (focus != nullptr && focus->window() != this) focus = nullptr;
+            if (widget != (focus != nullptr ? focus : this)) break;
+            if (handle_key(static_cast<QKeyEvent*>(event), focus)) return true;
             break;
+        }
         case QEvent::MouseButtonDblClick:
             if (watched == control_ || watched == control_->picture1() ||
                 watched == control_->picture2()) {
@@ -782,7 +1077,7 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Resize:
             if (watched == control_) idle_->setGeometry(control_->rect());
-            if (watched == centralWidget() && !help_->isHidden()) show_help(true);
+            if (watched == centralWidget() && !help_->isHidden()) place_help();
             break;
         default: break;
     }
@@ -790,13 +1085,7 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void PlayerWindow::closeEvent(QCloseEvent* event) {
-    settings_.setValue(kFullScreenKey, full_screen_);
-    settings_.beginGroup(kControlGroup);
-    if (!control_->writeProperties(settings_)) {
-        show_problem("The settings could not be saved: " + control_->lastErrorText(),
-                     QString("error %1").arg(control_->lastErrorNumber()));
-    }
-    settings_.endGroup();
+    remember();
     event->accept();
 }
 

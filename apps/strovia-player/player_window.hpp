@@ -30,8 +30,8 @@ class PlayerWindow : public QMainWindow {
 
 public:
     // The control is restored from `settings` (the last course folder and
-    // posture), with the player's routines and last state; all of it is
-    // saved there again when the window closes.
+    // posture), with the player's routines and last state. Each change is
+    // written there as it happens, so a killed player loses nothing.
     explicit PlayerWindow(QSettings& settings, QWidget* parent = nullptr);
     ~PlayerWindow() override;
 
@@ -62,8 +62,12 @@ public:
     bool load_routine(const QString& name);
     QStringList saved_routines() const;
 
-    void set_full_screen(bool on);
+    // The learner's choice, remembered for the next start unless
+    // `remember` is false (a one-off from the command line).
+    void set_full_screen(bool on, bool remember = true);
     bool full_screen() const { return full_screen_; }
+    // About two thirds of the screen, centred.
+    void place_on_screen();
     // Whether the window was in full screen when it last closed.
     bool remembered_full_screen() const;
     void show_help(bool on);
@@ -80,15 +84,23 @@ public:
     QString suggested_folder() const { return suggested_; }
     // What the control area shows while nothing plays or during a rest.
     QString idle_text() const;
+    // The line under the picture in full screen.
+    QString full_screen_status() const;
+    QLabel* help() const { return help_; }
+    // The passing message of the status bar ("Routine morning saved").
+    QString said() const;
+    // 0 when the last posture or routine played something to its end, 1
+    // when nothing of it could play.
+    int exit_status() const { return played_to_end_ ? 0 : 1; }
     QPushButton* button(const QString& name) const { return buttons_.value(name); }
     QList<QPushButton*> all_buttons() const { return buttons_.values(); }
 
 signals:
-    // A single posture, or the routine's last, has come to its end.
+    // A single posture, or the routine's last, has come to its end, or it
+    // could not start (then exit_status() is 1).
     void programme_ended();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -98,6 +110,17 @@ private:
                             const std::function<void()>& slot);
     void choose_course();
     bool begin(bool as_preview);
+    bool handle_key(QKeyEvent* key, QWidget* focus);
+    void toggle_pause();
+    void move_selection(int by);
+    void check_start();
+    void remember();
+    QString course_key() const;
+    QList<qint64> lengths_of(const QString& posture) const;
+    void save_lengths(const QList<qint64>& ms);
+    void place_help();
+    void set_order();
+    QString next_in_list() const;
     void start_due(const QString& name, int index, int count);
     void show_problem(const QString& headline, const QString& details,
                       const QString& suggestion = {});
@@ -122,6 +145,7 @@ private:
     QLabel* details_label_ = nullptr;
     QLabel* status_label_ = nullptr;
     QLabel* help_ = nullptr;
+    QLabel* big_status_ = nullptr;
     QTimer* hide_chrome_ = nullptr;
     Routine* routine_ = nullptr;
     QMap<QString, QPushButton*> buttons_;
@@ -133,6 +157,10 @@ private:
     bool course_open_ = false;
     bool routine_done_ = false;
     bool full_screen_ = false;
+    bool single_running_ = false;
+    bool played_to_end_ = false;
+    int due_index_ = -1;
+    QString course_folder_;
     QFont chrome_font_;
     QRect normal_geometry_;
 };

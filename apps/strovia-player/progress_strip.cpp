@@ -10,6 +10,17 @@ namespace strovia::player {
 
 using W = VideoCntlWidget;
 
+namespace {
+
+bool runs(W::State s) { return s == W::Playing || s == W::Held || s == W::Previewing; }
+
+QString clock_text(qint64 ms) {
+    const qint64 seconds = ms / 1000;
+    return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
+
 ProgressStrip::ProgressStrip(VideoCntlWidget* control, QWidget* parent)
     : QWidget(parent), control_(control), tick_(new QTimer(this)) {
     setAccessibleName("Progress");
@@ -17,28 +28,76 @@ ProgressStrip::ProgressStrip(VideoCntlWidget* control, QWidget* parent)
     tick_->setInterval(250);
     connect(tick_, &QTimer::timeout, this, &ProgressStrip::refresh);
     connect(control_, &W::stateChanged, this, &ProgressStrip::on_state);
-    connect(control_, &W::progressChanged, this, &ProgressStrip::refresh);
+    connect(control_, &W::progressChanged, this, &ProgressStrip::on_progress);
     on_state(control_->state());
 }
 
+qint64 ProgressStrip::elapsed_ms() const {
+    return elapsed_before_ms_ + (running_ && clock_.isValid() ? clock_.elapsed() : 0);
+}
+
+void ProgressStrip::restart(const QList<qint64>& part_ms) {
+    elapsed_before_ms_ = 0;
+    if (running_) {
+        clock_.start();
+    } else {
+        clock_.invalidate();
+    }
+    lengths_ = part_ms;
+    seen_.clear();
+    last_part_ = control_->currentPart();
+    whole_ = last_part_ <= 1;
+    refresh();
+}
+
 void ProgressStrip::on_state(W::State state) {
-    const bool runs = state == W::Playing || state == W::Held || state == W::Previewing;
-    if (runs && !running_) {
-        // A programme that starts afresh counts from zero; one that resumes
-        // after a pause goes on from where it stood.
-        if (control_->programmeKind() == W::None || !clock_.isValid()) elapsed_before_ms_ = 0;
+    if (runs(state) && !running_) {
+        // From nothing or from an end, a programme starts afresh and counts
+        // from zero; after a pause it goes on from where it stood.
+        if (last_state_ == W::Idle || last_state_ == W::Ended) {
+            elapsed_before_ms_ = 0;
+            seen_.clear();
+            last_part_ = control_->currentPart();
+            whole_ = last_part_ <= 1;
+        }
         clock_.start();
         running_ = true;
         tick_->start();
-    } else if (!runs && running_) {
+    } else if (!runs(state) && running_) {
         elapsed_before_ms_ += clock_.elapsed();
         running_ = false;
         tick_->stop();
     }
+    if (state == W::Ended && whole_ && control_->partCount() > 0 &&
+        last_part_ == control_->partCount() && seen_.size() + 1 == control_->partCount() &&
+        (control_->programmeKind() == W::Video || control_->programmeKind() == W::Photo)) {
+        seen_.append(elapsed_ms());
+        QList<qint64> parts;
+        qint64 before = 0;
+        for (qint64 end : seen_) {
+            parts.append(end - before);
+            before = end;
+        }
+        whole_ = false;
+        emit measured(parts);
+    }
     if (state == W::Idle) {
         elapsed_before_ms_ = 0;
         clock_.invalidate();
+        whole_ = false;
+        lengths_.clear();
     }
+    last_state_ = state;
+    refresh();
+}
+
+void ProgressStrip::on_progress(int current, int) {
+    if (current == last_part_ + 1 && whole_) {
+        seen_.append(elapsed_ms());
+    } else if (current != last_part_) {
+        whole_ = false;
+    }
+    last_part_ = current;
     refresh();
 }
 
@@ -50,13 +109,20 @@ void ProgressStrip::refresh() {
     if (count > 0 && state != W::Idle) {
         const bool photo =
             control_->programmeKind() == W::Photo || control_->programmeKind() == W::PhotoPreview;
-        const qint64 seconds = (elapsed_before_ms_ + (running_ ? clock_.elapsed() : 0)) / 1000;
+        const qint64 elapsed = elapsed_ms();
         const QString part = QString("%1 %2 of %3")
                                  .arg(photo ? "picture" : "segment")
                                  .arg(control_->currentPart())
                                  .arg(count);
-        const QString time =
-            QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+        QString time = clock_text(elapsed) + " of ";
+        if (lengths_.size() == count) {
+            qint64 total = 0;
+            for (qint64 ms : lengths_) total += ms;
+            const qint64 left = state == W::Ended ? 0 : std::max<qint64>(0, total - elapsed);
+            time += clock_text(total) + " · " + clock_text(left) + " left";
+        } else {
+            time += QString::fromUtf8("— · — left");
+        }
         const char* what = state == W::Held     ? "waiting for the narration"
                            : state == W::Paused ? "paused"
                            : state == W::Ended  ? "ended"
@@ -79,18 +145,35 @@ void ProgressStrip::refresh() {
     update();
 }
 
-QSize ProgressStrip::sizeHint() const { return {352, fontMetrics().height() + 22}; }
+QSize ProgressStrip::sizeHint() const {
+    return {352, fontMetrics().height() + 10 + fontMetrics().height() / 2 + 8};
+}
 
-QRect ProgressStrip::bar_rect() const { return QRect(0, fontMetrics().height() + 6, width(), 14); }
+QRect ProgressStrip::bar_rect() const {
+    return QRect(0, fontMetrics().height() + 6, width(),
+                 std::max(14, fontMetrics().height() / 2 + 4));
+}
 
 QRect ProgressStrip::part_rect(int index) const {
     const int count = control_->partCount();
     if (count <= 0 || index < 0 || index >= count) return {};
     const QRect bar = bar_rect();
     const int gap = count > 1 ? 3 : 0;
-    const int left = bar.left() + index * bar.width() / count;
-    const int right = bar.left() + (index + 1) * bar.width() / count - gap;
-    return QRect(left, bar.top(), std::max(1, right - left), bar.height());
+    qint64 total = 0;
+    for (qint64 ms : lengths_) total += ms;
+    int left = 0;
+    int right = 0;
+    if (lengths_.size() == count && total > 0) {
+        qint64 before = 0;
+        for (int i = 0; i < index; ++i) before += lengths_[i];
+        left = bar.left() + static_cast<int>(before * bar.width() / total);
+        right =
+            bar.left() + static_cast<int>((before + lengths_[index]) * bar.width() / total) - gap;
+    } else {
+        left = bar.left() + index * bar.width() / count;
+        right = bar.left() + (index + 1) * bar.width() / count - gap;
+    }
+    return QRect(left, bar.top(), std::max(2, right - left), bar.height());
 }
 
 void ProgressStrip::paintEvent(QPaintEvent*) {

@@ -1,10 +1,12 @@
 #pragma once
 // Where the programme stands, drawn from the control's public state and
 // progress: one box per segment (video) or picture (photo), the current one
-// marked, "segment 2 of 4", the time elapsed, and whether the video waits
-// for its narration.
+// marked, "segment 2 of 4", the time played of this programme, its total and
+// what is left, and whether the video waits for its narration. A part's box
+// is as wide as the part is long, once its length is known.
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -21,14 +23,20 @@ class ProgressStrip : public QWidget {
 public:
     explicit ProgressStrip(VideoCntlWidget* control, QWidget* parent = nullptr);
 
-    // "segment 2 of 4 · 0:12 · waiting for the narration"; empty when
-    // nothing plays.
+    // "segment 2 of 4 · 0:12 of 1:30 · 1:18 left · waiting for the
+    // narration"; empty when nothing plays. A total not known is "—".
     QString text() const { return text_; }
     // The same without the time, for a screen reader: it changes only when
     // the part or the state does.
     QString spoken() const { return spoken_; }
     // Where part `index` (0-based) is drawn, for a host or a test to look at.
     QRect part_rect(int index) const;
+
+    // A programme starts: its time counts from zero, with the lengths of its
+    // parts in ms when they are known (empty when not).
+    void restart(const QList<qint64>& part_ms = {});
+    QList<qint64> part_lengths() const { return lengths_; }
+    qint64 elapsed_ms() const;
 
     static QColor done_colour() { return QColor(90, 150, 90); }
     static QColor current_colour() { return QColor(40, 110, 220); }
@@ -38,12 +46,16 @@ public:
 
 signals:
     void text_changed(const QString& text);
+    // A programme played from its first part to its end, without a break
+    // in between: how long each part took.
+    void measured(const QList<qint64>& part_ms);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void on_state(VideoCntlWidget::State state);
+    void on_progress(int current, int count);
     void refresh();
     QRect bar_rect() const;
 
@@ -52,6 +64,11 @@ private:
     QElapsedTimer clock_;
     qint64 elapsed_before_ms_ = 0;  // time played before the last pause
     bool running_ = false;
+    VideoCntlWidget::State last_state_ = VideoCntlWidget::Idle;
+    QList<qint64> lengths_;  // known lengths of the parts, or empty
+    QList<qint64> seen_;     // where each part ended, as this programme plays
+    int last_part_ = 0;
+    bool whole_ = false;  // played from its first part without a break
     QString text_;
     QString spoken_;
 };

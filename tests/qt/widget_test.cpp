@@ -1,4 +1,4 @@
-// The widget, its Designer plugin and the course player on a real display
+// The widget and its Designer plugin on a real display
 // (Xvfb in CI), with a course made here: ffmpeg media and a catalogue from
 // the project's writer.
 
@@ -32,9 +32,6 @@
 
 #include <gtest/gtest.h>
 
-#include "player_window.hpp"
-#include "progress_strip.hpp"
-#include "routine.hpp"
 #include "strovia/course.hpp"
 #include "strovia/video_cntl_widget.hpp"
 
@@ -43,7 +40,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using W = strovia::VideoCntlWidget;
-using strovia::player::PlayerWindow;
 
 // Runs the event loop until `done` holds or `seconds` pass.
 bool wait_for(const std::function<bool()>& done, double seconds) {
@@ -465,172 +461,6 @@ TEST_F(Widget, DesignerPluginDescribesTheControl) {
         plugin->domXml().contains("<property name=\"AsanaNaME\"><string>0</string></property>"));
     std::unique_ptr<QWidget> made(plugin->createWidget(nullptr));
     EXPECT_EQ(made->property("Resourcedir").toString(), "0");
-}
-
-// The player from a first start to the next. The first: a wrong folder,
-// the postures, one played through with its progress strip, a failure, a
-// routine saved, the keyboard and full screen. The next comes back to the
-// course, the posture, full screen and the routine, which plays through with
-// a rest between its postures that holds while paused.
-TEST_F(Widget, PlayerFromAFirstStartToTheNext) {
-    QSettings settings(QString::fromStdString(path("player.ini")), QSettings::IniFormat);
-    {
-        PlayerWindow window(settings);
-        silent(*window.control());
-        window.resize(900, 480);
-        window.show();
-        EXPECT_TRUE(window.idle_text().contains("Choose the course folder"));
-        EXPECT_FALSE(window.button("play")->isEnabled());
-
-        // Plain words in the headline, the number apart; a failed folder
-        // does not become the course.
-        EXPECT_FALSE(window.open_course("/nonexistent/course"));
-        EXPECT_EQ(window.problem_text(), "The folder /nonexistent/course does not exist.");
-        EXPECT_TRUE(window.problem_details().startsWith("error "));
-        EXPECT_FALSE(window.open_course(content() + "/video"));
-        EXPECT_TRUE(window.problem_text().startsWith(
-            "This folder holds no course: video/AVPelmo.mdb is missing"))
-            << window.problem_text().toStdString();
-        EXPECT_EQ(window.suggested_folder(), content());
-        EXPECT_EQ(window.control()->Resourcedir(), "0");
-        ASSERT_TRUE(window.button("suggest")->isVisible());
-        window.button("suggest")->click();
-        EXPECT_TRUE(window.problem_text().isEmpty());
-        EXPECT_EQ(window.control()->Resourcedir(), content());
-
-        ASSERT_EQ(window.postures()->topLevelItemCount(), 5);
-        EXPECT_EQ(window.postures()->topLevelItem(0)->text(0), "Tadasana");
-        EXPECT_EQ(window.postures()->topLevelItem(0)->text(1), "video");
-        EXPECT_EQ(window.postures()->topLevelItem(1)->text(1), "photo");
-        // The idle screen names the course instead of a grey box.
-        EXPECT_TRUE(window.idle_text().contains(QDir(content()).dirName()));
-
-        bool ended = false;
-        QObject::connect(&window, &PlayerWindow::programme_ended, [&] { ended = true; });
-        ASSERT_TRUE(window.select_posture("Tadasana"));
-        ASSERT_TRUE(window.play());
-        EXPECT_TRUE(window.idle_text().isEmpty());
-        EXPECT_TRUE(window.button("pause")->isEnabled());
-        // The control holds its catalogue exclusively; a course object of the
-        // same process shares that lock and still reads it.
-        strovia::Course course;
-        EXPECT_TRUE(course.open(content())) << course.errorString().toStdString();
-
-        // The strip: the hold, then the segment done, the one playing and
-        // the one to come.
-        auto* strip = window.progress();
-        ASSERT_TRUE(wait_for([&] { return window.control()->state() == W::Held; }, 10));
-        EXPECT_TRUE(strip->text().startsWith("segment 1 of 3 · 0:0"))
-            << strip->text().toStdString();
-        EXPECT_TRUE(strip->text().endsWith("waiting for the narration"));
-        EXPECT_EQ(window.status_text(), "Playing Tadasana: waiting for the narration");
-        ASSERT_TRUE(wait_for([&] { return window.control()->currentPart() == 2; }, 10));
-        EXPECT_TRUE(strip->text().startsWith("segment 2 of 3")) << strip->text().toStdString();
-        EXPECT_EQ(strip->accessibleDescription(), "segment 2 of 3");
-        EXPECT_EQ(window.control()->accessibleDescription(),
-                  "Playing Tadasana (video); segment 2 of 3");
-        const QImage shot = strip->grab().toImage();
-        auto at = [&](int part) { return shot.pixelColor(strip->part_rect(part).center()); };
-        EXPECT_EQ(at(0), strovia::player::ProgressStrip::done_colour());
-        EXPECT_EQ(at(1), strovia::player::ProgressStrip::current_colour());
-        EXPECT_EQ(at(2), strovia::player::ProgressStrip::to_come_colour());
-
-        ASSERT_TRUE(wait_for([&] { return ended; }, 20));
-        // After the end nothing pauses or resumes, and the status says so.
-        EXPECT_FALSE(window.button("pause")->isEnabled());
-        EXPECT_FALSE(window.button("resume")->isEnabled());
-        EXPECT_FALSE(window.pause());
-        EXPECT_FALSE(window.resume());
-        EXPECT_EQ(window.status_text(), "Tadasana: the programme has ended");
-
-        // A failure while playing: the headline in words, the number apart.
-        ASSERT_TRUE(window.select_posture("Garudasana"));
-        window.play();
-        ASSERT_TRUE(wait_for([&] { return !window.problem_text().isEmpty(); }, 10));
-        EXPECT_EQ(window.problem_text(), "Garudasana: A narration cannot be opened");
-        EXPECT_TRUE(window.problem_details().startsWith("error "))
-            << window.problem_details().toStdString();
-        window.stop();
-        EXPECT_TRUE(strip->text().isEmpty());
-
-        // Tab reaches every button the learner can use.
-        window.set_composed_routine({"Vrksasana", "Tadasana"});
-        ASSERT_TRUE(window.save_routine("morning"));
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        window.postures()->setFocus();
-        QSet<QWidget*> reached;
-        for (int i = 0; i < 40; ++i) {
-            QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
-            reached.insert(QApplication::focusWidget());
-        }
-        for (QPushButton* b : window.all_buttons()) {
-            if (!b->isVisible() || !b->isEnabled()) continue;
-            EXPECT_TRUE(reached.contains(b)) << b->text().toStdString();
-            EXPECT_FALSE(b->accessibleName().isEmpty());
-        }
-        EXPECT_TRUE(window.button("stop")->toolTip().endsWith("(S)"));
-
-        // F11 and double-click toggle full screen, which leaves only the
-        // picture; a key brings the controls back, Esc leaves it.
-        const int windowed = window.control()->width();
-        QTest::keyClick(window.windowHandle(), Qt::Key_F11);
-        ASSERT_TRUE(window.full_screen());
-        ASSERT_TRUE(wait_for([&] { return window.isFullScreen(); }, 5));
-        wait_for([] { return false; }, 0.3);
-        EXPECT_FALSE(window.postures()->isVisible());
-        EXPECT_FALSE(window.button("play")->isVisible());
-        EXPECT_GT(window.control()->width(), windowed);
-        EXPECT_EQ(window.control()->width(), window.screen()->geometry().width());
-        QTest::keyClick(window.windowHandle(), Qt::Key_Shift);
-        EXPECT_TRUE(window.button("play")->isVisible());
-        QTest::keyClick(window.windowHandle(), Qt::Key_Escape);
-        EXPECT_FALSE(window.full_screen());
-        EXPECT_TRUE(window.postures()->isVisible());
-        QTest::mouseDClick(window.control()->picture1(), Qt::LeftButton);
-        EXPECT_TRUE(window.full_screen());
-        window.close();
-    }
-    PlayerWindow window(settings);
-    silent(*window.control());
-    EXPECT_TRUE(window.remembered_full_screen());
-    EXPECT_EQ(window.control()->Resourcedir(), content());
-    ASSERT_NE(window.postures()->currentItem(), nullptr);
-    EXPECT_EQ(window.postures()->currentItem()->text(0), "Garudasana");
-    EXPECT_EQ(window.composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
-
-    window.show();
-    auto* routine = window.routine();
-    window.set_rest_seconds(2);
-    QStringList played;
-    std::vector<int> countdown;
-    int ended = 0;
-    QObject::connect(routine, &strovia::player::Routine::posture_due,
-                     [&](const QString& name) { played << name; });
-    QObject::connect(routine, &strovia::player::Routine::resting,
-                     [&](int left) { countdown.push_back(left); });
-    QObject::connect(&window, &PlayerWindow::programme_ended, [&] { ++ended; });
-    ASSERT_TRUE(window.play_routine());
-    EXPECT_TRUE(window.status_text().startsWith("Routine 1 of 2: Playing Vrksasana"));
-    ASSERT_TRUE(
-        wait_for([&] { return routine->phase() == strovia::player::Routine::Phase::Resting; }, 10));
-    EXPECT_EQ(ended, 0);
-    EXPECT_EQ(window.status_text(), "Rest: Tadasana in 2 s");
-    EXPECT_TRUE(window.idle_text().contains("Next: Tadasana"));
-    ASSERT_TRUE(window.pause());
-    wait_for([] { return false; }, 1.3);
-    EXPECT_EQ(routine->seconds_left(), 2) << "the rest went on while paused";
-    EXPECT_TRUE(window.button("resume")->isEnabled());
-    ASSERT_TRUE(window.resume());
-
-    ASSERT_TRUE(wait_for([&] { return ended > 0; }, 20));
-    wait_for([] { return false; }, 0.3);
-    EXPECT_EQ(ended, 1);
-    EXPECT_EQ(played, (QStringList{"Vrksasana", "Tadasana"}));
-    EXPECT_EQ(countdown.front(), 2);
-    EXPECT_EQ(countdown.back(), 1);
-    EXPECT_EQ(window.status_text(), "The routine has ended: 2 postures");
-    EXPECT_FALSE(window.button("stop")->isEnabled());
 }
 
 }  // namespace
