@@ -50,8 +50,12 @@ def parts(folder):
 
 
 def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+    """The content's hash, or None for a file that is gone."""
+    try:
+        with open(path, "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
+    except FileNotFoundError:
+        return None
 
 
 def make_course(root, names, seconds=0.6, images=None, noise=False):
