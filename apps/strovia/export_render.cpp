@@ -489,10 +489,11 @@ std::string temp_beside(const std::string& file, const char* kind) {
 }
 
 namespace {
-// Ours are NAME.part-PID and NAME.mux-PID; earlier builds hid theirs
-// behind a dot.
+// Ours are NAME.part-PID and NAME.mux-PID, NAME one of the files an
+// export writes; earlier builds hid theirs behind a dot. Nothing else in
+// the folder is touched.
 const std::regex& part_name() {
-    static const std::regex name(R"(^.+\.(part|mux)-([0-9]{1,9})$)");
+    static const std::regex name(R"(^.+\.(mp4|webm|vtt|html)\.(part|mux)-([0-9]{1,9})$)");
     return name;
 }
 }  // namespace
@@ -503,7 +504,7 @@ void remove_own_parts(const std::string& folder) {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::smatch m;
-        if (std::regex_match(name, m, part_name()) && m[2].str() == me) {
+        if (std::regex_match(name, m, part_name()) && m[3].str() == me) {
             std::error_code gone;
             fs::remove(it->path(), gone);
         }
@@ -519,7 +520,7 @@ std::vector<std::string> remove_leftovers(const std::string& folder) {
         const std::string name = it->path().filename().string();
         std::smatch m;
         if (!std::regex_match(name, m, ours) || !it->is_regular_file(ec)) continue;
-        const auto pid = static_cast<pid_t>(std::stol(m[2].str()));
+        const auto pid = static_cast<pid_t>(std::stol(m[3].str()));
         if (pid != ::getpid() && (::kill(pid, 0) == 0 || errno != ESRCH)) continue;
         std::error_code gone;
         if (fs::remove(it->path(), gone)) removed.push_back(name);
