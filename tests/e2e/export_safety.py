@@ -203,6 +203,11 @@ def case_outside_paths(root):
         page = open(os.path.join(out, "index.html"), encoding="utf-8").read()
         check(secret not in page and "outside" not in page,
               "the page shows paths or reasons to learners")
+    r = strovia("check", "--content", course)
+    for posture, file in (("Dotdot", "outside.png"), ("Linked", "n3.mp2")):
+        check(re.search(rf"{posture}.*{file}.* lies outside the course folder", r.stdout),
+              f"check: {posture} not said to read outside\n{r.stdout}")
+    check("Inside" not in r.stdout, f"check: Inside said to read outside\n{r.stdout}")
 
 
 def case_full_output(root):
