@@ -207,6 +207,11 @@ int run_export(const ExportOptions& opt) {
         render_options.height = h;
     }
 
+    struct sigaction on_signal {};
+    on_signal.sa_handler = [](int) { g_interrupted = true; };
+    sigaction(SIGINT, &on_signal, nullptr);
+    sigaction(SIGTERM, &on_signal, nullptr);
+
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
     char name[] = "strovia";
@@ -269,10 +274,6 @@ int run_export(const ExportOptions& opt) {
         opt.library_folder.empty() ? strovia::Course().narrationFolder().toStdString()
                                    : opt.library_folder;
 
-    struct sigaction on_signal {};
-    on_signal.sa_handler = [](int) { g_interrupted = true; };
-    sigaction(SIGINT, &on_signal, nullptr);
-    sigaction(SIGTERM, &on_signal, nullptr);
     // Every wait of the export looks at the flag; should one not (a call
     // into a library that does not return), the export still ends soon
     // after a signal, removing its own parts first.

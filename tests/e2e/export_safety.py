@@ -281,7 +281,10 @@ def case_signals(root):
         for when in (0.3, r"Long 0%", r"Long (25|50)%"):
             code, took, said = interrupt(["export", "--all", "--content", course, "-o", out],
                                          sig, when)
-            check(code == 130, f"{sig.name} at {when!r}: exit {code}\n{said}")
+            # A signal that comes before the export has set up its handling
+            # (a loaded machine) ends it as the signal's default would.
+            check(code == 130 or (code == -sig and not isinstance(when, str)),
+                  f"{sig.name} at {when!r}: exit {code}\n{said}")
             check(digest(os.path.join(out, "01-Long.mp4")) == old,
                   f"{sig.name} at {when!r}: the earlier export's file was changed or lost")
             check(parts(out) == [], f"{sig.name} at {when!r}: parts left: {parts(out)}")
