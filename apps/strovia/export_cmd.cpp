@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,11 +17,13 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <strovia/course.hpp>
 
 #include "jet/engine.hpp"
+#include "platform/paths.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/demo_course.hpp"
 #include "strovia/export_page.hpp"
@@ -43,6 +46,7 @@ struct ExportOptions {
     std::string size = "640x480";
     std::string library_folder;
     bool schedule_only = false;
+    bool allow_outside = false;
 };
 
 std::string lower_ascii(std::string s) {
@@ -73,8 +77,7 @@ std::string file_stem(int number, const std::string& name) {
 
 // Written whole or not at all.
 Status write_file(const fs::path& path, const std::string& text) {
-    const fs::path temp = path.parent_path() /
-                          ("." + path.filename().string() + ".part-" + std::to_string(::getpid()));
+    const fs::path temp = temp_beside(path.string(), "part");
     std::ofstream out(temp, std::ios::binary);
     out << text;
     out.close();
@@ -85,6 +88,41 @@ Status write_file(const fs::path& path, const std::string& text) {
         return Error{9204, "cannot write " + path.string()};
     }
     return {};
+}
+
+bool inside(const fs::path& file, const fs::path& folder) {
+    auto f = file.begin();
+    for (auto d = folder.begin(); d != folder.end(); ++d, ++f) {
+        if (d->empty()) continue;  // a trailing separator
+        if (f == file.end() || *f != *d) return false;
+    }
+    return true;
+}
+
+// The files of a posture that lie outside the course folder once links are
+// followed (the narration library beside the program counts as inside).
+std::vector<std::string> outside_files(const ExportPosture& posture, const std::string& content,
+                                       const std::string& library) {
+    std::error_code ec;
+    std::vector<fs::path> roots{fs::weakly_canonical(fs::absolute(content, ec), ec)};
+    if (!library.empty()) roots.push_back(fs::weakly_canonical(fs::absolute(library, ec), ec));
+    std::vector<std::string> formed;
+    if (posture.video) formed.push_back(posture.video_path);
+    for (const auto& row : posture.rows) {
+        formed.push_back(row.narration);
+        if (!row.picture.empty()) formed.push_back(row.picture);
+    }
+    std::vector<std::string> outside;
+    for (const auto& f : formed) {
+        const fs::path real = fs::weakly_canonical(fs::absolute(platform::map_path(f), ec), ec);
+        const bool ok = std::any_of(roots.begin(), roots.end(),
+                                    [&](const fs::path& r) { return inside(real, r); });
+        const std::string said = f + " (" + real.string() + ")";
+        if (!ok && std::find(outside.begin(), outside.end(), said) == outside.end()) {
+            outside.push_back(said);
+        }
+    }
+    return outside;
 }
 
 nlohmann::ordered_json schedule_json(const std::string& name, const Schedule& s) {
@@ -169,6 +207,11 @@ int run_export(const ExportOptions& opt) {
         render_options.height = h;
     }
 
+    struct sigaction on_signal {};
+    on_signal.sa_handler = [](int) { g_interrupted = true; };
+    sigaction(SIGINT, &on_signal, nullptr);
+    sigaction(SIGTERM, &on_signal, nullptr);
+
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
     char name[] = "strovia";
@@ -221,19 +264,44 @@ int run_export(const ExportOptions& opt) {
             std::cerr << "strovia export: cannot make the folder " << out << "\n";
             return 1;
         }
+        for (const auto& gone : remove_leftovers(out.string())) {
+            std::cerr << "strovia export: removed " << gone
+                      << ", left by an export that was killed\n";
+        }
     }
     const std::string library =
         // "mt" comes from where the control takes it: beside libstrovia.
         opt.library_folder.empty() ? strovia::Course().narrationFolder().toStdString()
                                    : opt.library_folder;
 
-    struct sigaction on_signal {};
-    on_signal.sa_handler = [](int) { g_interrupted = true; };
-    sigaction(SIGINT, &on_signal, nullptr);
-    sigaction(SIGTERM, &on_signal, nullptr);
+    // Every wait of the export looks at the flag; should one not (a call
+    // into a library that does not return), the export still ends soon
+    // after a signal, removing its own parts first.
+    std::atomic<bool> finished{false};
+    std::thread backstop([&] {
+        while (!finished && !g_interrupted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; i < 40 && !finished; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (finished) return;
+        if (!opt.schedule_only) remove_own_parts(out.string());
+        static const char said[] = "strovia export: interrupted\n";
+        (void)!::write(STDERR_FILENO, said, sizeof said - 1);
+        std::_Exit(130);
+    });
+    struct Join {
+        std::atomic<bool>& finished;
+        std::thread& thread;
+        ~Join() {
+            finished = true;
+            thread.join();
+        }
+    } join{finished, backstop};
 
     Progress progress;
     std::vector<PageEntry> page;
+    std::vector<std::string> report;  // for the maintainer: the page names no paths or errors
     int skipped = 0;
     for (std::size_t i = 0; i < jobs.size() && !g_interrupted; ++i) {
         const Job& job = jobs[i];
@@ -241,8 +309,9 @@ int run_export(const ExportOptions& opt) {
         PageEntry entry;
         entry.name = job.name;
         auto fail = [&](const std::string& why) {
-            entry.skipped = why;
+            entry.skipped = true;
             ++skipped;
+            report.push_back(job.name + ": " + why);
             progress.finish("skipped: " + why);
         };
         if (!job.skipped.empty()) {
@@ -251,8 +320,24 @@ int run_export(const ExportOptions& opt) {
             continue;
         }
         auto posture = read_posture(*engine, opt.content, library, job.name);
-        Result<MediaLengths> lengths =
-            posture ? measure_media(*posture) : Result<MediaLengths>(posture.error());
+        if (posture) {
+            // Said before anything is read: the outside file's content may
+            // be anything the course's author should not reach.
+            const auto outside = outside_files(*posture, opt.content, library);
+            for (const auto& f : outside) {
+                std::cout << "posture " << job.name << ": " << f
+                          << " lies outside the course folder\n";
+            }
+            if (!outside.empty() && !opt.allow_outside) {
+                fail("it reads " + std::to_string(outside.size()) + " file" +
+                     (outside.size() == 1 ? "" : "s") +
+                     " outside the course folder (--allow-outside exports it)");
+                page.push_back(entry);
+                continue;
+            }
+        }
+        Result<MediaLengths> lengths = posture ? measure_media(*posture, g_interrupted)
+                                               : Result<MediaLengths>(posture.error());
         Result<Schedule> schedule =
             lengths ? derive_schedule(*posture, *lengths) : Result<Schedule>(lengths.error());
         if (!schedule) {
@@ -275,8 +360,8 @@ int run_export(const ExportOptions& opt) {
             [&](double share) { progress.percent(share); }, g_interrupted);
         if (done) done = write_file(out / entry.chapters, chapters_vtt(*schedule));
         if (!done) {
-            std::error_code ec;
-            fs::remove(out / entry.file, ec);
+            // A file an earlier export wrote stays: only a complete new one
+            // replaces it.
             entry.file.clear();
             fail(done.error().text);
         } else {
@@ -301,7 +386,8 @@ int run_export(const ExportOptions& opt) {
     }
     if (skipped > 0) {
         std::cerr << "strovia export: " << skipped << " of " << jobs.size() << " posture"
-                  << (jobs.size() == 1 ? "" : "s") << " skipped\n";
+                  << (jobs.size() == 1 ? "" : "s") << " skipped:\n";
+        for (const auto& line : report) std::cerr << "  " << line << "\n";
         return 1;
     }
     return 0;
@@ -326,6 +412,8 @@ void add_export_command(CLI::App& app, int& exit_code) {
         ->capture_default_str();
     cmd->add_option("--library-folder", opt->library_folder,
                     "Where the \"mt\" narration is taken from (default: beside this program)");
+    cmd->add_flag("--allow-outside", opt->allow_outside,
+                  "Export postures whose files lie outside the content folder");
     cmd->add_flag("--schedule", opt->schedule_only,
                   "Print each posture's schedule as one JSON line and render nothing");
     cmd->callback([opt, &exit_code] {

@@ -16,6 +16,8 @@ std::string vtt_time(std::int64_t ns) {
 }
 
 // Cue text and HTML text alike: markup characters written as entities.
+// Line breaks become spaces: in a cue a blank line ends it, and a title
+// is one line anyway.
 std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -24,6 +26,26 @@ std::string escaped(const std::string& text) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
+            case '\r':
+            case '\n': out += ' '; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// JSON that may stand anywhere in a script element: with no '<' at all,
+// neither "</script" nor "<!--" can change how the HTML parser reads it.
+// '>' and '&' go too, for good measure with "-->" and entities.
+std::string script_json(const nlohmann::json& data) {
+    const std::string json = data.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    std::string out;
+    out.reserve(json.size());
+    for (char c : json) {
+        switch (c) {
+            case '<': out += "\\u003c"; break;
+            case '>': out += "\\u003e"; break;
+            case '&': out += "\\u0026"; break;
             default: out += c;
         }
     }
@@ -104,7 +126,7 @@ postures.forEach((p, i) => {
     li.appendChild(b);
   } else {
     li.className = "skipped";
-    li.textContent = p.name + " (not exported: " + p.skipped + ")";
+    li.textContent = p.name + " (not exported)";
   }
   list.appendChild(li);
 });
@@ -158,11 +180,7 @@ std::string course_page(const std::string& title, const std::vector<PageEntry>& 
                         {"seconds", e.seconds},
                         {"skipped", e.skipped}});
     }
-    // ASCII only, and no "</" that could end the script early.
-    std::string json = data.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
-    for (std::size_t at = 0; (at = json.find("</", at)) != std::string::npos; at += 3) {
-        json.replace(at, 2, "<\\/");
-    }
+    const std::string json = script_json(data);
     std::string head = kPageHead;
     head.replace(head.find("@TITLE@"), 7, escaped(title));
     return head + "const postures = " + json + ";" + kPageScript;

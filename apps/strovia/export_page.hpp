@@ -17,7 +17,7 @@ struct PageEntry {
     std::string chapters;  // its chapters file
     std::vector<Schedule::Chapter> chapter_list;
     double seconds = 0;
-    std::string skipped;  // the reason, when it was not exported
+    bool skipped = false;  // its reason goes to the maintainer, not on the page
 };
 
 // index.html: the postures in the order given, a player with chapter

@@ -12,9 +12,12 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 
 #include "mci/interpreter.hpp"
 #include "platform/paths.hpp"
@@ -32,6 +35,8 @@ constexpr std::size_t kChunk = 1024;          // samples a sound buffer
 constexpr std::int64_t kKeyframeSeconds = 2;  // so chapters seek quickly
 // Some damaged streams stall a demuxer with neither an error nor an end.
 constexpr GstClockTime kStallLimit = 10 * GST_SECOND;
+// How long any wait lasts before it looks at the cancel flag again.
+constexpr GstClockTime kSlice = 100 * GST_MSECOND;
 constexpr const char* kAudioCaps =
     "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved";
 
@@ -88,20 +93,27 @@ private:
 // Decoded samples of one file, pulled one by one from an appsink "out".
 class Decoder {
 public:
-    static Result<std::unique_ptr<Decoder>> open(const std::string& file,
-                                                 const std::string& chain) {
+    static Result<std::unique_ptr<Decoder>> open(const std::string& file, const std::string& chain,
+                                                 const std::atomic<bool>& cancel) {
         auto p = Pipeline::make("filesrc name=src ! " + chain +
                                 " ! appsink name=out sync=false max-buffers=8");
         if (!p) return p.error();
         g_object_set((*p)->element("src"), "location", file.c_str(), nullptr);
         if (auto s = (*p)->play(); !s) return s.error();
-        return std::unique_ptr<Decoder>(new Decoder(std::move(*p)));
+        return std::unique_ptr<Decoder>(new Decoder(std::move(*p), cancel));
     }
-    // The next sample, or none at the end; a decoding failure or a stall
-    // is an error.
+    // The next sample, or none at the end; a decoding failure, a stall or
+    // a cancel is an error. Waits in short slices so a signal is heard.
     Result<GstSample*> next() {
         GstAppSink* sink = GST_APP_SINK(p_->element("out"));
-        GstSample* s = gst_app_sink_try_pull_sample(sink, kStallLimit);
+        GstSample* s = nullptr;
+        for (GstClockTime waited = 0; s == nullptr && waited < kStallLimit; waited += kSlice) {
+            if (cancel_) return Error{kRenderFault, "interrupted"};
+            s = gst_app_sink_try_pull_sample(sink, kSlice);
+            if (s != nullptr || gst_app_sink_is_eos(sink)) break;
+            const std::string e = bus_error(p_->get());
+            if (!e.empty()) return Error{kMediaFault, "cannot be decoded: " + e};
+        }
         if (s == nullptr) {
             const std::string e = bus_error(p_->get());
             if (!e.empty()) return Error{kMediaFault, "cannot be decoded: " + e};
@@ -113,8 +125,10 @@ public:
     }
 
 private:
-    explicit Decoder(std::unique_ptr<Pipeline> p) : p_(std::move(p)) {}
+    Decoder(std::unique_ptr<Pipeline> p, const std::atomic<bool>& cancel)
+        : p_(std::move(p)), cancel_(cancel) {}
     std::unique_ptr<Pipeline> p_;
+    const std::atomic<bool>& cancel_;
 };
 
 const std::string kNarrationChain =
@@ -225,8 +239,8 @@ std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
     // while an encoder holds frames back for its look-ahead.
     const std::string hold = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=0";
     std::string video =
-        "appsrc name=v format=time block=true max-bytes=0 max-buffers=4 caps=\"" + vcaps + "\" ! ";
-    std::string audio = "appsrc name=a format=time block=true max-bytes=0 max-buffers=16 caps=\"" +
+        "appsrc name=v format=time block=false max-bytes=0 max-buffers=4 caps=\"" + vcaps + "\" ! ";
+    std::string audio = "appsrc name=a format=time block=false max-bytes=0 max-buffers=16 caps=\"" +
                         std::string(kAudioCaps) + "\" ! audioconvert ! ";
     if (o.format == RenderOptions::Format::Mp4) {
         video += "x264enc speed-preset=veryfast key-int-max=" + std::to_string(key) +
@@ -245,7 +259,8 @@ std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
 // The sound track in order: each narration at its moment, silence between.
 class SoundFeed {
 public:
-    SoundFeed(const Schedule& s) : s_(s), total_(samples(s.end_ns)) {}
+    SoundFeed(const Schedule& s, const std::atomic<bool>& cancel)
+        : s_(s), total_(samples(s.end_ns)), cancel_(cancel) {}
 
     bool done() const { return at_ >= total_; }
     std::int64_t next_ns() const { return at_ * 1000000000LL / kRate; }
@@ -260,8 +275,8 @@ public:
             // Open the narration whose moment has come.
             if (!decoder_ && cue_ < s_.narrations.size() &&
                 here >= samples(s_.narrations[cue_].at_ns)) {
-                auto d =
-                    Decoder::open(platform::map_path(s_.narrations[cue_].path), kNarrationChain);
+                auto d = Decoder::open(platform::map_path(s_.narrations[cue_].path),
+                                       kNarrationChain, cancel_);
                 if (!d) return d.error();
                 decoder_ = std::move(*d);
                 cue_end_ = cue_ + 1 < s_.narrations.size() ? samples(s_.narrations[cue_ + 1].at_ns)
@@ -324,6 +339,7 @@ public:
 private:
     const Schedule& s_;
     std::int64_t total_;
+    const std::atomic<bool>& cancel_;
     std::int64_t at_ = 0;
     std::size_t cue_ = 0;
     std::int64_t cue_end_ = 0;
@@ -338,8 +354,8 @@ private:
 class PictureFeed {
 public:
     PictureFeed(const ExportPosture& p, const Schedule& s, const MediaLengths& l,
-                const RenderOptions& o)
-        : p_(p), s_(s), l_(l), o_(o) {
+                const RenderOptions& o, const std::atomic<bool>& cancel)
+        : p_(p), s_(s), l_(l), o_(o), cancel_(cancel) {
         while (frames_to_ns(count_, s.fps_n, s.fps_d) < s.end_ns) ++count_;
     }
     ~PictureFeed() {
@@ -356,7 +372,7 @@ public:
             const int want = s_.frame_at(t, l_.video_frames);
             if (!decoder_) {
                 auto d = Decoder::open(platform::map_path(p_.video_path),
-                                       video_chain(o_.width, o_.height));
+                                       video_chain(o_.width, o_.height), cancel_);
                 if (!d) return d.error();
                 decoder_ = std::move(*d);
             }
@@ -400,6 +416,7 @@ private:
     const Schedule& s_;
     const MediaLengths& l_;
     const RenderOptions& o_;
+    const std::atomic<bool>& cancel_;
     std::int64_t count_ = 0, index_ = 0;
     std::unique_ptr<Decoder> decoder_;
     GstSample* last_ = nullptr;
@@ -414,7 +431,7 @@ const char* extension(RenderOptions::Format format) {
     return format == RenderOptions::Format::Mp4 ? "mp4" : "webm";
 }
 
-Result<MediaLengths> measure_media(const ExportPosture& posture) {
+Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel) {
     gst_init(nullptr, nullptr);
     MediaLengths lengths;
     auto made = mci::Interpreter::create({"fakesink", "fakesink", ""});
@@ -425,7 +442,7 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
         auto frames = open_as_device(mci, posture.video_path, true);
         if (!frames) return frames.error();
         lengths.video_frames = *frames;
-        auto d = Decoder::open(platform::map_path(posture.video_path), video_chain(16, 16));
+        auto d = Decoder::open(platform::map_path(posture.video_path), video_chain(16, 16), cancel);
         if (!d) return d.error();
         auto first = (*d)->next();
         if (!first || *first == nullptr) {
@@ -449,7 +466,7 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
         }
         if (lengths.narration_ns.contains(row.narration)) continue;
         if (auto s = open_as_device(mci, row.narration, false); !s) return s.error();
-        auto d = Decoder::open(platform::map_path(row.narration), kNarrationChain);
+        auto d = Decoder::open(platform::map_path(row.narration), kNarrationChain, cancel);
         if (!d) return d.error();
         std::int64_t bytes = 0;
         while (true) {
@@ -467,21 +484,64 @@ Result<MediaLengths> measure_media(const ExportPosture& posture) {
     return lengths;
 }
 
+std::string temp_beside(const std::string& file, const char* kind) {
+    return file + "." + kind + "-" + std::to_string(::getpid());
+}
+
+namespace {
+// Ours are NAME.part-PID and NAME.mux-PID, NAME one of the files an
+// export writes; earlier builds hid theirs behind a dot. Nothing else in
+// the folder is touched.
+const std::regex& part_name() {
+    static const std::regex name(R"(^.+\.(mp4|webm|vtt|html)\.(part|mux)-([0-9]{1,9})$)");
+    return name;
+}
+}  // namespace
+
+void remove_own_parts(const std::string& folder) {
+    std::error_code ec;
+    const std::string me = std::to_string(::getpid());
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::smatch m;
+        if (std::regex_match(name, m, part_name()) && m[3].str() == me) {
+            std::error_code gone;
+            fs::remove(it->path(), gone);
+        }
+    }
+}
+
+std::vector<std::string> remove_leftovers(const std::string& folder) {
+    // A live process's parts are left to it.
+    const std::regex& ours = part_name();
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::smatch m;
+        if (!std::regex_match(name, m, ours) || !it->is_regular_file(ec)) continue;
+        const auto pid = static_cast<pid_t>(std::stol(m[3].str()));
+        if (pid != ::getpid() && (::kill(pid, 0) == 0 || errno != ESRCH)) continue;
+        std::error_code gone;
+        if (fs::remove(it->path(), gone)) removed.push_back(name);
+    }
+    return removed;
+}
+
 Status render(const ExportPosture& posture, const Schedule& schedule, const MediaLengths& lengths,
               const RenderOptions& options, const std::string& file,
               const std::function<void(double)>& progress, const std::atomic<bool>& cancel) {
     gst_init(nullptr, nullptr);
-    const fs::path target(file);
-    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".part-" +
-                                                  std::to_string(::getpid()));
+    // The muxer's own scratch file too goes beside the output, not to the
+    // temporary folder: one folder to have room in, one place to clean.
     struct Cleanup {
-        fs::path path;
-        bool keep = false;
+        std::vector<fs::path> paths;
         ~Cleanup() {
             std::error_code ec;
-            if (!keep) fs::remove(path, ec);
+            for (const auto& p : paths) fs::remove(p, ec);
         }
-    } cleanup{temp};
+    } cleanup{{temp_beside(file, "part"), temp_beside(file, "mux")}};
+    const fs::path& temp = cleanup.paths[0];
 
     Status result;
     {
@@ -489,26 +549,53 @@ Status render(const ExportPosture& posture, const Schedule& schedule, const Medi
         if (!p) return p.error();
         Pipeline& pipe = **p;
         g_object_set(pipe.element("sink"), "location", temp.c_str(), nullptr);
+        if (options.format == RenderOptions::Format::Mp4) {
+            g_object_set(pipe.element("mux"), "faststart-file", cleanup.paths[1].c_str(), nullptr);
+        }
         if (auto s = pipe.play(); !s) return s;
         GstAppSrc* vsrc = GST_APP_SRC(pipe.element("v"));
         GstAppSrc* asrc = GST_APP_SRC(pipe.element("a"));
+        GstBus* bus = gst_element_get_bus(pipe.get());
+        auto failure = [&](GstMessage* m) {
+            GError* e = nullptr;
+            gst_message_parse_error(m, &e, nullptr);
+            Error error{kRenderFault,
+                        std::string("encoding failed: ") + (e ? e->message : "unknown error")};
+            if (e) g_error_free(e);
+            gst_message_unref(m);
+            return error;
+        };
+        // The sources never block: a push that waits on a stopped muxer
+        // would wait for good, deaf to errors and signals. Room is waited
+        // for here instead, in slices, with the bus and the flag heard.
+        auto room = [&](GstAppSrc* src) -> Status {
+            while (true) {
+                if (cancel) return Error{kRenderFault, "interrupted"};
+                if (GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) return failure(m);
+                if (gst_app_src_get_current_level_buffers(src) < gst_app_src_get_max_buffers(src)) {
+                    return {};
+                }
+                if (GstMessage* m =
+                        gst_bus_timed_pop_filtered(bus, 10 * GST_MSECOND, GST_MESSAGE_ERROR)) {
+                    return failure(m);
+                }
+            }
+        };
 
-        PictureFeed pictures(posture, schedule, lengths, options);
-        SoundFeed sound(schedule);
+        PictureFeed pictures(posture, schedule, lengths, options, cancel);
+        SoundFeed sound(schedule, cancel);
         int shown = -1;
         while (!pictures.done() || !sound.done()) {
-            if (cancel) {
-                result = Error{kRenderFault, "interrupted"};
-                break;
-            }
             const bool picture_first =
                 !pictures.done() && (sound.done() || pictures.next_ns() <= sound.next_ns());
+            GstAppSrc* src = picture_first ? vsrc : asrc;
+            if (result = room(src); !result) break;
             auto buffer = picture_first ? pictures.next() : sound.next();
             if (!buffer) {
                 result = buffer.error();
                 break;
             }
-            if (gst_app_src_push_buffer(picture_first ? vsrc : asrc, *buffer) != GST_FLOW_OK) {
+            if (gst_app_src_push_buffer(src, *buffer) != GST_FLOW_OK) {
                 result = Error{kRenderFault, "the encoder stopped: " + bus_error(pipe.get())};
                 break;
             }
@@ -523,31 +610,25 @@ Status render(const ExportPosture& posture, const Schedule& schedule, const Medi
         if (result) {
             gst_app_src_end_of_stream(vsrc);
             gst_app_src_end_of_stream(asrc);
-            GstBus* bus = gst_element_get_bus(pipe.get());
             GstMessage* m = nullptr;
             while (!m && !cancel) {
                 m = gst_bus_timed_pop_filtered(
-                    bus, 100 * GST_MSECOND,
-                    static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+                    bus, kSlice, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
             }
             if (!m) {
                 result = Error{kRenderFault, "interrupted"};
             } else if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
-                GError* e = nullptr;
-                gst_message_parse_error(m, &e, nullptr);
-                result = Error{kRenderFault, std::string("encoding failed: ") +
-                                                 (e ? e->message : "unknown error")};
-                if (e) g_error_free(e);
+                result = failure(m);
+            } else {
+                gst_message_unref(m);
             }
-            if (m) gst_message_unref(m);
-            gst_object_unref(bus);
         }
+        gst_object_unref(bus);
     }  // the pipeline is stopped and the file closed here
     if (!result) return result;
     std::error_code ec;
-    fs::rename(temp, target, ec);
+    fs::rename(temp, file, ec);
     if (ec) return Error{kRenderFault, "cannot write " + file + ": " + ec.message()};
-    cleanup.keep = true;
     return {};
 }
 

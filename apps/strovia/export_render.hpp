@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "control/error.hpp"
 #include "strovia/export_programme.hpp"
@@ -24,10 +25,23 @@ const char* extension(RenderOptions::Format format);
 // Opens each file of the posture the way the control's devices and picture
 // loader do, and measures the video's frames and each narration's length
 // as decoded. Fails with the first file that is missing or damaged.
-Result<MediaLengths> measure_media(const ExportPosture& posture);
+// `cancel` ends it at once as a failure.
+Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel);
 
-// Writes the programme to `file`, through a temporary file beside it that
-// is renamed at the end; nothing is left behind on failure. `progress`
+// The name a file is written under until it is complete: beside it, with
+// its name, the kind of part and this process's number.
+std::string temp_beside(const std::string& file, const char* kind);
+
+// Removes the parts that exports killed before they could clean up left in
+// `folder` (those of running exports stay). Returns their names.
+std::vector<std::string> remove_leftovers(const std::string& folder);
+
+// Removes this process's own parts from `folder`, for an end in haste.
+void remove_own_parts(const std::string& folder);
+
+// Writes the programme to `file`, through temporary files beside it; the
+// complete file is renamed over any earlier one at the end, and nothing is
+// left behind on failure. `progress`
 // gets the share done, 0 to 1; `cancel` stops the render as a failure.
 Status render(const ExportPosture& posture, const Schedule& schedule, const MediaLengths& lengths,
               const RenderOptions& options, const std::string& file,

@@ -1,6 +1,8 @@
 #include "qt/course_check.hpp"
 
+#include <filesystem>
 #include <map>
+#include <set>
 #include <type_traits>
 
 #include "catalogue/posture_rows.hpp"
@@ -68,11 +70,38 @@ private:
         }
     }
 
+    // A file that lies outside the course folder once links are followed
+    // (the narration library counts as inside), said once a posture.
+    void outside(const std::string& posture, const std::string& place, const std::string& path) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        auto real = [&](const std::string& p) {
+            return fs::weakly_canonical(fs::absolute(p, ec), ec);
+        };
+        auto under = [](const fs::path& file, const fs::path& folder) {
+            auto f = file.begin();
+            for (auto d = folder.begin(); d != folder.end(); ++d, ++f) {
+                if (!d->empty() && (f == file.end() || *f != *d)) return false;
+            }
+            return true;
+        };
+        const fs::path file = real(platform::map_path(path));
+        if (under(file, real(content_)) || under(file, real(platform::map_path(library_))) ||
+            !outside_.insert(posture + '\n' + file.string()).second) {
+            return;
+        }
+        add(posture, place,
+            platform::map_path(path) + " lies outside the course folder (" + file.string() +
+                "); strovia export skips this posture unless --allow-outside is given",
+            true);
+    }
+
     // Probes each file once, however many rows name it.
     template <class Probe>
     bool media(const std::string& posture, const std::string& place, const char* what,
                const std::string& path, Probe probe) {
         blanks(posture, place, path);
+        outside(posture, place, path);
         if (!probe_) return true;
         auto [it, fresh] = probed_.try_emplace(path, Status{});
         if (fresh) it->second = probe();
@@ -127,6 +156,7 @@ private:
     CatalogueEngine& engine_;
     MediaProbe* probe_;
     std::string content_, library_;
+    std::set<std::string> outside_;
     std::shared_ptr<Database> db_;
     std::map<std::string, Status> probed_;
     std::map<std::string, int> frames_;
