@@ -65,6 +65,9 @@ QString learner_words(VideoCntlWidget::Error error) {
         case VideoCntlWidget::NarrationError:
             return "A spoken instruction cannot be played; the posture goes on without it";
         case VideoCntlWidget::PictureError: return "A picture of this posture cannot be shown";
+        case VideoCntlWidget::PostureError: return "This posture is not in the course";
+        case VideoCntlWidget::CallError:
+            return "The player asked the control for something it cannot do";
         case VideoCntlWidget::NoError: break;
     }
     return "Something in this posture cannot be played";
@@ -343,10 +346,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         show_problem(playing_.isEmpty() ? headline : playing_ + ": " + headline,
                      (m.hasMatch() ? "error " + m.captured(1) + ": " : QString()) + text);
     });
-    connect(control_, &W::failed, this,
-            [this](const QString& method, int number, const QString& text) {
-                show_problem(text, QString("error %1 in %2").arg(number).arg(method));
-            });
+    // Every failure, a failed call's too, arrives here once.
     connect(control_, &W::errorOccurred, this, [this](W::Error error, const QString& text) {
         QString headline = learner_words(error);
         if (!playing_.isEmpty()) headline = QString("%1: %2").arg(playing_, headline);
