@@ -7,6 +7,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,15 +33,29 @@ inline bool own_private_dir(const std::string& dir) {
     return (st.st_mode & 07777) == 0700 || ::chmod(dir.c_str(), 0700) == 0;
 }
 
+// Room to write in `base`. GStreamer's code generator maps its buffers as
+// files in XDG_RUNTIME_DIR; on a full file system the first write into such
+// a mapping kills the process with SIGBUS, so a full folder is no runtime
+// folder at all.
+inline bool has_room(const std::string& base) {
+    struct statvfs vfs {};
+    constexpr unsigned long long kNeeded = 16ULL << 20;
+    return ::statvfs(base.c_str(), &vfs) == 0 &&
+           static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize >= kNeeded;
+}
+
 // Keeps a usable XDG_RUNTIME_DIR; otherwise points it at
-// $TMPDIR/strovia-runtime-UID (mode 0700), made once and reused. Should that
-// name belong to someone else, a fresh folder is made instead. Returns the
-// folder in use, or an empty string when none could be made (Qt then falls
-// back and says so).
+// strovia-runtime-UID (mode 0700) in $TMPDIR, or /tmp when that has no room,
+// made once and reused. Should that name belong to someone else, a fresh
+// folder is made instead. Returns the folder in use, or an empty string when
+// none could be made (Qt then falls back and says so, and the media use the
+// home folder as they did before).
 inline std::string supply_runtime_dir() {
     if (const char* given = std::getenv("XDG_RUNTIME_DIR"); usable_runtime_dir(given)) return given;
     const char* tmp = std::getenv("TMPDIR");
-    const std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+    std::string base = (tmp != nullptr && tmp[0] == '/') ? tmp : "/tmp";
+    if (!has_room(base)) base = "/tmp";
+    if (!has_room(base)) return {};
     std::string dir = base + "/strovia-runtime-" + std::to_string(::geteuid());
     if ((::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || !own_private_dir(dir)) {
         std::string pattern = base + "/strovia-runtime-XXXXXX";
