@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPluginLoader>
