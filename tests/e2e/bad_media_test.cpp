@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
