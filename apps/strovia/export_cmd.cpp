@@ -26,9 +26,9 @@
 #include "platform/paths.hpp"
 #include "strovia/commands.hpp"
 #include "strovia/demo_course.hpp"
-#include "strovia/export_page.hpp"
-#include "strovia/export_programme.hpp"
-#include "strovia/export_render.hpp"
+#include "export/page.hpp"
+#include "export/programme.hpp"
+#include "export/render.hpp"
 
 namespace strovia::cli {
 namespace {

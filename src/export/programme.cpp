@@ -1,4 +1,4 @@
-#include "strovia/export_programme.hpp"
+#include "export/programme.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "strovia/export_render.hpp"
+#include "export/render.hpp"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

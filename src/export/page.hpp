@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "strovia/export_programme.hpp"
+#include "export/programme.hpp"
 
 namespace strovia::cli {
 

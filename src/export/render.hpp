@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "control/error.hpp"
-#include "strovia/export_programme.hpp"
+#include "export/programme.hpp"
 
 namespace strovia::cli {
 

@@ -1,4 +1,4 @@
-#include "strovia/export_page.hpp"
+#include "export/page.hpp"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
