@@ -4,7 +4,10 @@
 Makes the demo course (default size) in a scratch folder, exports its long
 video posture several times in each format and reports the median speed
 (programme seconds per wall-clock second) and CPU seconds per programme
-second; then exports the whole course in both formats and reports the
+second, beside the CPU the encoders alone take for the same frames and
+sound (the exported file decoded once, then encoded again with the
+export's own encoder settings): the ratio is the export's overhead. Then
+exports the whole course in both formats and reports the
 sizes. Writes export-bench.json in the current folder. Reports, never
 fails on a figure.
 
@@ -37,6 +40,38 @@ def children_cpu():
     return u.ru_utime + u.ru_stime
 
 
+# The export's encoders and muxers, fed the decoded frames and sound of an
+# exported file: what any export of these frames must spend at least.
+ENCODERS = {
+    "mp4": ("x264enc speed-preset=veryfast key-int-max={key} ! video/x-h264,profile=high ! "
+            "h264parse", "avenc_aac bitrate=128000 ! aacparse", "mp4mux faststart=true"),
+    "webm": ("vp9enc deadline=1 cpu-used=8 row-mt=true threads=2 target-bitrate=1000000 "
+             "keyframe-max-dist={key}", "opusenc bitrate=96000", "webmmux"),
+}
+
+
+def encoder_alone_cpu(fmt, exported, size, work):
+    """CPU seconds the encoders alone take for the frames and sound of
+    `exported`."""
+    w, h = size.split("x")
+    raw_v, raw_a = os.path.join(work, "frames.yuv"), os.path.join(work, "sound.pcm")
+    run(["ffmpeg", "-nostdin", "-y", "-v", "error", "-i", exported, "-f", "rawvideo",
+         "-pix_fmt", "yuv420p", "-r", "25", raw_v, "-f", "s16le", "-ar", "48000", "-ac", "2",
+         raw_a])
+    video, audio, mux = ENCODERS[fmt]
+    pipeline = (f"filesrc location={raw_v} ! rawvideoparse width={w} height={h} format=i420 "
+                f"framerate=25/1 ! {video.format(key=50)} ! queue ! mux. "
+                f"filesrc location={raw_a} ! rawaudioparse format=pcm pcm-format=s16le "
+                f"sample-rate=48000 num-channels=2 ! audioconvert ! {audio} ! queue ! mux. "
+                f"{mux} name=mux ! filesink location={os.path.join(work, 'again.' + fmt)}")
+    c0 = children_cpu()
+    run(["gst-launch-1.0", "-q"] + pipeline.split())
+    used = children_cpu() - c0
+    os.remove(raw_v)
+    os.remove(raw_a)
+    return used
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--runs", type=int, default=3)
@@ -67,12 +102,20 @@ def main():
                 wall, used = time.monotonic() - t0, children_cpu() - c0
                 speeds.append(seconds / wall)
                 cpu.append(used / seconds)
+            exported = [os.path.join(out, f) for f in os.listdir(out) if f.endswith("." + fmt)]
+            alone = [encoder_alone_cpu(fmt, exported[0], args.size, work) / seconds
+                     for _ in range(args.runs)]
+            export_cpu, alone_cpu = statistics.median(cpu), statistics.median(alone)
             result[fmt] = {"speed_x_real_time": round(statistics.median(speeds), 2),
                            "speeds": [round(s, 2) for s in speeds],
-                           "cpu_s_per_programme_s": round(statistics.median(cpu), 3)}
+                           "cpu_s_per_programme_s": round(export_cpu, 3),
+                           "encoder_alone_cpu_s_per_programme_s": round(alone_cpu, 3),
+                           "cpu_x_encoder_alone": round(export_cpu / alone_cpu, 2)}
             print(f"{fmt}: {args.posture} ({seconds:.1f} s) exported at "
                   f"{result[fmt]['speed_x_real_time']}x real time (median of {args.runs}), "
-                  f"{result[fmt]['cpu_s_per_programme_s']} CPU s per programme s")
+                  f"{round(export_cpu, 3)} CPU s per programme s, "
+                  f"{result[fmt]['cpu_x_encoder_alone']}x the encoders alone "
+                  f"({round(alone_cpu, 3)})")
         for fmt in ("mp4", "webm"):
             out = os.path.join(work, f"all-{fmt}")
             run([strovia, "export", "--content", course, "--all", "--format", fmt,

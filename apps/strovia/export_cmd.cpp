@@ -1,39 +1,27 @@
 // `strovia export`: postures of a course rendered into files that browsers
-// and phones play, with their chapters and a course page.
+// and phones play, with their chapters and a course page, by libstrovia's
+// export job.
 
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <QTimer>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <strovia/course.hpp>
+#include <strovia/exporter.hpp>
 
-#include "jet/engine.hpp"
-#include "platform/paths.hpp"
 #include "strovia/commands.hpp"
-#include "strovia/demo_course.hpp"
-#include "export/page.hpp"
-#include "export/programme.hpp"
-#include "export/render.hpp"
 
 namespace strovia::cli {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -48,106 +36,6 @@ struct ExportOptions {
     bool schedule_only = false;
     bool allow_outside = false;
 };
-
-std::string lower_ascii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
-
-// A file name from a posture name: letters beyond ASCII kept, anything a
-// file system or a URL could trip on replaced.
-std::string file_stem(int number, const std::string& name) {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "%02d-", number);
-    std::string stem = prefix;
-    for (unsigned char c : name) {
-        const bool keep = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                          (c >= 'A' && c <= 'Z') || c == '_' || c == '-' || c >= 0x80;
-        if (keep) {
-            stem += static_cast<char>(c);
-        } else if (stem.back() != '-') {
-            stem += '-';
-        }
-    }
-    while (stem.size() > 3 && stem.back() == '-') stem.pop_back();
-    return stem;
-}
-
-// Written whole or not at all.
-Status write_file(const fs::path& path, const std::string& text) {
-    const fs::path temp = temp_beside(path.string(), "part");
-    std::ofstream out(temp, std::ios::binary);
-    out << text;
-    out.close();
-    std::error_code ec;
-    if (out) fs::rename(temp, path, ec);
-    if (!out || ec) {
-        fs::remove(temp, ec);
-        return Error{9204, "cannot write " + path.string()};
-    }
-    return {};
-}
-
-bool inside(const fs::path& file, const fs::path& folder) {
-    auto f = file.begin();
-    for (auto d = folder.begin(); d != folder.end(); ++d, ++f) {
-        if (d->empty()) continue;  // a trailing separator
-        if (f == file.end() || *f != *d) return false;
-    }
-    return true;
-}
-
-// The files of a posture that lie outside the course folder once links are
-// followed (the narration library beside the program counts as inside).
-std::vector<std::string> outside_files(const ExportPosture& posture, const std::string& content,
-                                       const std::string& library) {
-    std::error_code ec;
-    std::vector<fs::path> roots{fs::weakly_canonical(fs::absolute(content, ec), ec)};
-    if (!library.empty()) roots.push_back(fs::weakly_canonical(fs::absolute(library, ec), ec));
-    std::vector<std::string> formed;
-    if (posture.video) formed.push_back(posture.video_path);
-    for (const auto& row : posture.rows) {
-        formed.push_back(row.narration);
-        if (!row.picture.empty()) formed.push_back(row.picture);
-    }
-    std::vector<std::string> outside;
-    for (const auto& f : formed) {
-        const fs::path real = fs::weakly_canonical(fs::absolute(platform::map_path(f), ec), ec);
-        const bool ok = std::any_of(roots.begin(), roots.end(),
-                                    [&](const fs::path& r) { return inside(real, r); });
-        const std::string said = f + " (" + real.string() + ")";
-        if (!ok && std::find(outside.begin(), outside.end(), said) == outside.end()) {
-            outside.push_back(said);
-        }
-    }
-    return outside;
-}
-
-nlohmann::ordered_json schedule_json(const std::string& name, const Schedule& s) {
-    auto sec = [](std::int64_t ns) { return static_cast<double>(ns) / 1e9; };
-    nlohmann::ordered_json j;
-    j["posture"] = name;
-    j["end"] = sec(s.end_ns);
-    j["narrations"] = nlohmann::json::array();
-    for (const auto& n : s.narrations) {
-        j["narrations"].push_back(
-            {{"at", sec(n.at_ns)}, {"length", sec(n.length_ns)}, {"path", n.path}});
-    }
-    j["shots"] = nlohmann::json::array();
-    for (const auto& shot : s.shots) {
-        nlohmann::ordered_json o;
-        o["from"] = sec(shot.from_ns);
-        switch (shot.kind) {
-            case Schedule::Shot::Kind::Play: o["play"] = shot.frame; break;
-            case Schedule::Shot::Kind::Hold: o["hold"] = shot.frame; break;
-            case Schedule::Shot::Kind::Picture: o["picture"] = shot.picture; break;
-        }
-        j["shots"].push_back(o);
-    }
-    return j;
-}
 
 class Progress {
 public:
@@ -181,216 +69,128 @@ private:
     int last_ = -1;
 };
 
-int run_export(const ExportOptions& opt) {
+// Options a job would refuse, said in the command's own words (exit 2).
+bool read_options(const ExportOptions& opt, Exporter& job) {
     if (opt.all == !opt.postures.empty()) {
         std::cerr << "strovia export: give --posture NAME (one or more) or --all\n";
-        return 2;
+        return false;
     }
-    RenderOptions render_options;
     if (opt.format == "webm") {
-        render_options.format = RenderOptions::Format::Webm;
+        job.setFormat(Exporter::Format::WebM);
     } else if (opt.format != "mp4") {
         std::cerr << "strovia export: --format is mp4 or webm, not '" << opt.format << "'\n";
-        return 2;
+        return false;
     }
-    {
-        int w = 0, h = 0;
-        char tail = 0;
-        if (std::sscanf(opt.size.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 16 || h < 16 ||
-            w > 3840 || h > 2160 || w % 2 || h % 2) {
-            std::cerr << "strovia export: --size wants WIDTHxHEIGHT, even numbers from 16x16 to "
-                         "3840x2160, not '"
-                      << opt.size << "'\n";
-            return 2;
+    int w = 0, h = 0;
+    char tail = 0;
+    if (std::sscanf(opt.size.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 16 || h < 16 ||
+        w > 3840 || h > 2160 || w % 2 || h % 2) {
+        std::cerr << "strovia export: --size wants WIDTHxHEIGHT, even numbers from 16x16 to "
+                     "3840x2160, not '"
+                  << opt.size << "'\n";
+        return false;
+    }
+    job.setFrameSize({w, h});
+    job.setContentFolder(QString::fromStdString(opt.content));
+    QStringList names;
+    for (const auto& p : opt.postures) names << QString::fromStdString(p);
+    job.setPostures(names);
+    job.setOutputFolder(QString::fromStdString(opt.out));
+    if (!opt.library_folder.empty())
+        job.setNarrationFolder(QString::fromStdString(opt.library_folder));
+    job.setAllowOutside(opt.allow_outside);
+    job.setScheduleOnly(opt.schedule_only);
+    return true;
+}
+
+// The console's view of the job: progress on stdout, the maintainer's
+// report on stderr.
+void report_to_console(Exporter& job, Progress& progress) {
+    QObject::connect(&job, &Exporter::postureStarted, [&](int n, int m, const QString& name) {
+        progress.start(n, m, name.toStdString());
+    });
+    QObject::connect(&job, &Exporter::progressChanged,
+                     [&](int, int, double share) { progress.percent(share); });
+    QObject::connect(&job, &Exporter::outsideFile, [](const QString& posture, const QString& f) {
+        std::cout << "posture " << posture.toStdString() << ": " << f.toStdString()
+                  << " lies outside the course folder" << std::endl;
+    });
+    QObject::connect(&job, &Exporter::leftoverRemoved, [](const QString& f) {
+        std::cerr << "strovia export: removed " << f.toStdString()
+                  << ", left by an export that was killed\n";
+    });
+    QObject::connect(&job, &Exporter::scheduleReady, [](const QString&, const QByteArray& json) {
+        std::cout << json.toStdString() << std::endl;
+    });
+    QObject::connect(&job, &Exporter::postureFinished, [&](const Exporter::PostureResult& r) {
+        if (r.skipped) {
+            progress.finish("skipped: " + r.errorString.toStdString());
+        } else if (!r.file.isEmpty()) {
+            char length[32];
+            std::snprintf(length, sizeof length, ", %.2f s", r.seconds);
+            progress.finish(r.file.toStdString() + length);
         }
-        render_options.width = w;
-        render_options.height = h;
+    });
+}
+
+int exit_code_of(const Exporter& job, bool schedule_only) {
+    if (job.wasCancelled()) {
+        std::cerr << "strovia export: interrupted\n";
+        return 130;
     }
+    int skipped = 0;
+    for (const auto& r : job.results()) skipped += r.skipped ? 1 : 0;
+    if (skipped == 0 && job.errorNumber() != 0) {
+        std::cerr << "strovia export: error " << job.errorNumber() << ": "
+                  << job.errorString().toStdString() << "\n";
+        return 1;
+    }
+    if (skipped > 0) {
+        const auto all = job.results().size();
+        std::cerr << "strovia export: " << skipped << " of " << all << " posture"
+                  << (all == 1 ? "" : "s") << " skipped:\n";
+        for (const auto& r : job.results()) {
+            if (!r.skipped) continue;
+            std::cerr << "  " << r.name.toStdString() << ": " << r.errorString.toStdString();
+            if (r.errorString.endsWith("outside the course folder") && !schedule_only)
+                std::cerr << " (--allow-outside exports it)";
+            std::cerr << "\n";
+        }
+        return 1;
+    }
+    return 0;
+}
 
-    struct sigaction on_signal {};
-    on_signal.sa_handler = [](int) { g_interrupted = true; };
-    sigaction(SIGINT, &on_signal, nullptr);
-    sigaction(SIGTERM, &on_signal, nullptr);
-
+int run_export(const ExportOptions& opt) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int argc = 1;
     char name[] = "strovia";
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
 
-    auto engine = jet::make_engine();
-    auto catalogue = posture_names(*engine, opt.content);
-    if (!catalogue) {
-        std::cerr << "strovia export: error " << catalogue.error().number << ": "
-                  << catalogue.error().text << "\n";
-        return 1;
-    }
-    // In catalogue order. A name asked for that matches no entry letter for
-    // letter (the lookup itself may still find it, ignoring case beyond
-    // ASCII) comes after them, numbered on.
-    struct Job {
-        std::string name;
-        int number = 0;  // place in the catalogue, 1 up
-        std::string skipped;
-    };
-    std::vector<Job> jobs;
-    auto place = [&](const std::string& n) {
-        for (std::size_t i = 0; i < catalogue->size(); ++i) {
-            if (lower_ascii((*catalogue)[i]) == lower_ascii(n)) return static_cast<int>(i) + 1;
-        }
-        return 0;
-    };
-    int unplaced = static_cast<int>(catalogue->size());
-    for (const auto& n : opt.all ? *catalogue : opt.postures) {
-        int number = place(n);
-        if (number == 0) number = ++unplaced;
-        if (std::any_of(jobs.begin(), jobs.end(),
-                        [&](const Job& j) { return lower_ascii(j.name) == lower_ascii(n); })) {
-            if (opt.all) {
-                jobs.push_back({n, number, "its name finds an earlier posture of the same name"});
-            }
-            continue;
-        }
-        jobs.push_back({n, number, ""});
-    }
-    std::stable_sort(jobs.begin(), jobs.end(),
-                     [](const Job& a, const Job& b) { return a.number < b.number; });
+    Exporter job;
+    if (!read_options(opt, job)) return 2;
 
-    const fs::path out(opt.out);
-    if (!opt.schedule_only) {
-        std::error_code ec;
-        fs::create_directories(out, ec);
-        if (ec || !fs::is_directory(out, ec)) {
-            std::cerr << "strovia export: cannot make the folder " << out << "\n";
-            return 1;
-        }
-        for (const auto& gone : remove_leftovers(out.string())) {
-            std::cerr << "strovia export: removed " << gone
-                      << ", left by an export that was killed\n";
-        }
-    }
-    const std::string library =
-        // "mt" comes from where the control takes it: beside libstrovia.
-        opt.library_folder.empty() ? strovia::Course().narrationFolder().toStdString()
-                                   : opt.library_folder;
-
-    // Every wait of the export looks at the flag; should one not (a call
-    // into a library that does not return), the export still ends soon
-    // after a signal, removing its own parts first.
-    std::atomic<bool> finished{false};
-    std::thread backstop([&] {
-        while (!finished && !g_interrupted)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        for (int i = 0; i < 40 && !finished; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (finished) return;
-        if (!opt.schedule_only) remove_own_parts(out.string());
-        static const char said[] = "strovia export: interrupted\n";
-        (void)!::write(STDERR_FILENO, said, sizeof said - 1);
-        std::_Exit(130);
-    });
-    struct Join {
-        std::atomic<bool>& finished;
-        std::thread& thread;
-        ~Join() {
-            finished = true;
-            thread.join();
-        }
-    } join{finished, backstop};
+    struct sigaction on_signal {};
+    on_signal.sa_handler = [](int) { g_interrupted = true; };
+    sigaction(SIGINT, &on_signal, nullptr);
+    sigaction(SIGTERM, &on_signal, nullptr);
 
     Progress progress;
-    std::vector<PageEntry> page;
-    std::vector<std::string> report;  // for the maintainer: the page names no paths or errors
-    int skipped = 0;
-    for (std::size_t i = 0; i < jobs.size() && !g_interrupted; ++i) {
-        const Job& job = jobs[i];
-        progress.start(static_cast<int>(i) + 1, static_cast<int>(jobs.size()), job.name);
-        PageEntry entry;
-        entry.name = job.name;
-        auto fail = [&](const std::string& why) {
-            entry.skipped = true;
-            ++skipped;
-            report.push_back(job.name + ": " + why);
-            progress.finish("skipped: " + why);
-        };
-        if (!job.skipped.empty()) {
-            fail(job.skipped);
-            page.push_back(entry);
-            continue;
-        }
-        auto posture = read_posture(*engine, opt.content, library, job.name);
-        if (posture) {
-            // Said before anything is read: the outside file's content may
-            // be anything the course's author should not reach.
-            const auto outside = outside_files(*posture, opt.content, library);
-            for (const auto& f : outside) {
-                std::cout << "posture " << job.name << ": " << f
-                          << " lies outside the course folder\n";
-            }
-            if (!outside.empty() && !opt.allow_outside) {
-                fail("it reads " + std::to_string(outside.size()) + " file" +
-                     (outside.size() == 1 ? "" : "s") +
-                     " outside the course folder (--allow-outside exports it)");
-                page.push_back(entry);
-                continue;
-            }
-        }
-        Result<MediaLengths> lengths = posture ? measure_media(*posture, g_interrupted)
-                                               : Result<MediaLengths>(posture.error());
-        Result<Schedule> schedule =
-            lengths ? derive_schedule(*posture, *lengths) : Result<Schedule>(lengths.error());
-        if (!schedule) {
-            fail(schedule.error().text);
-            page.push_back(entry);
-            continue;
-        }
-        if (opt.schedule_only) {
-            std::cout << schedule_json(job.name, *schedule).dump() << "\n";
-            continue;
-        }
-        const std::string stem = file_stem(job.number, job.name);
-        entry.file = stem + "." + extension(render_options.format);
-        entry.chapters = stem + ".vtt";
-        entry.chapter_list = schedule->chapters;
-        entry.seconds = static_cast<double>(schedule->end_ns) / 1e9;
-        progress.percent(0);
-        Status done = render(
-            *posture, *schedule, *lengths, render_options, (out / entry.file).string(),
-            [&](double share) { progress.percent(share); }, g_interrupted);
-        if (done) done = write_file(out / entry.chapters, chapters_vtt(*schedule));
-        if (!done) {
-            // A file an earlier export wrote stays: only a complete new one
-            // replaces it.
-            entry.file.clear();
-            fail(done.error().text);
-        } else {
-            char length[32];
-            std::snprintf(length, sizeof length, ", %.2f s", entry.seconds);
-            progress.finish(entry.file + length);
-        }
-        page.push_back(entry);
+    report_to_console(job, progress);
+    QObject::connect(&job, &Exporter::finished, &app, &QCoreApplication::quit);
+    // The job hears a signal through cancel, which ends it within a second.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (g_interrupted) job.cancel();
+    });
+    watch.start(20);
+    if (!job.start()) {
+        std::cerr << "strovia export: " << job.errorString().toStdString() << "\n";
+        return 2;
     }
-    if (g_interrupted) {
-        std::cerr << "strovia export: interrupted\n";
-        return 130;
-    }
-    if (!opt.schedule_only) {
-        const std::string title = fs::path(opt.content).filename().string();
-        if (auto s =
-                write_file(out / "index.html", course_page(title.empty() ? "Course" : title, page));
-            !s) {
-            std::cerr << "strovia export: " << s.error().text << "\n";
-            return 1;
-        }
-    }
-    if (skipped > 0) {
-        std::cerr << "strovia export: " << skipped << " of " << jobs.size() << " posture"
-                  << (jobs.size() == 1 ? "" : "s") << " skipped:\n";
-        for (const auto& line : report) std::cerr << "  " << line << "\n";
-        return 1;
-    }
-    return 0;
+    app.exec();
+    return exit_code_of(job, opt.schedule_only);
 }
 
 }  // namespace

@@ -6,6 +6,11 @@
 namespace strovia::cli {
 namespace {
 
+// Rests between postures under "Play all", as long as the player's.
+constexpr int kRestSeconds = 5;
+// Longer Action texts are sentences of the narration, not titles.
+constexpr std::size_t kLongestTitle = 60;
+
 std::string vtt_time(std::int64_t ns) {
     const std::int64_t ms = (ns + 500000) / 1000000;
     char out[32];
@@ -52,6 +57,27 @@ std::string script_json(const nlohmann::json& data) {
     return out;
 }
 
+// The Action text as a chapter title: blanks and control characters
+// folded to single spaces; empty when it reads as no title (no two letters,
+// or a sentence rather than a name).
+std::string readable_title(const std::string& action) {
+    std::string out;
+    int letters = 0;
+    for (unsigned char c : action) {
+        if (c < 0x20 || c == 0x7f || c == ' ') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+            continue;
+        }
+        // Bytes beyond ASCII are letters of other scripts, counted once
+        // at the first byte of each.
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0xc0) ++letters;
+        out += static_cast<char>(c);
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    if (letters < 2 || out.size() > kLongestTitle) return {};
+    return out;
+}
+
 constexpr const char* kPageHead = R"HTML(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -59,27 +85,58 @@ constexpr const char* kPageHead = R"HTML(<!DOCTYPE html>
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>@TITLE@</title>
 <style>
+* { box-sizing: border-box; }
+html, body { height: 100%; }
 body { font-family: sans-serif; margin: 0; background: #111; color: #eee; }
-main { display: flex; flex-wrap: wrap; gap: 1em; padding: 1em; }
-#stage { flex: 3 1 24em; }
-video { width: 100%; background: #000; }
-nav { flex: 1 1 12em; }
-nav ol { padding-left: 1.5em; }
-button { font: inherit; margin: 0.15em 0; padding: 0.3em 0.6em; cursor: pointer; }
-.current { background: #2d5f8a; color: #fff; }
-.skipped { color: #999; }
-#chapters button { display: block; width: 100%; text-align: left; }
+main { display: grid; height: 100vh; height: 100dvh; gap: 0.75rem; padding: 0.75rem;
+       grid-template-columns: minmax(0, 1fr) minmax(14rem, 22rem);
+       grid-template-rows: minmax(0, 1fr); }
+#stage { display: flex; flex-direction: column; min-height: 0; gap: 0.5rem; }
+#stage h1 { font-size: 1.3rem; margin: 0; }
+#screen { flex: 1 1 auto; min-height: 0; display: flex; }
+video { width: 100%; height: 100%; min-height: 0; background: #000; object-fit: contain; }
+#bar { display: flex; flex-wrap: wrap; align-items: center; gap: 0.5rem; }
+#side { display: flex; flex-direction: column; min-height: 0; gap: 0.5rem; }
+#side h2 { font-size: 1rem; margin: 0.25rem 0; }
+#chapters, #postures { list-style: none; margin: 0; padding: 0; overflow-y: auto; }
+#chapters { flex: 0 1 auto; min-height: 2.6rem; }
+#postures { flex: 1 1 auto; min-height: 0; }
+button { font: inherit; margin: 0.1rem 0; padding: 0.35rem 0.7rem; cursor: pointer;
+         background: #2a2a2a; color: #eee; border: 1px solid #666; border-radius: 0.25rem; }
+li button { display: block; width: 100%; text-align: left; border-left: 0.4rem solid transparent; }
+li button[aria-current] { background: #2d5f8a; color: #fff; border-left-color: #ffb000;
+                          font-weight: bold; }
+li button[aria-current]::before { content: "\25B6\FE0E  "; }
+:focus-visible { outline: 3px solid #ffb000; outline-offset: 2px; }
+#rest[hidden] { display: none; }
+#rest { display: flex; flex-wrap: wrap; align-items: center; gap: 0.5rem; margin: 0; }
+@media (max-width: 44rem) {
+  main { display: block; height: auto; }
+  #screen { display: block; }
+  video { height: auto; max-height: 45vh; }
+  #chapters { max-height: 12rem; }
+  #side { margin-top: 0.75rem; }
+}
 </style>
 </head>
 <body>
 <main>
-<section id="stage">
+<section id="stage" aria-label="Player">
 <h1 id="title"></h1>
-<video id="player" controls playsinline preload="metadata"></video>
-<p><button id="play-all">Play all</button></p>
-<div id="chapters"></div>
+<div id="screen"><video id="player" controls playsinline preload="metadata"></video></div>
+<div id="bar">
+<button id="play-all" type="button">Play all</button>
+<p id="rest" role="status" aria-live="polite" hidden><span id="rest-text"></span>
+<button id="rest-skip" type="button">Start now</button>
+<button id="rest-stop" type="button">Stop</button></p>
+</div>
 </section>
-<nav><h2>Postures</h2><ol id="postures"></ol></nav>
+<section id="side">
+<h2 id="chapters-head">Chapters</h2>
+<ol id="chapters" aria-labelledby="chapters-head"></ol>
+<h2 id="postures-head">Postures</h2>
+<ol id="postures" aria-labelledby="postures-head"></ol>
+</section>
 </main>
 <script>
 )HTML";
@@ -90,13 +147,37 @@ constexpr const char* kPageScript = R"HTML(
 const video = document.getElementById("player");
 const list = document.getElementById("postures");
 const chaptersBox = document.getElementById("chapters");
-let current = -1, playAll = false;
-const playable = postures.map((p, i) => p.file ? i : -1).filter(i => i >= 0);
+const rest = document.getElementById("rest");
+let current = -1, playAll = false, restTimer = 0;
+
+function mark(button, on, kind) {
+  if (on) button.setAttribute("aria-current", kind); else button.removeAttribute("aria-current");
+}
+
+function markChapter() {
+  const buttons = [...chaptersBox.querySelectorAll("button")];
+  buttons.forEach((b, k) => {
+    const next = k + 1 < buttons.length ? Number(buttons[k + 1].dataset.start) : Infinity;
+    const on = video.currentTime >= Number(b.dataset.start) && video.currentTime < next;
+    if (on !== b.hasAttribute("aria-current")) {
+      mark(b, on, "step");
+      if (on) b.scrollIntoView({block: "nearest"});
+    }
+  });
+}
+
+function endRest() {
+  clearInterval(restTimer);
+  restTimer = 0;
+  rest.hidden = true;
+}
 
 function show(i, play) {
+  endRest();
   current = i;
   const p = postures[i];
   document.getElementById("title").textContent = p.name;
+  video.setAttribute("aria-label", "Video: " + p.name);
   video.src = encodeURIComponent(p.file);
   video.querySelectorAll("track").forEach(t => t.remove());
   if (location.protocol !== "file:") {
@@ -106,48 +187,57 @@ function show(i, play) {
   }
   chaptersBox.replaceChildren();
   p.chapterList.forEach(c => {
+    const li = document.createElement("li");
     const b = document.createElement("button");
-    b.className = "chapter";
+    b.type = "button";
     b.textContent = c.title;
     b.dataset.start = c.start;
     b.onclick = () => { video.currentTime = c.start; video.play(); };
-    chaptersBox.appendChild(b);
+    li.appendChild(b);
+    chaptersBox.appendChild(li);
   });
-  list.querySelectorAll("li").forEach((li, k) => li.classList.toggle("current", k === i));
+  list.querySelectorAll("button").forEach((b, k) => mark(b, k === i, "true"));
+  markChapter();
   if (play) video.play();
 }
 
 postures.forEach((p, i) => {
   const li = document.createElement("li");
-  if (p.file) {
-    const b = document.createElement("button");
-    b.textContent = p.name;
-    b.onclick = () => { playAll = false; show(i, true); };
-    li.appendChild(b);
-  } else {
-    li.className = "skipped";
-    li.textContent = p.name + " (not exported)";
-  }
+  const b = document.createElement("button");
+  b.type = "button";
+  b.textContent = p.name;
+  b.onclick = () => { playAll = false; show(i, true); };
+  li.appendChild(b);
   list.appendChild(li);
 });
 
-video.addEventListener("timeupdate", () => {
-  chaptersBox.querySelectorAll("button").forEach((b, k, all) => {
-    const next = k + 1 < all.length ? Number(all[k + 1].dataset.start) : Infinity;
-    b.classList.toggle("current",
-        video.currentTime >= Number(b.dataset.start) && video.currentTime < next);
-  });
-});
+video.addEventListener("timeupdate", markChapter);
+video.addEventListener("seeked", markChapter);
 video.addEventListener("ended", () => {
-  const next = playable.find(i => i > current);
-  if (playAll && next !== undefined) show(next, true); else playAll = false;
+  if (!playAll || current + 1 >= postures.length) { playAll = false; return; }
+  const next = current + 1;
+  let left = restSeconds;
+  const say = () => {
+    document.getElementById("rest-text").textContent =
+        "Rest: " + postures[next].name + " in " + left + " s";
+  };
+  say();
+  rest.hidden = false;
+  restTimer = setInterval(() => {
+    if (--left <= 0) show(next, true); else say();
+  }, 1000);
 });
-document.getElementById("play-all").onclick = () => {
-  if (!playable.length) return;
-  playAll = true;
-  show(playable[0], true);
+document.getElementById("rest-skip").onclick = () => {
+  if (!rest.hidden) show(current + 1, true);
 };
-if (playable.length) show(playable[0], false);
+document.getElementById("rest-stop").onclick = () => { playAll = false; endRest(); };
+document.getElementById("play-all").onclick = () => {
+  if (!postures.length) return;
+  playAll = true;
+  show(0, true);
+};
+if (postures.length) show(0, false);
+else document.getElementById("title").textContent = "No posture of this course was exported.";
 </script>
 </body>
 </html>
@@ -155,12 +245,19 @@ if (playable.length) show(playable[0], false);
 
 }  // namespace
 
-std::string chapters_vtt(const Schedule& schedule) {
+void title_chapters(const ExportPosture& posture, Schedule& schedule) {
+    for (std::size_t k = 0; k < schedule.chapters.size(); ++k) {
+        std::string title = k < posture.rows.size() ? readable_title(posture.rows[k].action) : "";
+        schedule.chapters[k].title = title.empty() ? "Step " + std::to_string(k + 1) : title;
+    }
+}
+
+std::string chapters_vtt(const std::string& posture, const Schedule& schedule) {
     std::string out = "WEBVTT\n";
     int n = 0;
     for (const auto& c : schedule.chapters) {
         out += "\n" + std::to_string(++n) + "\n" + vtt_time(c.from_ns) + " --> " +
-               vtt_time(c.to_ns) + "\n" + escaped(c.title) + "\n";
+               vtt_time(c.to_ns) + "\n" + escaped(posture + ": " + c.title) + "\n";
     }
     return out;
 }
@@ -177,13 +274,12 @@ std::string course_page(const std::string& title, const std::vector<PageEntry>& 
                         {"file", e.file},
                         {"chapters", e.chapters},
                         {"chapterList", chapters},
-                        {"seconds", e.seconds},
-                        {"skipped", e.skipped}});
+                        {"seconds", e.seconds}});
     }
-    const std::string json = script_json(data);
     std::string head = kPageHead;
     head.replace(head.find("@TITLE@"), 7, escaped(title));
-    return head + "const postures = " + json + ";" + kPageScript;
+    return head + "const postures = " + script_json(data) +
+           ";\nconst restSeconds = " + std::to_string(kRestSeconds) + ";" + kPageScript;
 }
 
 }  // namespace strovia::cli

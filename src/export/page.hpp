@@ -8,21 +8,26 @@
 
 namespace strovia::cli {
 
-// One cue per segment or picture, titled after the posture and its number.
-std::string chapters_vtt(const Schedule& schedule);
+// Each chapter titled after its segment row's Action where that reads as
+// a title, else "Step n".
+void title_chapters(const ExportPosture& posture, Schedule& schedule);
 
+// One cue per segment or picture, "Posture: title", each on one line.
+std::string chapters_vtt(const std::string& posture, const Schedule& schedule);
+
+// An exported posture as the page offers it. Skipped postures are not on
+// the page: their reasons are for the maintainer.
 struct PageEntry {
     std::string name;
-    std::string file;      // the exported file, relative to the page; empty when skipped
+    std::string file;      // the exported file, relative to the page
     std::string chapters;  // its chapters file
     std::vector<Schedule::Chapter> chapter_list;
     double seconds = 0;
-    bool skipped = false;  // its reason goes to the maintainer, not on the page
 };
 
 // index.html: the postures in the order given, a player with chapter
-// buttons and play-all. Everything inline, so it works from file:// and
-// from any static server.
+// buttons and play-all, which rests between postures. Everything inline,
+// so it works from file:// and from any static server.
 std::string course_page(const std::string& title, const std::vector<PageEntry>& entries);
 
 }  // namespace strovia::cli

@@ -102,6 +102,10 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
             if (auto f = row.narration())
                 current.narration = commands::narration_path(content, library_folder, *f);
             if (auto n = row.start()) current.start_pos = *n;
+            current.action.clear();
+            if (row.action) {
+                if (auto a = field_as_text(*row.action)) current.action = *a;
+            }
             p.rows.push_back(current);
         }
     } else {
@@ -116,9 +120,11 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
             // Later rows without a narration name are passed over; one
             // without a picture name shows an empty box.
             if (i == 0 || row.shown_after_first()) {
-                p.rows.push_back({commands::narration_path(content, library_folder, *mp2), 0,
+                p.rows.push_back({commands::narration_path(content, library_folder, *mp2),
+                                  0,
                                   image && !image->empty() ? commands::picture_path(content, *image)
-                                                           : std::string()});
+                                                           : std::string(),
+                                  {}});
             }
         }
     }

@@ -24,6 +24,7 @@ struct ExportPosture {
         std::string narration;  // formed path of the narration file
         std::int16_t start_pos = 0;
         std::string picture;  // photo postures: formed path, empty for an empty box
+        std::string action;   // video postures: the row's Action text, as read
     };
     std::vector<Row> rows;
 };

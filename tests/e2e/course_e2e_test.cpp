@@ -358,7 +358,7 @@ TEST_F(EndToEnd, CoursePagePlaysInChromiumFromFileAndServer) {
         const json& page = lines.front();
         EXPECT_EQ(page["first"], "Count") << page;
         ASSERT_EQ(page["chapters"].size(), 3u) << page;
-        EXPECT_EQ(page["chapters"][2][0], "Count 3");
+        EXPECT_EQ(page["chapters"][2][0], "Step 3");
         EXPECT_TRUE(page["seeked"].get<bool>()) << page;
         EXPECT_NEAR(page["afterSeek"].get<double>(), page["chapters"][2][1].get<double>(), 0.1);
         EXPECT_TRUE(page["ended"].get<bool>()) << page;
