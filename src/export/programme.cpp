@@ -84,6 +84,7 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
     if (rows.unreadable)
         return unplayable("its table cannot be read (" + why(*rows.unreadable) + ")");
     if (rows.rows() == 0) return unplayable("its table holds no rows: nothing plays");
+    p.source = {name, content, library_folder, *found, rows};
 
     if (p.video) {
         p.video_path = commands::video_path(content, video_name);
@@ -132,83 +133,59 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
 }
 
 Result<Schedule> derive_schedule(const ExportPosture& posture, const MediaLengths& lengths) {
+    sim::Media media;
+    if (posture.video) {
+        media[posture.video_path] = {
+            frames_to_ns(lengths.video_frames, lengths.fps_n, lengths.fps_d), lengths.video_frames,
+            lengths.fps_n, lengths.fps_d};
+    }
+    for (const auto& [path, ns] : lengths.narration_ns) media[path] = {ns, 0, 0, 1};
+    auto run = sim::run_programme(posture.source, media);
+    if (!run) return run.error();
+
     Schedule s;
-    auto length_of = [&](const std::string& path) -> Result<std::int64_t> {
-        auto it = lengths.narration_ns.find(path);
-        if (it == lengths.narration_ns.end()) return unplayable("no length for " + path);
-        return it->second;
-    };
-    auto chapter = [&](std::size_t k, std::int64_t from, std::int64_t to) {
-        s.chapters.push_back({posture.name + " " + std::to_string(k + 1), from, to});
-    };
-
-    if (!posture.video) {
-        // Each picture shows for as long as its narration; the tick after
-        // the last narration raises VideoEnd with that picture still shown.
-        std::int64_t t = 0;
-        for (std::size_t k = 0; k < posture.rows.size(); ++k) {
-            auto len = length_of(posture.rows[k].narration);
-            if (!len) return len.error();
-            s.narrations.push_back({posture.rows[k].narration, t, *len});
-            s.shots.push_back({Schedule::Shot::Kind::Picture, t, 0, posture.rows[k].picture});
-            chapter(k, t, t + *len);
-            t += *len;
-        }
-        s.end_ns = t;
-        return s;
+    if (posture.video) {
+        s.fps_n = lengths.fps_n;
+        s.fps_d = lengths.fps_d;
     }
-
-    s.fps_n = lengths.fps_n;
-    s.fps_d = lengths.fps_d;
-    const int last_frame = lengths.video_frames - 1;
-    auto ns = [&](int frames) { return frames_to_ns(frames, s.fps_n, s.fps_d); };
-    // Narration k plays with the video from where it stands (the file's
-    // start for the first) to the next row's StartPos. Whichever of the
-    // two ends later ends the segment: a narration that outlasts the video
-    // holds it at that frame; one that ends first waits, silent, for the
-    // video to get there. The next narration and the video then start
-    // together, from the frame the video stands at. The last narration runs
-    // with the video to its end, and its own end raises VideoEnd.
-    std::int64_t t = 0;
-    int frame = 0;
-    for (std::size_t k = 0; k < posture.rows.size(); ++k) {
-        auto len = length_of(posture.rows[k].narration);
-        if (!len) return len.error();
-        s.narrations.push_back({posture.rows[k].narration, t, *len});
-        s.shots.push_back({Schedule::Shot::Kind::Play, t, frame, {}});
-        if (k + 1 == posture.rows.size()) {
-            chapter(k, t, t + *len);
-            t += *len;
-            break;
+    using Kind = sim::Happening::Kind;
+    for (const auto& h : run->happenings) {
+        switch (h.kind) {
+            case Kind::NarrationStart:
+                s.narrations.push_back({h.path, h.at_ns, h.length_ns});
+                break;
+            case Kind::VideoPlays:
+                s.shots.push_back({Schedule::Shot::Kind::Play, h.at_ns, h.value, {}});
+                break;
+            case Kind::VideoHeld:
+                s.shots.push_back({Schedule::Shot::Kind::Hold, h.at_ns, h.value, {}});
+                break;
+            case Kind::Picture:
+                // The video is drawn over Picture1, which fileOpen cleared.
+                if (!posture.video)
+                    s.shots.push_back({Schedule::Shot::Kind::Picture, h.at_ns, 0, h.path});
+                break;
+            case Kind::Part:
+            case Kind::End: break;
         }
-        const int boundary = posture.rows[k + 1].start_pos;
-        const std::string row = "segment row " + std::to_string(k + 2);
-        if (boundary < 0) {
-            return unplayable(row + ": StartPos " + std::to_string(boundary) +
-                              " is negative: the video is never held there, so VideoEnd never "
-                              "comes");
-        }
-        if (boundary > last_frame) {
-            return unplayable(row + ": StartPos " + std::to_string(boundary) +
-                              " lies past the video's last frame (" + std::to_string(last_frame) +
-                              "): the video never gets there, so VideoEnd never comes");
-        }
-        // A boundary the video already stands on or past holds it at once.
-        const std::int64_t stretch = boundary > frame ? ns(boundary - frame) : 0;
-        frame = std::max(boundary, frame);
-        if (*len > stretch) s.shots.push_back({Schedule::Shot::Kind::Hold, t + stretch, frame, {}});
-        chapter(k, t, t + std::max(*len, stretch));
-        t += std::max(*len, stretch);
     }
-    s.end_ns = t;
-    // A shot of no length (a hold that starts where the next segment does)
-    // says nothing.
+    const auto parts = run->parts();
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        s.chapters.push_back({posture.name + " " + std::to_string(k + 1), parts[k].from_ns,
+                              parts[k].from_ns + parts[k].length_ns});
+    }
+    s.end_ns = run->end_ns;
+    // A shot of no length (a hold that ends where it starts, the start's
+    // play and pause) says nothing.
     std::vector<Schedule::Shot> shots;
     for (std::size_t i = 0; i < s.shots.size(); ++i) {
         if (i + 1 < s.shots.size() && s.shots[i + 1].from_ns <= s.shots[i].from_ns) continue;
         shots.push_back(s.shots[i]);
     }
     s.shots = std::move(shots);
+    if (s.shots.empty() || s.shots.front().from_ns != 0) {
+        return unplayable("the programme shows nothing at its start");
+    }
     return s;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// What a posture's programme does over time, worked out from its catalogue
-// rows and the lengths of its media rather than by playing it: when each
-// narration starts, what the picture shows at every moment, and where
-// VideoEnd comes. `strovia export` renders from this.
+// What a posture's programme does over time: the control's own programme
+// run on a virtual clock against the lengths of its media (src/simulation),
+// as when each narration starts, what the picture shows at every moment,
+// and where VideoEnd comes. `strovia export` renders from this.
 
 #include <cstdint>
 #include <map>
@@ -11,6 +11,7 @@
 
 #include "catalogue/engine.hpp"
 #include "control/error.hpp"
+#include "simulation/virtual_run.hpp"
 
 namespace strovia::cli {
 
@@ -27,6 +28,8 @@ struct ExportPosture {
         std::string action;   // video postures: the row's Action text, as read
     };
     std::vector<Row> rows;
+    // What fileOpen reads, for running the programme itself.
+    sim::Posture source;
 };
 
 // The lengths the programme runs by, as the devices decode them.
@@ -75,7 +78,8 @@ Result<ExportPosture> read_posture(CatalogueEngine& engine, const std::string& c
 // The names of the catalogue's postures in table order.
 Result<std::vector<std::string>> posture_names(CatalogueEngine& engine, const std::string& content);
 
-// The programme's schedule. Fails when VideoEnd would never come.
+// The programme's schedule, from running it. Fails when VideoEnd would
+// never come (sim::kNeverEnds) or nothing would play.
 Result<Schedule> derive_schedule(const ExportPosture& posture, const MediaLengths& lengths);
 
 std::int64_t frames_to_ns(std::int64_t frames, int fps_n, int fps_d);
