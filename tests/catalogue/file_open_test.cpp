@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "catalogue/field.hpp"
 #include "doubles/control_fixture.hpp"
 
 namespace strovia::test {
@@ -33,20 +34,6 @@ TEST_F(FileOpen, AnUnknownNameShowsTheOneMessageAndPreviewsFailWithItsNumber) {
     }
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_FALSE(host.timer1().enabled() || host.timer2().enabled());
-}
-
-TEST_F(FileOpen, NamesAreLookedUpLiterallyWhateverTheirCase) {
-    posture("Warrior \"II\"", std::int64_t{3}, std::string("Photo"));
-    photos(3, {{std::string("w"), std::string("w.bmp")}});
-    posture("a", std::int64_t{4}, std::string("Photo"));
-    control.AsanaNaME("warrior \"ii\"");
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(control.CurImageName, "w.bmp");
-
-    control.AsanaNaME("x\" or \"a\"=\"a");
-    ASSERT_TRUE(control.fileOpen());
-    EXPECT_THAT(host.messages, ElementsAre("Asana not found - x\" or \"a\"=\"a"));
 }
 
 // A start whose catalogue cannot be opened starts nothing, and does not go
@@ -111,6 +98,35 @@ TEST_F(FileOpen, VideoStartFailuresEndItWhereTheyHappen) {
     EXPECT_TRUE(trace.contains("mci set video time format frames"));
     EXPECT_FALSE(trace.contains("mci play video"));
     EXPECT_FALSE(host.timer1().enabled());
+}
+
+TEST(FieldConversion, Int16RoundsHalfToEvenAndRejectsOverflow) {
+    EXPECT_EQ(*field_as_int16(FieldValue{2.5}), 2);
+    EXPECT_EQ(*field_as_int16(FieldValue{3.5}), 4);
+    EXPECT_EQ(*field_as_int16(FieldValue{-2.5}), -2);
+    EXPECT_EQ(*field_as_int16(FieldValue{2.6}), 3);
+    EXPECT_EQ(*field_as_int16(FieldValue{std::int64_t{-32768}}), -32768);
+    EXPECT_EQ(*field_as_int16(FieldValue{32767.4}), 32767);
+    EXPECT_EQ(field_as_int16(FieldValue{std::int64_t{40000}}).error().number, 6);
+    EXPECT_EQ(field_as_int16(FieldValue{32767.5}).error().number, 6);
+    EXPECT_EQ(field_as_int16(FieldValue{std::string(" 12 ")}).value(), 12);
+    EXPECT_EQ(field_as_int16(FieldValue{std::string("12a")}).error().number, 13);
+    EXPECT_EQ(field_as_int16(FieldValue{Null{}}).error().number, 94);
+}
+
+TEST(FieldConversion, TextOfNumbersIsTheirDecimalText) {
+    EXPECT_EQ(*field_as_text(FieldValue{std::int64_t{-7}}), "-7");
+    EXPECT_EQ(*field_as_text(FieldValue{444.555}), "444.555");
+    EXPECT_EQ(*field_as_text(FieldValue{12.0}), "12");
+    EXPECT_EQ(*field_as_text(FieldValue{true}), "True");
+    EXPECT_EQ(field_as_text(FieldValue{Null{}}).error().number, 94);
+}
+
+TEST(FieldConversion, DoubleFromNumbersAndNumericText) {
+    EXPECT_DOUBLE_EQ(*field_as_double(FieldValue{std::string("3.25")}), 3.25);
+    EXPECT_DOUBLE_EQ(*field_as_double(FieldValue{std::int64_t{5}}), 5.0);
+    EXPECT_EQ(field_as_double(FieldValue{std::string("abc")}).error().number, 13);
+    EXPECT_EQ(field_as_double(FieldValue{Null{}}).error().number, 94);
 }
 
 }  // namespace

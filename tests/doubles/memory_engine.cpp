@@ -35,22 +35,19 @@ public:
     MemoryRecordset(MemoryEngine& engine, MemoryTable table)
         : engine_(engine), table_(std::move(table)) {}
     Status move_first() override {
-        if (closed_) return closed_error();
-        if (auto e = engine_.injected()) return *e;
+        if (auto e = refused()) return *e;
         pos_ = 0;
         return table_.rows.empty() ? Status(no_record()) : Status();
     }
     Status move_next() override {
-        if (closed_) return closed_error();
-        if (auto e = engine_.injected()) return *e;
+        if (auto e = refused()) return *e;
         if (pos_ >= table_.rows.size()) return no_record();
         ++pos_;
         return {};
     }
     bool eof() const override { return closed_ || pos_ >= table_.rows.size(); }
     Result<FieldValue> field(std::string_view name) const override {
-        if (closed_) return closed_error();
-        if (auto e = engine_.injected()) return *e;
+        if (auto e = refused()) return *e;
         const auto c = column(table_, name);
         if (!c) return Error{kItemNotFound, "Item not found in this collection."};
         if (pos_ >= table_.rows.size()) return no_record();
@@ -66,6 +63,9 @@ public:
     }
 
 private:
+    std::optional<Error> refused() const {
+        return closed_ ? std::optional(closed_error()) : engine_.injected();
+    }
     MemoryEngine& engine_;
     MemoryTable table_;
     std::size_t pos_ = 0;

@@ -1,8 +1,6 @@
-// Damaged and mislabelled media through the real devices and the real
-// picture loader, each case thirty times: some faults stall a media engine
-// only now and then, so one clean run proves little. Every case must come
-// to the same outcome every time: an error number, a picture shown, or a
-// stream played to its end.
+// Damaged and mislabelled media through the real devices and picture
+// loader, thirty times each (some faults stall a media engine only now and
+// then): every time the same error number, picture shown or stream played.
 
 #include <QApplication>
 #include <QLabel>
@@ -123,7 +121,6 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
         {"dual.mpg",
          picture + sound + sound + "-map 0:v -map 1:a -map 2:a -c:v mpeg1video -c:a mp2 -f mpeg"},
         {"dvd.vob", picture + sound + "-c:v mpeg2video -c:a ac3 -f vob"},
-        {"tagged.mp3", sound + "-c:a libmp3lame"},
         {"red.bmp", "-f lavfi -i color=c=red:size=64x48:duration=0.04 -frames:v 1"},
     };
     for (const auto& [file, args] : sources) {
@@ -178,7 +175,6 @@ TEST(BadMedia, EachCaseComesToItsOutcomeEveryTime) {
         {"truncated narration", "sound", d / "truncated.mp2", "played"},
         {"corrupted narration", "sound", d / "corrupted.mp2", "played"},
         {"wave named .mp2", "sound", d / "wave.mp2", "error 302"},
-        {"layer III, ID3 tag", "sound", d / "tagged.mp3", "played"},
         {"random bytes .jpg", "picture", d / "random.jpg", "error 481"},
         {"truncated BMP", "picture", d / "truncated.bmp", "shown"},
         {"BMP of 60000 x 60000", "picture", d / "huge.bmp", "error 481"},

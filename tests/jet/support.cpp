@@ -79,7 +79,6 @@ nlohmann::json posture_manifest() {
 ]})");
 }
 
-// Forks a child that tries the same opening and reports its error number.
 int child_open_number(const std::string& path) {
     pid_t pid = ::fork();
     if (pid == 0) {

@@ -5,27 +5,20 @@
 namespace strovia::mci {
 namespace {
 
-TEST(Parse, OpenKeepsPathAndAliasAsWrittenAndReadsTheHandle) {
-    auto c = parse(
-        "  open  \"/a/My Course/v.mpg\"  alias video type mpegVideo style child parent  -1234 ");
-    ASSERT_TRUE(c.ok()) << c.error().text;
-    EXPECT_EQ(c->open.path, "/a/My Course/v.mpg");
-    EXPECT_EQ(c->open.alias, "video");
-    EXPECT_EQ(c->open.parent, -1234);
-
-    c = parse("OPEN C:\\Course\\Intro.MP2 ALIAS Sound TyPe MPEGVIDEO");
-    ASSERT_TRUE(c.ok());
-    EXPECT_EQ(c->open.path, "C:\\Course\\Intro.MP2");
-    EXPECT_EQ(c->open.alias, "Sound");
-    EXPECT_FALSE(c->open.parent.has_value());
-    EXPECT_EQ(parse("open \"\" alias x")->open.path, "");
-    EXPECT_EQ(parse("open /Data/V.mpg")->open.alias, "/Data/V.mpg");  // no alias: the path
-}
-
-// What each command is read as; the interpreter's tests show what the
-// commands then do.
+// What each command is read as (an open: its path and alias as written, and
+// the handle); the interpreter's tests show what the commands then do.
 TEST(Parse, EveryCommandIsReadOrFailsWithItsOwnNumber) {
-    const std::pair<const char*, std::int32_t> cases[] = {
+    const struct {
+        const char* command;
+        std::int32_t number;
+        std::string open = "";  // path|alias|handle
+    } cases[] = {
+        {"  open  \"/a/My Course/v.mpg\"  alias video type mpegVideo style child parent  -1234 ", 0,
+         "/a/My Course/v.mpg|video|-1234"},
+        {"OPEN C:\\Course\\Intro.MP2 ALIAS Sound TyPe MPEGVIDEO", 0,
+         "C:\\Course\\Intro.MP2|Sound|"},
+        {"open \"\" alias x", 0, "|x|"},
+        {"open /Data/V.mpg", 0, "/Data/V.mpg|/Data/V.mpg|"},  // no alias: the path
         {"STATUS v TIME FORMAT", 0},
         {"Pause v", 0},
         {"open \"/a/My Course/v.mpg alias v", err::kUnclosedQuote},
@@ -52,9 +45,14 @@ TEST(Parse, EveryCommandIsReadOrFailsWithItsOwnNumber) {
         {"set v speed format frames", err::kBadParameter},
         {"set v time format", err::kMissingParameter},
     };
-    for (const auto& [command, number] : cases) {
-        auto c = parse(command);
-        EXPECT_EQ(c.ok() ? 0 : c.error().number, number) << command;
+    for (const auto& k : cases) {
+        auto c = parse(k.command);
+        EXPECT_EQ(c.ok() ? 0 : c.error().number, k.number) << k.command;
+        if (c.ok() && c->verb == Verb::kOpen) {
+            const auto& o = c->open;
+            EXPECT_EQ(o.path + "|" + o.alias + "|" + (o.parent ? std::to_string(*o.parent) : ""),
+                      k.open);
+        }
     }
     EXPECT_EQ(parse("Status v Ready")->item, StatusItem::kReady);
     EXPECT_EQ(parse("Set v Time Format Milliseconds")->format, TimeFormat::kMilliseconds);

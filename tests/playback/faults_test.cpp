@@ -1,7 +1,6 @@
-// Both programmes, the previews and the transport under a platform that
-// fails: commands and catalogue calls that fail every Nth time, queries that
-// answer garbage, a narration that never reports stopped, and host calls and
-// ticks arriving at random moments, also inside the yields. Seeded; the seed
+// The programmes and the transport on a failing platform: calls that fail
+// every Nth time, garbage replies and fields, a narration that never stops,
+// host calls and ticks at random moments, also inside the yields. The seed
 // is printed on failure (STROVIA_FAULT_SEED runs one seed).
 
 #include <algorithm>
@@ -31,9 +30,8 @@ struct Faults {
     bool sound_never_stops = false;
 };
 
-// A channel that knows which aliases are open and answers status queries
-// from `replies`, keyed by alias and item. Closing never fails: a close the
-// platform refuses is nothing the control can mend.
+// Knows which aliases are open; answers status queries from `replies` by
+// alias and item. Closing never fails: the control could not mend that.
 class FaultyChannel : public MediaChannel {
 public:
     FaultyChannel(std::mt19937& rng, const Faults& faults) : rng_(rng), faults_(faults) {}
