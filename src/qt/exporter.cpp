@@ -1,7 +1,6 @@
 #include "strovia/exporter.hpp"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>

@@ -22,7 +22,7 @@
 
 #include <memory>
 
-#include "strovia/export.hpp"
+#include <strovia/export.hpp>
 
 namespace strovia {
 
