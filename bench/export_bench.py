@@ -12,6 +12,7 @@ sizes. Writes export-bench.json in the current folder. Reports, never
 fails on a figure.
 
   bench/export_bench.py [--runs N] [--preset ci|default] [--posture NAME] [--size WxH]
+                       [--strovia PROGRAM]
 """
 
 import argparse
@@ -78,11 +79,14 @@ def main():
     ap.add_argument("--preset", default="ci")
     ap.add_argument("--posture", default="Tadasana")
     ap.add_argument("--size", default="640x480")
+    ap.add_argument("--strovia", help="measure this strovia program instead of building one")
     args = ap.parse_args()
     here = os.getcwd()
 
-    run(["cmake", "--build", "--preset", args.preset, "--target", "strovia"])
-    strovia = os.path.join(ROOT, "build", args.preset, "apps", "strovia")
+    strovia = args.strovia
+    if not strovia:
+        run(["cmake", "--build", "--preset", args.preset, "--target", "strovia"])
+        strovia = os.path.join(ROOT, "build", args.preset, "apps", "strovia")
     work = tempfile.mkdtemp(prefix="strovia-export-bench-")
     try:
         course = os.path.join(work, "demo")
@@ -93,7 +97,9 @@ def main():
         result = {"posture": args.posture, "programme_seconds": seconds, "size": args.size,
                   "loadavg_before": os.getloadavg()[0]}
         for fmt in ("mp4", "webm"):
-            speeds, cpu = [], []
+            speeds, cpu, alone, ratios = [], [], [], []
+            # Each export beside the encoders alone on its own frames, so a
+            # load that comes and goes on a shared machine touches both.
             for i in range(args.runs):
                 out = os.path.join(work, f"{fmt}-{i}")
                 c0, t0 = children_cpu(), time.monotonic()
@@ -102,20 +108,22 @@ def main():
                 wall, used = time.monotonic() - t0, children_cpu() - c0
                 speeds.append(seconds / wall)
                 cpu.append(used / seconds)
-            exported = [os.path.join(out, f) for f in os.listdir(out) if f.endswith("." + fmt)]
-            alone = [encoder_alone_cpu(fmt, exported[0], args.size, work) / seconds
-                     for _ in range(args.runs)]
+                exported = [os.path.join(out, f) for f in os.listdir(out)
+                            if f.endswith("." + fmt)]
+                alone.append(encoder_alone_cpu(fmt, exported[0], args.size, work) / seconds)
+                ratios.append(cpu[-1] / alone[-1])
             export_cpu, alone_cpu = statistics.median(cpu), statistics.median(alone)
             result[fmt] = {"speed_x_real_time": round(statistics.median(speeds), 2),
                            "speeds": [round(s, 2) for s in speeds],
                            "cpu_s_per_programme_s": round(export_cpu, 3),
                            "encoder_alone_cpu_s_per_programme_s": round(alone_cpu, 3),
-                           "cpu_x_encoder_alone": round(export_cpu / alone_cpu, 2)}
+                           "cpu_x_encoder_alone": round(statistics.median(ratios), 2),
+                           "ratios": [round(r, 2) for r in ratios]}
             print(f"{fmt}: {args.posture} ({seconds:.1f} s) exported at "
                   f"{result[fmt]['speed_x_real_time']}x real time (median of {args.runs}), "
-                  f"{round(export_cpu, 3)} CPU s per programme s, "
+                  f"{round(export_cpu, 3)} CPU s per programme s; "
                   f"{result[fmt]['cpu_x_encoder_alone']}x the encoders alone "
-                  f"({round(alone_cpu, 3)})")
+                  f"({round(alone_cpu, 3)}; each run {result[fmt]['ratios']})")
         for fmt in ("mp4", "webm"):
             out = os.path.join(work, f"all-{fmt}")
             run([strovia, "export", "--content", course, "--all", "--format", fmt,

@@ -136,6 +136,9 @@ void report_to_console(Exporter& job, Progress& progress) {
 int exit_code_of(const Exporter& job, bool schedule_only) {
     if (job.wasCancelled()) {
         std::cerr << "strovia export: interrupted\n";
+        // A call of the export that never returned still runs: the process
+        // ends without waiting for it.
+        if (job.errorString() != "interrupted") std::_Exit(130);
         return 130;
     }
     int skipped = 0;

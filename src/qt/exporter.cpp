@@ -1,7 +1,6 @@
 #include "strovia/exporter.hpp"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -180,7 +179,7 @@ struct __attribute__((visibility("hidden"))) Exporter::Impl
 
     std::mutex mutex;
     std::condition_variable ended;
-    bool worker_done = false;
+    int worker_done = 0;  // the last run whose worker came back
     std::atomic<bool> cancel{false};
     std::thread worker;
     int run = 0;  // counts starts, so a late worker of an earlier run is ignored
@@ -383,7 +382,7 @@ void Exporter::Impl::work(const Settings& s, int of_run) {
     Run(*this, s, of_run).go();
     {
         std::lock_guard lock(mutex);
-        worker_done = true;
+        worker_done = of_run;
     }
     ended.notify_all();
 }
@@ -396,7 +395,7 @@ void Exporter::Impl::finish(Exporter& job, int number, const QString& text,
     cancelled = number == kInterrupted;
     if (worker.joinable()) {
         std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, wait, [&] { return worker_done; })) {
+        if (ended.wait_for(lock, wait, [&] { return worker_done == run; })) {
             lock.unlock();
             worker.join();
         } else {
@@ -425,7 +424,7 @@ Exporter::~Exporter() {
     if (d_->worker.joinable()) {
         std::unique_lock lock(d_->mutex);
         const bool done =
-            d_->ended.wait_for(lock, kCancelBackstop, [&] { return d_->worker_done; });
+            d_->ended.wait_for(lock, kCancelBackstop, [&] { return d_->worker_done == d_->run; });
         lock.unlock();
         if (done) {
             d_->worker.join();
@@ -503,7 +502,6 @@ bool Exporter::start() {
     d_->cancelled = false;
     d_->results.clear();
     d_->cancel = false;
-    d_->worker_done = false;
     const int of_run = ++d_->run;
     d_->worker = std::thread([impl = d_, s = std::move(s), of_run] { impl->work(s, of_run); });
     Q_EMIT stateChanged(d_->state);
@@ -516,7 +514,10 @@ void Exporter::cancel() {
     // still ends, as a cancelled one.
     QTimer::singleShot(kCancelBackstop, this, [impl = d_, of_run = d_->run] {
         if (impl->owner && impl->run == of_run && impl->state == State::Running)
-            impl->finish(*impl->owner, kInterrupted, "interrupted", std::chrono::milliseconds(0));
+            impl->finish(*impl->owner, kInterrupted,
+                         "interrupted; a call of the export did not return in time, its parts "
+                         "were removed",
+                         std::chrono::milliseconds(0));
     });
 }
 

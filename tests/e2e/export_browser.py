@@ -63,6 +63,7 @@ PLAY = r"""
   await new Promise(r => setTimeout(r, 300));
   out.resting = !document.getElementById("rest").hidden;
   document.getElementById("rest-skip").click();
+  await new Promise(r => setTimeout(r, 300));
   out.next = document.getElementById("title").textContent;
   out.nextSrc = decodeURIComponent(v.currentSrc.split("/").pop());
   return out;
@@ -76,7 +77,7 @@ LAYOUT = r"""
   if (v.readyState < 1)
     await new Promise(r => { v.addEventListener("loadedmetadata", r, {once: true});
                              setTimeout(r, 20000); });
-  const box = e => { const r = e.getBoundingClientRect();
+  const box = e => { if (!e) return null; const r = e.getBoundingClientRect();
                      return [Math.round(r.left), Math.round(r.top), Math.round(r.right),
                              Math.round(r.bottom)]; };
   const current = document.querySelector("#chapters button[aria-current]") ||
@@ -259,21 +260,27 @@ def make_course(root, strovia, ffmpeg):
 
 
 def inside(box, screen):
+    if not box:
+        return False
     left, top, right, bottom = box
     return left >= 0 and top >= 0 and right <= screen[0] and bottom <= screen[1]
 
 
 def check_layout(browser, url):
-    measured = {}
+    measured, failed = {}, []
     for size in ((1920, 1080), (1280, 720), (390, 844)):
         browser.open(url, size)
         at = browser.js(LAYOUT)
         measured["%dx%d" % size] = at
         for part in ("video", "playAll", "chapter"):
-            check(inside(at[part], at["screen"]), f"{size}: {part} {at[part]} off the screen {at}")
+            if not inside(at[part], at["screen"]):
+                failed.append(f"{size}: {part} {at[part]} off the screen")
         w, h = at["video"][2] - at["video"][0], at["video"][3] - at["video"][1]
         # Not merely on the screen: large enough to watch.
-        check(w >= 0.5 * size[0] and h >= 200, f"{size}: video {w}x{h}")
+        if w < 0.5 * size[0] or h < 200:
+            failed.append(f"{size}: video {w}x{h}")
+    print(json.dumps({"layout": measured}))
+    check(not failed, "; ".join(failed))
     return measured
 
 
@@ -383,11 +390,17 @@ def check_page(strovia, ffmpeg, chromium):
         exported = ["Count"] + HOSTILE
         url = "file://" + out + "/index.html"
         browser = Browser(chromium)
-        measured = check_layout(browser, url)
-        check_names_and_marks(browser, url, exported)
-        check_keyboard(browser, url, exported)
-        rest = check_rest(browser, url, exported)
-        print(json.dumps({"layout": measured, "rest": rest}))
+        failed = []
+        try:
+            check_layout(browser, url)
+        except Failed as e:
+            failed.append(f"check_layout: {e}")
+        for part in (check_names_and_marks, check_keyboard, check_rest):
+            try:
+                part(browser, url, exported)
+            except (Failed, RuntimeError) as e:
+                failed.append(f"{part.__name__}: {e}")
+        check(not failed, "\n".join(failed))
     finally:
         if browser:
             browser.close()

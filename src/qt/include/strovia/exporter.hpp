@@ -22,7 +22,7 @@
 
 #include <memory>
 
-#include "strovia/export.hpp"
+#include <strovia/export.hpp>
 
 namespace strovia {
 
@@ -100,7 +100,10 @@ public Q_SLOTS:
     // already running or a setting is out of range. finished() follows a
     // true return once, never from inside start().
     bool start();
-    // Ends a running job soon; finished() comes with wasCancelled() true.
+    // Ends a running job soon; finished() comes with wasCancelled() true
+    // and the text "interrupted". Should a call of the export not return,
+    // the job ends 0.8 s after the cancel all the same, its parts removed,
+    // and says so; that call's thread is left to end by itself.
     void cancel();
 
 Q_SIGNALS:
