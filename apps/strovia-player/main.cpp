@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <iostream>
@@ -110,5 +111,9 @@ int main(int argc, char** argv) {
         });
     }
     const int rc = app.exec();
+    // Timelines still waiting to be worked out are not wanted any more; one
+    // being measured ends while the media engine is still there.
+    QThreadPool::globalInstance()->clear();
+    QThreadPool::globalInstance()->waitForDone();
     return exit_code != 0 ? exit_code : rc;
 }

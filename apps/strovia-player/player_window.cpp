@@ -189,7 +189,10 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     list_->setAccessibleName("Postures");
     list_->setAccessibleDescription("The course's postures; Enter plays the selected one");
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { play(); });
-    connect(list_, &QTreeWidget::currentItemChanged, this, [this] { update_buttons(); });
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
+        update_buttons();
+        show_selected_time();
+    });
     right->addWidget(list_, 2);
 
     auto* routine_row = new QHBoxLayout;
@@ -316,7 +319,10 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         update_status();
         update_buttons();
         update_idle();
-        if (s == W::Idle) QTimer::singleShot(0, this, &PlayerWindow::check_start);
+        if (s == W::Idle) {
+            show_selected_time();
+            QTimer::singleShot(0, this, &PlayerWindow::check_start);
+        }
     });
     connect(strip_, &ProgressStrip::measured, this, &PlayerWindow::save_lengths);
     connect(control_, &W::progressChanged, this, [this] { update_status(); });
@@ -485,6 +491,11 @@ bool PlayerWindow::open_course(const QString& folder) {
     // Remembered for the next start, which may run from another folder.
     control_->setResourcedir(key);
     course_open_ = true;
+    if (key != course_folder_ || !timelines_.isEmpty()) {
+        // The files may have changed since: measure again.
+        timelines_.clear();
+        ++timeline_course_;
+    }
     course_folder_ = key;
     course_name_ = QDir(folder).dirName();
     course_label_->setText(folder);
@@ -524,6 +535,9 @@ bool PlayerWindow::select_posture(const QString& name) {
 QList<qint64> PlayerWindow::lengths_of(const QString& posture) const {
     QList<qint64> ms;
     if (!course_open_) return ms;
+    // The programme's own timeline first; what a whole play measured when
+    // it cannot be worked out.
+    if (const auto t = timelines_.find(posture); t != timelines_.end() && !t->isEmpty()) return *t;
     const QStringList stored =
         settings_.value(course_key() + "/lengths/" + as_key(posture)).toStringList();
     for (const QString& one : stored) {
@@ -533,6 +547,71 @@ QList<qint64> PlayerWindow::lengths_of(const QString& posture) const {
         ms << v;
     }
     return ms;
+}
+
+void PlayerWindow::want_timelines(const QStringList& postures) {
+    QStringList wanted;
+    for (const QString& p : postures) {
+        if (!p.isEmpty() && !timelines_.contains(p) && !wanted.contains(p)) wanted << p;
+    }
+    if (!course_open_ || wanted.isEmpty()) return;
+    Course course;
+    if (!course.open(course_folder_)) return;
+    const int asked_for = timeline_course_;
+    for (const QString& posture : wanted) {
+        timelines_.insert(posture, {});  // asked: not asked again while it is worked out
+        course.timeline(posture, this, [this, posture, asked_for](const CourseTimeline& t) {
+            if (asked_for == timeline_course_) timeline_known(posture, t.partLengths());
+        });
+    }
+}
+
+void PlayerWindow::timeline_known(const QString& posture, const QList<qint64>& part_ms) {
+    timelines_.insert(posture, part_ms);
+    if (part_ms.isEmpty()) return;
+    if (posture == playing_ && control_->state() != W::Idle &&
+        control_->programmeKind() != W::VideoPreview &&
+        control_->programmeKind() != W::PhotoPreview && control_->partCount() == part_ms.size() &&
+        strip_->part_lengths().isEmpty()) {
+        strip_->set_part_lengths(part_ms);
+    }
+    show_selected_time();
+    update_status();
+}
+
+void PlayerWindow::show_selected_time() {
+    const auto* item = list_->currentItem();
+    if (item == nullptr || !course_open_) {
+        strip_->show_planned({}, false);
+        return;
+    }
+    const QString name = item->text(0);
+    want_timelines({name});
+    // A programme that has ended stays on the strip until another posture
+    // is chosen.
+    const bool ended_here = control_->state() == W::Ended && name == playing_;
+    strip_->show_planned(ended_here ? QList<qint64>() : timelines_.value(name),
+                         item->text(1) == "photo");
+}
+
+QString PlayerWindow::routine_time() const {
+    const Routine::Time t = routine_->time(
+        [this](const QString& posture) {
+            const QList<qint64> ms = lengths_of(posture);
+            if (ms.isEmpty()) return qint64{-1};
+            qint64 total = 0;
+            for (qint64 one : ms) total += one;
+            return total;
+        },
+        strip_->left_ms());
+    if (t.total_ms < 0) return {};
+    auto clock = [](qint64 ms) {
+        const qint64 s = ms / 1000;
+        return QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+    };
+    return t.left_ms < 0
+               ? QString("routine %1").arg(clock(t.total_ms))
+               : QString("routine %1 of %2 left").arg(clock(t.left_ms), clock(t.total_ms));
 }
 
 void PlayerWindow::save_lengths(const QList<qint64>& ms) {
@@ -554,6 +633,7 @@ bool PlayerWindow::begin(bool as_preview) {
     playing_ = item->text(0);
     playing_kind_ = item->text(1);
     single_running_ = !routine_->active();
+    want_timelines({playing_});
     control_->setAsanaNaME(playing_);
     const bool ok = as_preview ? control_->Preview() : control_->fileOpen();
     strip_->restart(as_preview ? QList<qint64>() : lengths_of(playing_));
@@ -674,6 +754,7 @@ bool PlayerWindow::play_routine(const QStringList& postures) {
     single_running_ = false;
     routine_->stop();  // before StopPlay, whose Idle must not move a routine on
     if (control_->state() != W::Idle && control_->state() != W::Ended) control_->StopPlay();
+    want_timelines(postures);
     routine_->start(postures);
     return true;
 }
@@ -863,9 +944,11 @@ void PlayerWindow::clear_problem() {
 void PlayerWindow::update_status() {
     QString text;
     const QString posture = playing_;
+    const QString whole = routine_->active() ? routine_time() : QString();
     if (routine_->phase() == Routine::Phase::Resting) {
         text = QString("Rest: %1 in %2 s").arg(routine_->next()).arg(routine_->seconds_left());
         if (routine_->rest_paused()) text += " (paused)";
+        if (!whole.isEmpty()) text += " · " + whole;
     } else if (routine_done_) {
         text = QString("The routine has ended: %1 postures").arg(routine_->count());
     } else {
@@ -887,9 +970,10 @@ void PlayerWindow::update_status() {
         }
     }
     if (routine_->phase() == Routine::Phase::Playing) {
-        text = QString("Routine %1 of %2: %3")
+        text = QString("Routine %1 of %2%3: %4")
                    .arg(routine_->index() + 1)
                    .arg(routine_->count())
+                   .arg(whole.isEmpty() ? QString() : " (" + whole + ")")
                    .arg(text);
     }
     status_label_->setText(text);

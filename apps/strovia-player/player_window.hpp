@@ -118,6 +118,12 @@ private:
     QString course_key() const;
     QList<qint64> lengths_of(const QString& posture) const;
     void save_lengths(const QList<qint64>& ms);
+    // Timelines of the course's postures, worked out off the user-interface
+    // thread on first need; what the strip and the routine's time show.
+    void want_timelines(const QStringList& postures);
+    void timeline_known(const QString& posture, const QList<qint64>& part_ms);
+    void show_selected_time();
+    QString routine_time() const;
     void place_help();
     void set_order();
     QString next_in_list() const;
@@ -161,6 +167,8 @@ private:
     bool played_to_end_ = false;
     int due_index_ = -1;
     QString course_folder_;
+    QMap<QString, QList<qint64>> timelines_;  // by posture; empty when it cannot be known
+    int timeline_course_ = 0;                 // counts course openings: late answers are dropped
     QFont chrome_font_;
     QRect normal_geometry_;
 };

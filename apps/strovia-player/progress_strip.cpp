@@ -14,6 +14,12 @@ namespace {
 
 bool runs(W::State s) { return s == W::Playing || s == W::Held || s == W::Previewing; }
 
+qint64 sum(const QList<qint64>& ms) {
+    qint64 total = 0;
+    for (qint64 one : ms) total += one;
+    return total;
+}
+
 QString clock_text(qint64 ms) {
     const qint64 seconds = ms / 1000;
     return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
@@ -36,6 +42,46 @@ qint64 ProgressStrip::elapsed_ms() const {
     return elapsed_before_ms_ + (running_ && clock_.isValid() ? clock_.elapsed() : 0);
 }
 
+void ProgressStrip::set_part_lengths(const QList<qint64>& part_ms) {
+    lengths_ = part_ms;
+    refresh();
+}
+
+void ProgressStrip::show_planned(const QList<qint64>& part_ms, bool photo) {
+    planned_ = part_ms;
+    planned_photo_ = photo;
+    const W::State state = control_->state();
+    planned_shown_ = !part_ms.isEmpty() && (state == W::Idle || state == W::Ended);
+    refresh();
+}
+
+qint64 ProgressStrip::total_ms() const {
+    const QList<qint64>& ms = shown_lengths();
+    if (ms.isEmpty() || ms.size() != shown_count()) return -1;
+    return sum(ms);
+}
+
+qint64 ProgressStrip::left_ms() const {
+    const qint64 total = total_ms();
+    if (total < 0) return -1;
+    if (planned_shown_) return total;
+    if (control_->state() == W::Ended) return 0;
+    // The clock is held within the part the control is in: it cannot run
+    // ahead of a held video, nor lag behind a part that has begun.
+    const int current = control_->currentPart();
+    qint64 played = elapsed_ms();
+    if (current >= 1 && current <= lengths_.size()) {
+        const qint64 from = sum(lengths_.mid(0, current - 1));
+        played = std::clamp(played, from, from + lengths_[current - 1]);
+    }
+    return std::max<qint64>(0, total - played);
+}
+
+int ProgressStrip::shown_count() const {
+    if (planned_shown_) return static_cast<int>(planned_.size());
+    return control_->state() == W::Idle ? 0 : control_->partCount();
+}
+
 void ProgressStrip::restart(const QList<qint64>& part_ms) {
     elapsed_before_ms_ = 0;
     if (running_) {
@@ -44,6 +90,7 @@ void ProgressStrip::restart(const QList<qint64>& part_ms) {
         clock_.invalidate();
     }
     lengths_ = part_ms;
+    planned_shown_ = false;
     seen_.clear();
     last_part_ = control_->currentPart();
     whole_ = last_part_ <= 1;
@@ -55,6 +102,7 @@ void ProgressStrip::on_state(W::State state) {
         // From nothing or from an end, a programme starts afresh and counts
         // from zero; after a pause it goes on from where it stood.
         if (last_state_ == W::Idle || last_state_ == W::Ended) {
+            planned_shown_ = false;
             elapsed_before_ms_ = 0;
             seen_.clear();
             last_part_ = control_->currentPart();
@@ -106,20 +154,24 @@ void ProgressStrip::refresh() {
     const int count = control_->partCount();
     QString text;
     QString spoken;
-    if (count > 0 && state != W::Idle) {
+    if (planned_shown_) {
+        const qint64 total = sum(planned_);
+        const auto n = planned_.size();
+        text = QString("%1 %2%3 · 0:00 of %4 · %4 left")
+                   .arg(n)
+                   .arg(planned_photo_ ? "picture" : "segment")
+                   .arg(n == 1 ? "" : "s")
+                   .arg(clock_text(total));
+    } else if (count > 0 && state != W::Idle) {
         const bool photo =
             control_->programmeKind() == W::Photo || control_->programmeKind() == W::PhotoPreview;
-        const qint64 elapsed = elapsed_ms();
         const QString part = QString("%1 %2 of %3")
                                  .arg(photo ? "picture" : "segment")
                                  .arg(control_->currentPart())
                                  .arg(count);
-        QString time = clock_text(elapsed) + " of ";
-        if (lengths_.size() == count) {
-            qint64 total = 0;
-            for (qint64 ms : lengths_) total += ms;
-            const qint64 left = state == W::Ended ? 0 : std::max<qint64>(0, total - elapsed);
-            time += clock_text(total) + " · " + clock_text(left) + " left";
+        QString time = clock_text(elapsed_ms()) + " of ";
+        if (const qint64 total = total_ms(); total >= 0) {
+            time += clock_text(total) + " · " + clock_text(left_ms()) + " left";
         } else {
             time += QString::fromUtf8("— · — left");
         }
@@ -155,20 +207,19 @@ QRect ProgressStrip::bar_rect() const {
 }
 
 QRect ProgressStrip::part_rect(int index) const {
-    const int count = control_->partCount();
+    const int count = shown_count();
     if (count <= 0 || index < 0 || index >= count) return {};
     const QRect bar = bar_rect();
     const int gap = count > 1 ? 3 : 0;
-    qint64 total = 0;
-    for (qint64 ms : lengths_) total += ms;
+    const QList<qint64>& lengths = shown_lengths();
+    const qint64 total = sum(lengths);
     int left = 0;
     int right = 0;
-    if (lengths_.size() == count && total > 0) {
-        qint64 before = 0;
-        for (int i = 0; i < index; ++i) before += lengths_[i];
+    if (lengths.size() == count && total > 0) {
+        const qint64 before = sum(lengths.mid(0, index));
         left = bar.left() + static_cast<int>(before * bar.width() / total);
         right =
-            bar.left() + static_cast<int>((before + lengths_[index]) * bar.width() / total) - gap;
+            bar.left() + static_cast<int>((before + lengths[index]) * bar.width() / total) - gap;
     } else {
         left = bar.left() + index * bar.width() / count;
         right = bar.left() + (index + 1) * bar.width() / count - gap;
@@ -181,10 +232,10 @@ void ProgressStrip::paintEvent(QPaintEvent*) {
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(QRect(0, 0, width(), fontMetrics().height() + 4),
                      Qt::AlignLeft | Qt::AlignVCenter, text_);
-    const int count = control_->partCount();
-    const int current = control_->currentPart() - 1;
-    const bool ended = control_->state() == W::Ended;
-    for (int i = 0; i < count && control_->state() != W::Idle; ++i) {
+    const int count = shown_count();
+    const int current = planned_shown_ ? -1 : control_->currentPart() - 1;
+    const bool ended = !planned_shown_ && control_->state() == W::Ended;
+    for (int i = 0; i < count; ++i) {
         const QColor fill = (i < current || ended) ? done_colour()
                             : i == current         ? current_colour()
                                                    : to_come_colour();

@@ -3,7 +3,8 @@
 // progress: one box per segment (video) or picture (photo), the current one
 // marked, "segment 2 of 4", the time played of this programme, its total and
 // what is left, and whether the video waits for its narration. A part's box
-// is as wide as the part is long, once its length is known.
+// is as wide as the part is long, once its length is known. While nothing
+// plays it can show the programme a posture would play, with its total.
 
 #include <QElapsedTimer>
 #include <QList>
@@ -36,7 +37,19 @@ public:
     // parts in ms when they are known (empty when not).
     void restart(const QList<qint64>& part_ms = {});
     QList<qint64> part_lengths() const { return lengths_; }
+    // The lengths of the running programme's parts came to be known.
+    void set_part_lengths(const QList<qint64>& part_ms);
     qint64 elapsed_ms() const;
+    // The programme shown as a whole and what is left of it, in ms; -1 when
+    // not known.
+    qint64 total_ms() const;
+    qint64 left_ms() const;
+
+    // What a posture would play, shown while no programme runs: "3 segments
+    // · 0:00 of 0:04 · 0:04 left" and its boxes. Empty lengths show nothing.
+    // The next programme that starts replaces it.
+    void show_planned(const QList<qint64>& part_ms, bool photo);
+    bool shows_planned() const { return planned_shown_; }
 
     static QColor done_colour() { return QColor(90, 150, 90); }
     static QColor current_colour() { return QColor(40, 110, 220); }
@@ -58,6 +71,8 @@ private:
     void on_progress(int current, int count);
     void refresh();
     QRect bar_rect() const;
+    int shown_count() const;
+    const QList<qint64>& shown_lengths() const { return planned_shown_ ? planned_ : lengths_; }
 
     VideoCntlWidget* control_;
     QTimer* tick_;
@@ -67,6 +82,9 @@ private:
     VideoCntlWidget::State last_state_ = VideoCntlWidget::Idle;
     QList<qint64> lengths_;  // known lengths of the parts, or empty
     QList<qint64> seen_;     // where each part ended, as this programme plays
+    QList<qint64> planned_;  // the parts of the programme shown before it plays
+    bool planned_photo_ = false;
+    bool planned_shown_ = false;
     int last_part_ = 0;
     bool whole_ = false;  // played from its first part without a break
     QString text_;

@@ -21,6 +21,32 @@ QString Routine::current() const {
 
 QString Routine::next() const { return index_ + 1 < count() ? postures_[index_ + 1] : QString(); }
 
+Routine::Time Routine::time(const std::function<qint64(const QString&)>& total_of,
+                            qint64 current_left_ms) const {
+    Time out;
+    if (!active()) return out;
+    const qint64 rest = rest_seconds_ * 1000LL;
+    QList<qint64> each;
+    qint64 total = rest * (count() - 1);
+    for (const QString& p : postures_) {
+        const qint64 t = total_of(p);
+        if (t < 0) return out;
+        each.append(t);
+        total += t;
+    }
+    out.total_ms = total;
+    // Every posture after the current one comes after a rest; while resting,
+    // what is left of this rest stands for the rest before the next.
+    qint64 left = 0;
+    for (int i = index_ + 1; i < count(); ++i) left += rest + each[i];
+    if (phase_ == Phase::Resting) {
+        out.left_ms = left - rest + seconds_left_ * 1000LL;
+    } else if (current_left_ms >= 0) {
+        out.left_ms = left + current_left_ms;
+    }
+    return out;
+}
+
 void Routine::start(const QStringList& postures) {
     stop();
     if (postures.isEmpty()) return;

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class QTimer;
 
 namespace strovia::player {
@@ -38,6 +40,15 @@ public:
     QString current() const;
     QString next() const;
     int seconds_left() const { return seconds_left_; }
+
+    // The routine's length, its rests included, and what is left of it, in
+    // ms, from each posture's total (`total_of`, -1 when not known) and what
+    // is left of the posture now playing. -1 where not known.
+    struct Time {
+        qint64 total_ms = -1;
+        qint64 left_ms = -1;
+    };
+    Time time(const std::function<qint64(const QString&)>& total_of, qint64 current_left_ms) const;
 
 signals:
     void posture_due(const QString& name, int index, int count);

@@ -1,9 +1,14 @@
 #include "strovia/course.hpp"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 
+#include <climits>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "catalogue/rules.hpp"
@@ -13,6 +18,7 @@
 #include "playback/commands.hpp"
 #include "qt/course_check.hpp"
 #include "qt/qt_host.hpp"
+#include "simulation/virtual_run.hpp"
 
 namespace strovia {
 namespace {
@@ -74,6 +80,42 @@ private:
 
     std::unique_ptr<mci::Interpreter> mci_;
 };
+
+// A medium's length as the control's device measures it; nothing when the
+// device cannot open it.
+std::optional<sim::Medium> measure(mci::Interpreter& mci, const sim::Named& named) {
+    std::error_code ec;
+    const fs::path file = platform::map_path(named.path);
+    if (!fs::exists(file, ec) || fs::is_directory(file, ec)) return std::nullopt;
+    if (!mci.run("open " + commands::path_token(named.path) + " alias len type mpegVideo")) {
+        return std::nullopt;
+    }
+    auto number = [&](const char* format) -> std::int64_t {
+        if (!mci.run(std::string("set len time format ") + format)) return -1;
+        auto r = mci.run("status len length");
+        if (!r) return -1;
+        try {
+            return std::stoll(*r);
+        } catch (const std::exception&) {
+            return -1;
+        }
+    };
+    std::optional<sim::Medium> out;
+    const std::int64_t ms = number("milliseconds");
+    if (named.video) {
+        // The rate as frames per measured length: frame times then fall
+        // where the device counts its positions.
+        const std::int64_t frames = number("frames");
+        if (ms > 0 && frames > 0 && frames <= INT32_MAX / 1000 && ms <= INT32_MAX) {
+            out = sim::Medium{ms * 1000000, static_cast<int>(frames),
+                              static_cast<int>(frames * 1000), static_cast<int>(ms)};
+        }
+    } else if (ms >= 0) {
+        out = sim::Medium{ms * 1000000, 0, 0, 1};
+    }
+    (void)mci.run("close len");
+    return out;
+}
 
 Presentation presentation(catalogue::Shows shows) {
     return shows == catalogue::Shows::Video ? Presentation::Video : Presentation::Photo;
@@ -206,6 +248,85 @@ QString Course::suggestedFolder() const { return d_->suggested; }
 QList<CoursePosture> Course::postures() const { return d_->postures; }
 QString Course::narrationFolder() const { return d_->narration_folder; }
 void Course::setNarrationFolder(const QString& folder) { d_->narration_folder = folder; }
+
+namespace {
+
+CourseTimeline unknown_timeline(int number, const QString& text) {
+    CourseTimeline out;
+    out.errorNumber = number;
+    out.errorString = text;
+    return out;
+}
+
+// The slow half: the media measured, the programme run. Any thread.
+CourseTimeline run_timeline(const Result<sim::Posture>& p) {
+    if (!p) return unknown_timeline(p.error().number, q(p.error().text));
+    auto mci = mci::Interpreter::create({"fakesink", "fakesink", ""});
+    if (!mci) {
+        return unknown_timeline(mci.error().number,
+                                "The media engine cannot start: " + q(mci.error().text));
+    }
+    sim::Media media;
+    for (const auto& named : sim::media_named(*p)) {
+        if (auto m = measure(**mci, named)) media[named.path] = *m;
+    }
+    auto run = sim::run_programme(*p, media);
+    if (!run) return unknown_timeline(run.error().number, q(run.error().text));
+    CourseTimeline out;
+    constexpr qint64 kNsPerMs = 1000000;
+    for (const auto& span : run->parts()) {
+        out.parts.append({span.from_ns / kNsPerMs, span.length_ns / kNsPerMs});
+    }
+    out.totalMs = run->end_ns / kNsPerMs;
+    return out;
+}
+
+}  // namespace
+
+// The quick half, on the caller's thread: the catalogue is opened (shared)
+// only here, like every other reading of the course.
+static Result<sim::Posture> read_for_timeline(bool open, int error_number, const QString& folder,
+                                              const QString& narrations, const QString& posture) {
+    if (!open) {
+        return Error{error_number != 0 ? error_number : engine_error::kFileNotFound,
+                     "No course is open."};
+    }
+    const std::string content = folder.toStdString();
+    auto engine = jet::make_engine();
+    auto db = engine->default_workspace().open_database(catalogue::catalogue_path(content), false,
+                                                        true, catalogue::kConnect);
+    if (!db) {
+        return Error{db.error().number,
+                     "The course's catalogue cannot be read: " + db.error().text};
+    }
+    auto p = sim::read_posture(**db, posture.toStdString(), content, narrations.toStdString());
+    (void)(*db)->close();
+    if (!p && p.error().number == engine_error::kNoCurrentRecord) {
+        return Error{p.error().number, posture.toStdString() + " is not in the catalogue."};
+    }
+    return p;
+}
+
+CourseTimeline Course::timeline(const QString& posture) const {
+    return run_timeline(
+        read_for_timeline(d_->open, d_->error_number, d_->folder, d_->narration_folder, posture));
+}
+
+void Course::timeline(const QString& posture, QObject* context,
+                      std::function<void(const CourseTimeline&)> done) const {
+    auto p = std::make_shared<Result<sim::Posture>>(
+        read_for_timeline(d_->open, d_->error_number, d_->folder, d_->narration_folder, posture));
+    QThreadPool::globalInstance()->start(
+        [p, guard = QPointer<QObject>(context), done = std::move(done)]() mutable {
+            auto t = std::make_shared<CourseTimeline>(run_timeline(*p));
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [t, guard, done] {
+                    if (guard) done(*t);
+                },
+                Qt::QueuedConnection);
+        });
+}
 
 CourseReport Course::check(CheckDepth depth) const {
     if (d_->no_catalogue || d_->folder.isEmpty()) {

@@ -17,8 +17,10 @@
 // while a control of the same process plays from it.
 
 #include <QList>
+#include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include <strovia/export.hpp>
@@ -70,6 +72,27 @@ struct STROVIA_EXPORT CourseReport {
     int warnings() const;
 };
 
+// A posture's programme over time, as fileOpen plays it: each segment or
+// picture from its start, holds at segment ends included, and where
+// VideoEnd comes. All in milliseconds from the start of the programme.
+struct CourseTimeline {
+    struct Part {
+        qint64 startMs = 0;
+        qint64 lengthMs = 0;
+    };
+    QList<Part> parts;
+    qint64 totalMs = -1;  // -1 when it cannot be worked out
+    int errorNumber = 0;  // then why, in words and as a number
+    QString errorString;
+
+    bool isKnown() const { return totalMs >= 0; }
+    QList<qint64> partLengths() const {
+        QList<qint64> out;
+        for (const Part& p : parts) out.append(p.lengthMs);
+        return out;
+    }
+};
+
 class STROVIA_EXPORT Course {
 public:
     enum class CheckDepth {
@@ -102,6 +125,22 @@ public:
     // and picture as the control's devices would. A course that could not
     // be opened gives the reason as a finding.
     CourseReport check(CheckDepth depth = CheckDepth::Media) const;
+
+    // The programme of `posture` over time, before it plays: the control's
+    // own programme run on a virtual clock against the lengths of its media,
+    // which the control's devices measure. A file that cannot be opened
+    // counts as the control counts it while playing (a narration as
+    // finished at once, a video as having reached its boundaries); one that
+    // is not a regular file is refused without waiting. Unknown when the
+    // posture is not found or its programme would start nothing or never
+    // end (errorNumber and errorString say why). Opening a damaged file
+    // can take a few seconds: a user interface calls the second form.
+    CourseTimeline timeline(const QString& posture) const;
+    // The same without waiting: the catalogue is read now, the media are
+    // measured on a worker thread, and `done` runs later on the
+    // application's main thread, unless `context` is gone by then.
+    void timeline(const QString& posture, QObject* context,
+                  std::function<void(const CourseTimeline&)> done) const;
 
     // The folder the "mt" narration is taken from: by default the one the
     // control looks in, beside this library.
