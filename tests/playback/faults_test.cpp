@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,16 +76,10 @@ public:
 private:
     // The words of a command, lower-cased: the control writes "Sound" and "sound".
     static std::vector<std::string> split(std::string_view s) {
-        std::vector<std::string> out(1);
-        for (char c : s) {
-            if (c != ' ') {
-                out.back() += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            } else if (!out.back().empty()) {
-                out.emplace_back();
-            }
-        }
-        if (out.back().empty()) out.pop_back();
-        return out;
+        std::string lower(s);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::istringstream in(lower);
+        return {std::istream_iterator<std::string>(in), {}};
     }
     bool injected() { return faults_.fail_every > 0 && ++calls_ % faults_.fail_every == 0; }
 
