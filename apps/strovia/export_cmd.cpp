@@ -29,6 +29,7 @@
 #include "strovia/export_page.hpp"
 #include "strovia/export_programme.hpp"
 #include "strovia/export_render.hpp"
+#include "strovia/export_scorm.hpp"
 
 namespace strovia::cli {
 namespace {
@@ -47,6 +48,7 @@ struct ExportOptions {
     std::string library_folder;
     bool schedule_only = false;
     bool allow_outside = false;
+    bool scorm = false;
 };
 
 std::string lower_ascii(std::string s) {
@@ -376,12 +378,15 @@ int run_export(const ExportOptions& opt) {
         return 130;
     }
     if (!opt.schedule_only) {
-        const std::string title = fs::path(opt.content).filename().string();
-        if (auto s =
-                write_file(out / "index.html", course_page(title.empty() ? "Course" : title, page));
-            !s) {
+        std::string title = fs::path(opt.content).filename().string();
+        if (title.empty()) title = "Course";
+        std::vector<std::string> scripts;
+        if (opt.scorm) scripts.push_back(kScormScript);
+        Status s = write_file(out / "index.html", course_page(title, page, scripts));
+        if (s && opt.scorm) s = write_scorm_package(out.string(), title, page, g_interrupted);
+        if (!s) {
             std::cerr << "strovia export: " << s.error().text << "\n";
-            return 1;
+            return g_interrupted ? 130 : 1;
         }
     }
     if (skipped > 0) {
@@ -414,6 +419,9 @@ void add_export_command(CLI::App& app, int& exit_code) {
                     "Where the \"mt\" narration is taken from (default: beside this program)");
     cmd->add_flag("--allow-outside", opt->allow_outside,
                   "Export postures whose files lie outside the content folder");
+    cmd->add_flag("--scorm", opt->scorm,
+                  "Also make OUTDIR a SCORM 1.2 package for learning platforms, zipped beside "
+                  "it as OUTDIR.zip");
     cmd->add_flag("--schedule", opt->schedule_only,
                   "Print each posture's schedule as one JSON line and render nothing");
     cmd->callback([opt, &exit_code] {

@@ -58,12 +58,17 @@ constexpr const char* kPageHead = R"HTML(<!DOCTYPE html>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>@TITLE@</title>
-<style>
+@SCRIPTS@<style>
+html, body { height: 100%; }
 body { font-family: sans-serif; margin: 0; background: #111; color: #eee; }
-main { display: flex; flex-wrap: wrap; gap: 1em; padding: 1em; }
-#stage { flex: 3 1 24em; }
-video { width: 100%; background: #000; }
-nav { flex: 1 1 12em; }
+main { display: flex; flex-wrap: wrap; gap: 1em; padding: 1em; box-sizing: border-box; }
+/* Fits the window or a platform's frame: the video gives way, long lists
+   scroll in place, and the page itself scrolls only when narrow. */
+#stage { flex: 3 1 24em; display: flex; flex-direction: column; max-height: calc(100vh - 2em); }
+#stage h1 { margin: 0 0 0.3em; }
+video { width: 100%; min-height: 6em; flex: 0 1 auto; background: #000; }
+#chapters { overflow-y: auto; flex: 0 1 auto; min-height: 2.5em; }
+nav { flex: 1 1 12em; max-height: calc(100vh - 2em); overflow-y: auto; }
 nav ol { padding-left: 1.5em; }
 button { font: inherit; margin: 0.15em 0; padding: 0.3em 0.6em; cursor: pointer; }
 .current { background: #2d5f8a; color: #fff; }
@@ -90,11 +95,17 @@ constexpr const char* kPageScript = R"HTML(
 const video = document.getElementById("player");
 const list = document.getElementById("postures");
 const chaptersBox = document.getElementById("chapters");
-let current = -1, playAll = false;
+let current = -1, playAll = false, announced = -1, segment = -1;
 const playable = postures.map((p, i) => p.file ? i : -1).filter(i => i >= 0);
+// What happens, for scripts that report it elsewhere.
+const announce = (what, detail) =>
+  document.dispatchEvent(new CustomEvent("strovia:" + what, {detail}));
+const chapterAt = t =>
+  Math.max(0, postures[current].chapterList.filter(c => t >= c.start).length - 1);
 
 function show(i, play) {
   current = i;
+  announced = segment = -1;
   const p = postures[i];
   document.getElementById("title").textContent = p.name;
   video.src = encodeURIComponent(p.file);
@@ -137,8 +148,20 @@ video.addEventListener("timeupdate", () => {
     b.classList.toggle("current",
         video.currentTime >= Number(b.dataset.start) && video.currentTime < next);
   });
+  const k = chapterAt(video.currentTime);
+  if (announced === current && k !== segment) {
+    segment = k;
+    announce("segment", {index: current, segment});
+  }
+});
+video.addEventListener("play", () => {
+  if (announced === current) return;
+  announced = current;
+  segment = chapterAt(video.currentTime);
+  announce("posturestart", {index: current, segment});
 });
 video.addEventListener("ended", () => {
+  announce("postureend", {index: current});
   const next = playable.find(i => i > current);
   if (playAll && next !== undefined) show(next, true); else playAll = false;
 });
@@ -148,6 +171,13 @@ document.getElementById("play-all").onclick = () => {
   show(playable[0], true);
 };
 if (playable.length) show(playable[0], false);
+window.stroviaStartAt = i => {
+  if (!playable.includes(i)) return false;
+  playAll = true;
+  show(i, true);
+  return true;
+};
+announce("ready", {playable});
 </script>
 </body>
 </html>
@@ -165,7 +195,8 @@ std::string chapters_vtt(const Schedule& schedule) {
     return out;
 }
 
-std::string course_page(const std::string& title, const std::vector<PageEntry>& entries) {
+std::string course_page(const std::string& title, const std::vector<PageEntry>& entries,
+                        const std::vector<std::string>& scripts) {
     nlohmann::json data = nlohmann::json::array();
     for (const auto& e : entries) {
         nlohmann::json chapters = nlohmann::json::array();
@@ -183,6 +214,9 @@ std::string course_page(const std::string& title, const std::vector<PageEntry>& 
     const std::string json = script_json(data);
     std::string head = kPageHead;
     head.replace(head.find("@TITLE@"), 7, escaped(title));
+    std::string tags;
+    for (const auto& file : scripts) tags += "<script src=\"" + escaped(file) + "\"></script>\n";
+    head.replace(head.find("@SCRIPTS@"), 9, tags);
     return head + "const postures = " + json + ";" + kPageScript;
 }
 
