@@ -386,7 +386,8 @@ int run_export(const ExportOptions& opt) {
         if (s && opt.scorm) s = write_scorm_package(out.string(), title, page, g_interrupted);
         if (!s) {
             std::cerr << "strovia export: " << s.error().text << "\n";
-            return g_interrupted ? 130 : 1;
+            if (g_interrupted) return 130;
+            if (skipped == 0) return 1;  // else said with the postures skipped, below
         }
     }
     if (skipped > 0) {

@@ -264,16 +264,19 @@ std::string scorm_script() {
     decode(get("cmi.suspend_data"));
     if (!done) set("cmi.core.lesson_status", "incomplete");
     if (get("cmi.core.entry") === "resume") {
-      const at = /^(\d+)\.\d+$/.exec(get("cmi.core.lesson_location"));
+      place = get("cmi.core.lesson_location");
+      const at = /^(\d+)\.\d+$/.exec(place);
       const index = at ? Number(at[1]) - 1 : -1;
       if (playable.includes(index) && typeof window.stroviaStartAt === "function") {
         window.stroviaStartAt(index);
       }
     }
   });
-  const located = event => {
-    if (!finished) set("cmi.core.lesson_location", where(event.detail.index, event.detail.segment));
+  let place = "";
+  const locate = text => {
+    if (text !== place) set("cmi.core.lesson_location", place = text);
   };
+  const located = event => locate(where(event.detail.index, event.detail.segment));
   document.addEventListener("strovia:posturestart", located);
   document.addEventListener("strovia:segment", located);
   document.addEventListener("strovia:postureend", event => {
@@ -283,7 +286,7 @@ std::string scorm_script() {
     // A learner who leaves now comes back to the posture after this one.
     const next = playable.find(i => i > index && !played.has(i)) ??
                  playable.find(i => !played.has(i)) ?? playable[0];
-    set("cmi.core.lesson_location", where(next, 0));
+    locate(where(next, 0));
     set("cmi.suspend_data", encode());
     const all = playable.every(i => played.has(i));
     const completing = all && !done;
@@ -466,6 +469,9 @@ Status write_scorm_package(const std::string& out, const std::string& title,
         if (e.file.empty()) continue;
         files.push_back(e.file);
         if (!e.chapters.empty()) files.push_back(e.chapters);
+    }
+    if (files.size() == 2) {
+        return Error{kPackageFault, "no package was made: not one posture was exported"};
     }
     const fs::path folder(out);
     if (auto s = write_whole(folder / kScormScript, scorm_script()); !s) return s;
