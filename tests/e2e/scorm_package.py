@@ -111,6 +111,21 @@ def package():
     check("every file of the zip is listed", sorted(listed + ["imsmanifest.xml"]) == sorted(names),
           listed)
 
+    # A course reached under a name no XML may hold as it is.
+    odd = os.path.join(WORK.encode(), b"bad\x01\xff name")
+    if not os.path.lexists(odd):
+        os.symlink(os.path.abspath(COURSE), odd)
+    made = subprocess.run([STROVIA.encode(), b"export", b"--content", odd, b"--posture",
+                           b"Tadasana", b"-o", os.path.join(WORK, "odd").encode(), b"--scorm"],
+                          capture_output=True, timeout=300)
+    manifest = os.path.join(WORK, "odd", "imsmanifest.xml")
+    valid = run("xmllint", "--noout", "--nonet", "--schema",
+                os.path.join(SCHEMAS, "adlcp_rootv1p2.xsd"), manifest)
+    check("control characters and broken UTF-8 in the name: a valid manifest",
+          made.returncode == 0 and valid.returncode == 0 and
+          ET.parse(manifest).getroot().findtext(".//" + CP + "title") == "bad \ufffd name",
+          (made.stderr, valid.stderr))
+
     # Failures: the package cannot be put in place; nothing was exported.
     for case, posture, blocked, said_words in (
             ("out2", "Árbol", True, "cannot write"),
