@@ -378,7 +378,11 @@ int run_export(const ExportOptions& opt) {
         return 130;
     }
     if (!opt.schedule_only) {
-        std::string title = fs::path(opt.content).filename().string();
+        // The course folder's own name, also for "." and "course/".
+        std::error_code ec;
+        fs::path folder = fs::absolute(opt.content, ec).lexically_normal();
+        if (folder.filename().empty()) folder = folder.parent_path();
+        std::string title = folder.filename().string();
         if (title.empty()) title = "Course";
         std::vector<std::string> scripts;
         if (opt.scorm) scripts.push_back(kScormScript);

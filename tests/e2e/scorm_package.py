@@ -111,11 +111,12 @@ def package():
     check("every file of the zip is listed", sorted(listed + ["imsmanifest.xml"]) == sorted(names),
           listed)
 
-    # A course reached under a name no XML may hold as it is.
+    # A course reached under a name no XML may hold as it is, given with a
+    # trailing separator.
     odd = os.path.join(WORK.encode(), b"bad\x01\xff name")
     if not os.path.lexists(odd):
         os.symlink(os.path.abspath(COURSE), odd)
-    made = subprocess.run([STROVIA.encode(), b"export", b"--content", odd, b"--posture",
+    made = subprocess.run([STROVIA.encode(), b"export", b"--content", odd + b"/", b"--posture",
                            b"Tadasana", b"-o", os.path.join(WORK, "odd").encode(), b"--scorm"],
                           capture_output=True, timeout=300)
     manifest = os.path.join(WORK, "odd", "imsmanifest.xml")
