@@ -70,6 +70,23 @@ std::string xml_text(const std::string& text,
     return out;
 }
 
+// CRC-32 as zip files carry it, continued from `crc`.
+std::uint32_t crc32(std::uint32_t crc, const void* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    const auto* p = static_cast<const unsigned char*>(data);
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
 void put16(std::string& out, std::uint32_t v) {
     out += static_cast<char>(v & 0xFF);
     out += static_cast<char>(v >> 8 & 0xFF);
@@ -160,7 +177,7 @@ Status write_whole(const fs::path& path, const std::string& text) {
     std::error_code ec;
     if (ok) fs::rename(temp, path, ec);
     if (!ok || ec) {
-        const std::string why = std::strerror(errno);
+        const std::string why = ec ? ec.message() : std::strerror(errno);
         fs::remove(temp, ec);
         return Error{kPackageFault, "cannot write " + path.string() + ": " + why};
     }
@@ -168,22 +185,6 @@ Status write_whole(const fs::path& path, const std::string& text) {
 }
 
 }  // namespace
-
-std::uint32_t crc32(std::uint32_t crc, const void* data, std::size_t size) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    const auto* p = static_cast<const unsigned char*>(data);
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 // Kept in the package as a file of its own, so the page stays the same
 // with or without a platform.
@@ -207,7 +208,7 @@ std::string scorm_script() {
   };
   const started = Date.now();
   let api = null, open = false, finished = false;
-  let playable = [], played = new Set(), done = false;
+  let playable = [], played = new Set(), done = false, place = "";
 
   const call = (name, ...args) => {
     if (!open) return "";
@@ -227,7 +228,8 @@ std::string scorm_script() {
   // characters, and it is cut short before the runtime's 4096.
   const encode = () => {
     let hex = "";
-    for (let d = 0; d * 4 < Math.min(playable.length ? Math.max(...playable) + 1 : 0, 4094 * 4); d++) {
+    const bits = Math.min(playable.length ? playable[playable.length - 1] + 1 : 0, 4094 * 4);
+    for (let d = 0; d * 4 < bits; d++) {
       let v = 0;
       for (let b = 0; b < 4; b++) if (played.has(d * 4 + b)) v |= 1 << b;
       hex += v.toString(16);
@@ -258,7 +260,7 @@ std::string scorm_script() {
     if (!api || typeof api.LMSInitialize !== "function") return;
     open = true;
     if (call("LMSInitialize", "") !== "true") { open = false; return; }
-    playable = event.detail.playable;
+    playable = event.detail.playable;  // ascending
     const status = get("cmi.core.lesson_status");
     done = status === "completed" || status === "passed";
     decode(get("cmi.suspend_data"));
@@ -272,7 +274,6 @@ std::string scorm_script() {
       }
     }
   });
-  let place = "";
   const locate = text => {
     if (text !== place) set("cmi.core.lesson_location", place = text);
   };

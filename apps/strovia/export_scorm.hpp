@@ -4,7 +4,6 @@
 // platform's runtime, and the folder zipped whole beside itself.
 
 #include <atomic>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,9 +24,6 @@ std::string scorm_script();
 // one resource listing `files` (paths relative to the package's root).
 std::string scorm_manifest(const std::string& title, const std::string& launch,
                            const std::vector<std::string>& files);
-
-// CRC-32 as zip files carry it, continued from `crc` over `size` bytes.
-std::uint32_t crc32(std::uint32_t crc, const void* data, std::size_t size);
 
 // Writes `zip` holding the files named in `files` (relative to `folder`,
 // '/' between folders), stored as they are. Written beside `zip` under a
