@@ -35,6 +35,7 @@ struct ExportOptions {
     std::string library_folder;
     bool schedule_only = false;
     bool allow_outside = false;
+    bool scorm = false;
 };
 
 class Progress {
@@ -99,6 +100,7 @@ bool read_options(const ExportOptions& opt, Exporter& job) {
     if (!opt.library_folder.empty())
         job.setNarrationFolder(QString::fromStdString(opt.library_folder));
     job.setAllowOutside(opt.allow_outside);
+    job.setScormPackage(opt.scorm);
     job.setScheduleOnly(opt.schedule_only);
     return true;
 }
@@ -217,6 +219,9 @@ void add_export_command(CLI::App& app, int& exit_code) {
                     "Where the \"mt\" narration is taken from (default: beside this program)");
     cmd->add_flag("--allow-outside", opt->allow_outside,
                   "Export postures whose files lie outside the content folder");
+    cmd->add_flag("--scorm", opt->scorm,
+                  "Also make OUTDIR a SCORM 1.2 package for learning platforms, zipped beside "
+                  "it as OUTDIR.zip");
     cmd->add_flag("--schedule", opt->schedule_only,
                   "Print each posture's schedule as one JSON line and render nothing");
     cmd->callback([opt, &exit_code] {

@@ -84,7 +84,7 @@ constexpr const char* kPageHead = R"HTML(<!DOCTYPE html>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>@TITLE@</title>
-<style>
+@SCRIPTS@<style>
 * { box-sizing: border-box; }
 html, body { height: 100%; }
 body { font-family: sans-serif; margin: 0; background: #111; color: #eee; }
@@ -148,7 +148,12 @@ const video = document.getElementById("player");
 const list = document.getElementById("postures");
 const chaptersBox = document.getElementById("chapters");
 const rest = document.getElementById("rest");
-let current = -1, playAll = false, restTimer = 0;
+let current = -1, playAll = false, restTimer = 0, announced = -1, segment = -1;
+// What happens, for scripts that report it elsewhere.
+const announce = (what, detail) =>
+  document.dispatchEvent(new CustomEvent("strovia:" + what, {detail}));
+const chapterAt = t =>
+  Math.max(0, postures[current].chapterList.filter(c => t >= c.start).length - 1);
 
 function mark(button, on, kind) {
   if (on) button.setAttribute("aria-current", kind); else button.removeAttribute("aria-current");
@@ -175,6 +180,7 @@ function endRest() {
 function show(i, play) {
   endRest();
   current = i;
+  announced = segment = -1;
   const p = postures[i];
   document.getElementById("title").textContent = p.name;
   video.setAttribute("aria-label", "Video: " + p.name);
@@ -211,9 +217,23 @@ postures.forEach((p, i) => {
   list.appendChild(li);
 });
 
-video.addEventListener("timeupdate", markChapter);
+video.addEventListener("timeupdate", () => {
+  markChapter();
+  const k = chapterAt(video.currentTime);
+  if (announced === current && k !== segment) {
+    segment = k;
+    announce("segment", {index: current, segment});
+  }
+});
+video.addEventListener("play", () => {
+  if (announced === current) return;
+  announced = current;
+  segment = chapterAt(video.currentTime);
+  announce("posturestart", {index: current, segment});
+});
 video.addEventListener("seeked", markChapter);
 video.addEventListener("ended", () => {
+  announce("postureend", {index: current});
   if (!playAll || current + 1 >= postures.length) { playAll = false; return; }
   const next = current + 1;
   let left = restSeconds;
@@ -238,6 +258,13 @@ document.getElementById("play-all").onclick = () => {
 };
 if (postures.length) show(0, false);
 else document.getElementById("title").textContent = "No posture of this course was exported.";
+window.stroviaStartAt = i => {
+  if (!(i >= 0 && i < postures.length)) return false;
+  playAll = true;
+  show(i, true);
+  return true;
+};
+announce("ready", {playable: postures.map((p, i) => i)});
 </script>
 </body>
 </html>
@@ -262,7 +289,8 @@ std::string chapters_vtt(const std::string& posture, const Schedule& schedule) {
     return out;
 }
 
-std::string course_page(const std::string& title, const std::vector<PageEntry>& entries) {
+std::string course_page(const std::string& title, const std::vector<PageEntry>& entries,
+                        const std::vector<std::string>& scripts) {
     nlohmann::json data = nlohmann::json::array();
     for (const auto& e : entries) {
         nlohmann::json chapters = nlohmann::json::array();
@@ -278,6 +306,9 @@ std::string course_page(const std::string& title, const std::vector<PageEntry>& 
     }
     std::string head = kPageHead;
     head.replace(head.find("@TITLE@"), 7, escaped(title));
+    std::string tags;
+    for (const auto& file : scripts) tags += "<script src=\"" + escaped(file) + "\"></script>\n";
+    head.replace(head.find("@SCRIPTS@"), 9, tags);
     return head + "const postures = " + script_json(data) +
            ";\nconst restSeconds = " + std::to_string(kRestSeconds) + ";" + kPageScript;
 }

@@ -27,7 +27,12 @@ struct PageEntry {
 
 // index.html: the postures in the order given, a player with chapter
 // buttons and play-all, which rests between postures. Everything inline,
-// so it works from file:// and from any static server.
-std::string course_page(const std::string& title, const std::vector<PageEntry>& entries);
+// so it works from file:// and from any static server, but for the script
+// files named in `scripts`, which run first. The page announces on
+// `document` "strovia:ready" {playable}, "strovia:posturestart" and
+// "strovia:segment" {index, segment}, "strovia:postureend" {index};
+// window.stroviaStartAt(index) plays all from that posture on.
+std::string course_page(const std::string& title, const std::vector<PageEntry>& entries,
+                        const std::vector<std::string>& scripts = {});
 
 }  // namespace strovia::cli

@@ -493,38 +493,61 @@ namespace {
 // export writes; earlier builds hid theirs behind a dot. Nothing else in
 // the folder is touched.
 const std::regex& part_name() {
-    static const std::regex name(R"(^.+\.(mp4|webm|vtt|html)\.(part|mux)-([0-9]{1,9})$)");
+    static const std::regex name(R"(^.+\.(mp4|webm|vtt|html|js|xml)\.(part|mux)-([0-9]{1,9})$)");
     return name;
+}
+
+// The package's part lies beside the folder: FOLDER.zip.part-PID.
+std::string package_part_prefix(const std::string& folder) {
+    std::error_code ec;
+    fs::path f = fs::absolute(folder, ec).lexically_normal();
+    if (f.filename().empty()) f = f.parent_path();
+    return f.string() + ".zip.part-";
+}
+
+// Calls `found(path, pid)` for each part in `folder` and each part of its
+// package beside it.
+template <typename Found>
+void each_part(const std::string& folder, Found found) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::smatch m;
+        if (std::regex_match(name, m, part_name()) && it->is_regular_file(ec)) {
+            found(it->path(), m[3].str());
+        }
+    }
+    const std::string prefix = package_part_prefix(folder);
+    const fs::path beside = fs::path(prefix).parent_path();
+    const std::string stem = fs::path(prefix).filename().string();
+    for (fs::directory_iterator it(beside, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const std::string pid = name.substr(std::min(name.size(), stem.size()));
+        if (name.rfind(stem, 0) == 0 && !pid.empty() && pid.size() <= 9 &&
+            pid.find_first_not_of("0123456789") == std::string::npos && it->is_regular_file(ec)) {
+            found(it->path(), pid);
+        }
+    }
 }
 }  // namespace
 
 void remove_own_parts(const std::string& folder) {
-    std::error_code ec;
     const std::string me = std::to_string(::getpid());
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::smatch m;
-        if (std::regex_match(name, m, part_name()) && m[3].str() == me) {
-            std::error_code gone;
-            fs::remove(it->path(), gone);
-        }
-    }
+    each_part(folder, [&](const fs::path& path, const std::string& pid) {
+        std::error_code gone;
+        if (pid == me) fs::remove(path, gone);
+    });
 }
 
 std::vector<std::string> remove_leftovers(const std::string& folder) {
     // A live process's parts are left to it.
-    const std::regex& ours = part_name();
     std::vector<std::string> removed;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::smatch m;
-        if (!std::regex_match(name, m, ours) || !it->is_regular_file(ec)) continue;
-        const auto pid = static_cast<pid_t>(std::stol(m[3].str()));
-        if (pid != ::getpid() && (::kill(pid, 0) == 0 || errno != ESRCH)) continue;
+    each_part(folder, [&](const fs::path& path, const std::string& number) {
+        const auto pid = static_cast<pid_t>(std::stol(number));
+        if (pid != ::getpid() && (::kill(pid, 0) == 0 || errno != ESRCH)) return;
         std::error_code gone;
-        if (fs::remove(it->path(), gone)) removed.push_back(name);
-    }
+        if (fs::remove(path, gone)) removed.push_back(path.filename().string());
+    });
     return removed;
 }
 

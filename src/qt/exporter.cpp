@@ -18,6 +18,7 @@
 #include "export/page.hpp"
 #include "export/programme.hpp"
 #include "export/render.hpp"
+#include "export/scorm.hpp"
 #include "jet/engine.hpp"
 #include "platform/paths.hpp"
 #include "strovia/course.hpp"
@@ -151,6 +152,7 @@ struct Settings {
     RenderOptions render;
     bool allow_outside = false;
     bool schedule_only = false;
+    bool scorm = false;
 };
 
 }  // namespace
@@ -166,7 +168,7 @@ struct __attribute__((visibility("hidden"))) Exporter::Impl
     QStringList postures;
     Format format = Format::Mp4;
     QSize size{640, 480};
-    bool allow_outside = false, schedule_only = false;
+    bool allow_outside = false, schedule_only = false, scorm = false;
 
     // The job's state as its receivers see it (the job's thread only).
     State state = State::Idle;
@@ -227,10 +229,20 @@ public:
         for (std::size_t i = 0; i < jobs_.size() && !impl_.cancel; ++i) one(i);
         if (impl_.cancel) return end(kInterrupted, "interrupted");
         if (!s_.schedule_only) {
-            const std::string title = fs::path(s_.content).filename().string();
-            auto page = cli::course_page(title.empty() ? "Course" : title, page_);
-            if (auto w = write_file(fs::path(s_.out) / "index.html", page); !w)
-                return end(w.error().number, w.error().text);
+            // The course folder's own name, also for "." and "course/".
+            std::error_code ec;
+            fs::path folder = fs::absolute(s_.content, ec).lexically_normal();
+            if (folder.filename().empty()) folder = folder.parent_path();
+            std::string title = folder.filename().string();
+            if (title.empty()) title = "Course";
+            std::vector<std::string> scripts;
+            if (s_.scorm) scripts.push_back(cli::kScormScript);
+            auto page = cli::course_page(title, page_, scripts);
+            Status w = write_file(fs::path(s_.out) / "index.html", page);
+            if (w && s_.scorm && !page_.empty())
+                w = cli::write_scorm_package(s_.out, title, page_, impl_.cancel);
+            if (impl_.cancel) return end(kInterrupted, "interrupted");
+            if (!w) return end(w.error().number, w.error().text);
         }
         if (skipped_ > 0) {
             return end(kSkipped, std::to_string(skipped_) + " of " + std::to_string(jobs_.size()) +
@@ -450,6 +462,8 @@ void Exporter::setAllowOutside(bool allow) { d_->allow_outside = allow; }
 bool Exporter::allowOutside() const { return d_->allow_outside; }
 void Exporter::setScheduleOnly(bool only) { d_->schedule_only = only; }
 bool Exporter::scheduleOnly() const { return d_->schedule_only; }
+void Exporter::setScormPackage(bool package) { d_->scorm = package; }
+bool Exporter::scormPackage() const { return d_->scorm; }
 Exporter::State Exporter::state() const { return d_->state; }
 int Exporter::currentPosture() const { return d_->current; }
 int Exporter::postureCount() const { return d_->count; }
@@ -493,6 +507,7 @@ bool Exporter::start() {
     s.render.height = z.height();
     s.allow_outside = d_->allow_outside;
     s.schedule_only = d_->schedule_only;
+    s.scorm = d_->scorm && !d_->schedule_only;
 
     d_->state = State::Running;
     d_->current = d_->count = 0;

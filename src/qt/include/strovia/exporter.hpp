@@ -78,6 +78,11 @@ public:
     // Works out each posture's schedule (scheduleReady) and writes nothing.
     void setScheduleOnly(bool only);
     bool scheduleOnly() const;
+    // Also makes the output folder a SCORM 1.2 package for learning
+    // platforms (imsmanifest.xml, scorm.js) and zips it beside itself as
+    // FOLDER.zip.
+    void setScormPackage(bool package);
+    bool scormPackage() const;
 
     State state() const;
     // Posture n of m being exported (n from 1; 0 before the first), and
