@@ -411,8 +411,13 @@ TEST_F(Widget, PracticeRatesHoldAtTheirFramesAndSegmentsStartAndRepeatAtTheirOwn
         const int ends = c.ends;
         ASSERT_TRUE(c.fileOpen());
         ASSERT_TRUE(wait_for([&] { return c.state() == W::Held; }, 20));
-        player_test::pause_for(0.2);
-        EXPECT_NEAR(shown_at(c.picture1(), 0.5).red(), 240, 3);
+        // Frame 30 is shown while it holds (its neighbours differ by 8 in red).
+        EXPECT_TRUE(wait_for(
+            [&] {
+                return c.state() == W::Held &&
+                       std::abs(shown_at(c.picture1(), 0.5).red() - 240) <= 3;
+            },
+            1));
         ASSERT_TRUE(wait_for([&] { return c.ends > ends; }, 30));
         EXPECT_EQ(holds, std::vector<qint64>{30});
         const double seconds = clock.elapsed() / 1000.0;
