@@ -146,6 +146,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         {Qt::Key_F11}, [this] { set_full_screen(!full_screen_); });
     add(more, "help", "Keys", "Show the keys", {Qt::Key_F1},
         [this] { show_help(help_->isHidden()); });
+    auto* practice = new QHBoxLayout;
+    chrome->addLayout(practice);
+    add_practice(practice);
 
     // The course, its postures and the routine being composed.
     side_ = new QWidget(central);
@@ -281,6 +284,8 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
             const QAction* a = actions_.value(name);
             row(key_names(a->shortcuts()), a->statusTip());
         }
+        row("-, +", "slower, faster (0.5x to 1.5x, the voice at its pitch)");
+        row("G, M, C", "this segment again; mirror; continue where you stopped");
         row("F11, double-click", "full screen; Esc leaves it");
         row("Tab", "go from control to control");
         row("F1 or ?", "show or hide these keys");
@@ -397,8 +402,9 @@ void PlayerWindow::set_order() {
     // The keyboard goes the way the eye reads: the transport under the
     // picture, then the course column from top to bottom.
     QList<QWidget*> order;
-    for (const char* name : {"play", "preview", "pause", "resume", "stop", "play_all", "next",
-                             "full_screen", "help", "course", "suggest"})
+    for (const char* name :
+         {"play", "preview", "pause", "resume", "stop", "play_all", "next", "full_screen", "help",
+          "slower", "faster", "again", "mirror", "continue", "course", "suggest"})
         order << buttons_[name];
     order << list_ << routine_name_ << routine_list_;
     for (const char* name : {"add", "remove", "up", "down", "save", "play_routine"})
@@ -519,6 +525,7 @@ bool PlayerWindow::open_course(const QString& folder) {
     update_status();
     update_buttons();
     update_idle();
+    update_practice();
     return true;
 }
 
@@ -622,7 +629,7 @@ void PlayerWindow::save_lengths(const QList<qint64>& ms) {
     settings_.sync();
 }
 
-bool PlayerWindow::begin(bool as_preview) {
+bool PlayerWindow::begin(bool as_preview, int part, int times) {
     const auto* item = list_->currentItem();
     if (item == nullptr || !course_open_) {
         statusBar()->showMessage("Choose a course folder and a posture first", 5000);
@@ -635,7 +642,9 @@ bool PlayerWindow::begin(bool as_preview) {
     single_running_ = !routine_->active();
     want_timelines({playing_});
     control_->setAsanaNaME(playing_);
-    const bool ok = as_preview ? control_->Preview() : control_->fileOpen();
+    const bool ok = as_preview              ? control_->Preview()
+                    : part > 1 || times > 1 ? control_->repeatPart(part, times)
+                                            : control_->fileOpen();
     strip_->restart(as_preview ? QList<qint64>() : lengths_of(playing_));
     remember();
     update_status();
@@ -1171,6 +1180,124 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
 void PlayerWindow::closeEvent(QCloseEvent* event) {
     remember();
     event->accept();
+}
+
+namespace {
+
+constexpr double kRates[] = {0.5, 0.75, 1.0, 1.25, 1.5};
+
+}  // namespace
+
+void PlayerWindow::add_practice(QHBoxLayout* row) {
+    auto add = [&](const QString& name, const QString& label, const QString& tip,
+                   const QList<QKeySequence>& keys, const std::function<void()>& slot) {
+        row->addWidget(add_button(chrome_, name, label, tip, keys, slot));
+    };
+    add("slower", "Slower", "Play slower, the voice at its own pitch", {Qt::Key_Minus},
+        [this] { slower(); });
+    rate_label_ = new QLabel(rate_text(), chrome_);
+    rate_label_->setAccessibleName("Speed");
+    rate_label_->setAlignment(Qt::AlignCenter);
+    row->addWidget(rate_label_);
+    add("faster", "Faster", "Play faster, the voice at its own pitch",
+        {Qt::Key_Plus, Qt::Key_Equal}, [this] { faster(); });
+    add("again", "Again", "Play this segment again, twice, then go on", {Qt::Key_G},
+        [this] { repeat_segment(); });
+    add("mirror", "Mirror", "Show the picture mirrored, left to right", {Qt::Key_M},
+        [this] { set_mirrored(!control_->mirrored()); });
+    add("continue", "Continue", "Continue the posture where you stopped", {Qt::Key_C},
+        [this] { continue_where_stopped(); });
+    buttons_.value("mirror")->setCheckable(true);
+    set_mirrored(settings_.value("practice/mirrored", false).toBool());
+    connect(strip_, &ProgressStrip::part_clicked, this, [this](int part) { play_from_part(part); });
+    // Where the learner is, kept until the posture plays to its end.
+    connect(control_, &W::progressChanged, this, [this](int current, int) {
+        if (course_open_ && control_->programmeKind() == W::Video && current > 0) {
+            settings_.setValue(course_key() + "/resume/posture", playing_);
+            settings_.setValue(course_key() + "/resume/part", current);
+        }
+        update_practice();
+    });
+    connect(control_, &W::VideoEnd, this, [this] {
+        if (control_->programmeKind() == W::Video && resume_point().first == playing_)
+            settings_.remove(course_key() + "/resume");
+        update_practice();
+    });
+    connect(control_, &W::stateChanged, this, [this] { update_practice(); });
+    update_practice();
+}
+
+void PlayerWindow::update_practice() {
+    const auto state = control_->state();
+    const bool video_on = control_->programmeKind() == W::Video &&
+                          (state == W::Playing || state == W::Held || state == W::Paused);
+    buttons_.value("again")->setEnabled(video_on);
+    buttons_.value("continue")->setEnabled(!resume_point().first.isEmpty());
+    rate_label_->setText(rate_text());
+}
+
+QString PlayerWindow::rate_text() const { return QString::number(control_->playbackRate()) + "x"; }
+
+bool PlayerWindow::step_rate(int by) {
+    const double now = control_->playbackRate();
+    const int count = static_cast<int>(std::size(kRates));
+    int at = 0;
+    while (at + 1 < count && kRates[at] < now - 1e-9) ++at;
+    const int next = std::clamp(at + by, 0, count - 1);
+    if (kRates[next] == now) return false;
+    control_->setPlaybackRate(kRates[next]);
+    update_practice();
+    statusBar()->showMessage("Speed " + rate_text(), 3000);
+    return true;
+}
+
+bool PlayerWindow::slower() { return step_rate(-1); }
+bool PlayerWindow::faster() { return step_rate(1); }
+
+bool PlayerWindow::play_from_part(int part) {
+    if (control_->programmeKind() != W::Video || !select_posture(playing_)) return false;
+    routine_->stop();
+    played_to_end_ = false;
+    return begin(false, part, 1);
+}
+
+bool PlayerWindow::repeat_segment() {
+    const auto state = control_->state();
+    if (control_->programmeKind() != W::Video ||
+        !(state == W::Playing || state == W::Held || state == W::Paused) ||
+        !select_posture(playing_)) {
+        statusBar()->showMessage("Again works while a video posture plays", 5000);
+        return false;
+    }
+    const int part = control_->currentPart();
+    routine_->stop();
+    played_to_end_ = false;
+    return begin(false, part, 2);
+}
+
+void PlayerWindow::set_mirrored(bool on) {
+    control_->setMirrored(on);
+    buttons_.value("mirror")->setChecked(on);
+    settings_.setValue("practice/mirrored", on);
+}
+
+QPair<QString, int> PlayerWindow::resume_point() const {
+    if (!course_open_) return {};
+    const QString posture = settings_.value(course_key() + "/resume/posture").toString();
+    const int part = settings_.value(course_key() + "/resume/part", 0).toInt();
+    if (posture.isEmpty() || part < 1) return {};
+    return {posture, part};
+}
+
+bool PlayerWindow::continue_where_stopped() {
+    const auto [posture, part] = resume_point();
+    if (posture.isEmpty() || !select_posture(posture)) {
+        statusBar()->showMessage("Nothing to continue on this course", 5000);
+        return false;
+    }
+    routine_->stop();
+    played_to_end_ = false;
+    return begin(false, part, 1);
 }
 
 }  // namespace strovia::player

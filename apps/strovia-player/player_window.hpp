@@ -13,6 +13,7 @@
 
 class QAction;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -72,6 +73,23 @@ public:
     bool remembered_full_screen() const;
     void show_help(bool on);
 
+    // Practice. The speed steps by a quarter from 0.5 to 1.5 ("0.75x");
+    // again plays the current video segment from its first frame twice,
+    // then goes on; a segment's box in the strip starts the posture there;
+    // the mirror flips the picture (remembered); and each course keeps the
+    // video posture and segment the learner was at until it ends, to go on
+    // from there.
+    bool slower();
+    bool faster();
+    QString rate_text() const;
+    bool repeat_segment();
+    bool play_from_part(int part);
+    void set_mirrored(bool on);
+    bool continue_where_stopped();
+    // The posture and segment continue_where_stopped() would start; empty
+    // and 0 when there is none.
+    QPair<QString, int> resume_point() const;
+
     VideoCntlWidget* control() const { return control_; }
     QTreeWidget* postures() const { return list_; }
     ProgressStrip* progress() const { return strip_; }
@@ -109,7 +127,10 @@ private:
                             const QString& tip, const QList<QKeySequence>& keys,
                             const std::function<void()>& slot);
     void choose_course();
-    bool begin(bool as_preview);
+    bool begin(bool as_preview, int part = 1, int times = 1);
+    void add_practice(QHBoxLayout* row);
+    void update_practice();
+    bool step_rate(int by);
     bool handle_key(QKeyEvent* key, QWidget* focus);
     void toggle_pause();
     void move_selection(int by);
@@ -152,6 +173,7 @@ private:
     QLabel* status_label_ = nullptr;
     QLabel* help_ = nullptr;
     QLabel* big_status_ = nullptr;
+    QLabel* rate_label_ = nullptr;
     QTimer* hide_chrome_ = nullptr;
     Routine* routine_ = nullptr;
     QMap<QString, QPushButton*> buttons_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QFontMetrics>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -241,6 +242,18 @@ void ProgressStrip::paintEvent(QPaintEvent*) {
                                                    : to_come_colour();
         painter.fillRect(part_rect(i), fill);
     }
+}
+
+void ProgressStrip::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && control_->state() != W::Idle) {
+        for (int i = 0; i < control_->partCount(); ++i) {
+            if (part_rect(i).contains(event->position().toPoint())) {
+                emit part_clicked(i + 1);
+                return;
+            }
+        }
+    }
+    QWidget::mousePressEvent(event);
 }
 
 }  // namespace strovia::player

@@ -62,9 +62,12 @@ signals:
     // A programme played from its first part to its end, without a break
     // in between: how long each part took.
     void measured(const QList<qint64>& part_ms);
+    // The box of part `part` (from 1) was clicked.
+    void part_clicked(int part);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void on_state(VideoCntlWidget::State state);

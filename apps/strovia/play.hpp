@@ -2,6 +2,7 @@
 // Hosting the control on the command line until VideoEnd: shared by
 // `strovia play` and `strovia demo`.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct PlayOptions {
     bool photo_preview = false;
     double timeout = 0;
     std::vector<std::string> at;
+    double rate = 1.0;
+    std::optional<int> from_part;
+    std::optional<int> repeat_part;
+    std::optional<int> times;  // with repeat_part
 };
 
 // Exit codes of `strovia play` (and of `strovia demo` when it plays).

@@ -199,6 +199,30 @@ bool call_method(Widget& control, const std::string& name) {
 }  // namespace
 
 int run_play(const PlayOptions& opt) {
+    if (!(opt.rate >= 0.5 && opt.rate <= 1.5)) {
+        std::cerr << "strovia play: --rate must be from 0.5 to 1.5, got " << opt.rate << "\n";
+        return kPlayBadOptions;
+    }
+    if (opt.repeat_part.has_value() != opt.times.has_value()) {
+        std::cerr << "strovia play: --repeat-part N and --times K go together\n";
+        return kPlayBadOptions;
+    }
+    for (const auto& [name, value] : {std::pair{"--from-part", opt.from_part},
+                                      {"--repeat-part", opt.repeat_part},
+                                      {"--times", opt.times}}) {
+        if (value && *value < 1) {
+            std::cerr << "strovia play: " << name << " counts from 1, got " << *value << "\n";
+            return kPlayBadOptions;
+        }
+    }
+    if (opt.from_part && opt.repeat_part) {
+        std::cerr << "strovia play: --from-part and --repeat-part cannot be used together\n";
+        return kPlayBadOptions;
+    }
+    if ((opt.from_part || opt.repeat_part) && (opt.preview || opt.photo_preview)) {
+        std::cerr << "strovia play: a preview has no segments to start from or repeat\n";
+        return kPlayBadOptions;
+    }
     std::vector<std::pair<double, std::string>> scheduled;
     for (const auto& entry : opt.at) {
         auto parsed = parse_at(entry);
@@ -239,6 +263,7 @@ int run_play(const PlayOptions& opt) {
         observer = std::make_unique<ProgressOut>(clock, control);
     }
     control.setObserver(observer.get());
+    control.setPlaybackRate(opt.rate);
     const bool quiet = opt.output == PlayOptions::Output::Quiet;
 
     int ends = 0;
@@ -272,7 +297,14 @@ int run_play(const PlayOptions& opt) {
     if (!headless) control.show();
 
     auto call = [&](const std::string& method) {
-        const bool ok = call_method(control, method);
+        bool ok = false;
+        if (method == "fileOpen" && opt.from_part) {
+            ok = control.playFromPart(*opt.from_part);
+        } else if (method == "fileOpen" && opt.repeat_part) {
+            ok = control.repeatPart(*opt.repeat_part, *opt.times);
+        } else {
+            ok = call_method(control, method);
+        }
         if (!ok) {
             std::cerr << "strovia play: " << method << " failed: error "
                       << control.lastErrorNumber() << ": " << s(control.lastErrorText()) << "\n";
@@ -355,6 +387,15 @@ void add_play_command(CLI::App& app, int& exit_code) {
     cmd->add_option("--at", opt->at,
                     "SECONDS:METHOD, call Pause, Start, StopPlay, fileOpen, Preview or Ppreview "
                     "SECONDS after the first call has returned (repeatable)");
+    cmd->add_option("--rate", opt->rate,
+                    "Play video and narrations at R times their speed, from 0.5 to 1.5; the "
+                    "narrations keep their pitch and every hold its frame (default 1)");
+    cmd->add_option("--from-part", opt->from_part,
+                    "Start the video programme at segment N (from 1): its first frame, with its "
+                    "narration");
+    cmd->add_option("--repeat-part", opt->repeat_part,
+                    "Start at segment N and play it --times K times before the programme goes on");
+    cmd->add_option("--times", opt->times, "How often --repeat-part plays its segment (K >= 1)");
     cmd->callback([opt, &exit_code] { exit_code = run_play(*opt); });
 }
 

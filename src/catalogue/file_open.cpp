@@ -70,7 +70,7 @@ Status VideoCntl::fileOpen() {
         if (auto name = RsText(catalogue::field::kVideoName); attempt(status_of(name)))
             CurVideoName = *name;
         attempt(OpenRecordset(catalogue::segment_rows(asana_id)));
-        attempt(InitVideo(), "InitVideo");
+        attempt(StartVideoAsAsked(), "InitVideo");
     } else {
         // 13. Photo posture.
         PhotoPreview = false;

@@ -67,6 +67,7 @@ Status status_of(const Result<T>& r) {
 // Numbers of the runtime errors the control's own code can meet outside the
 // catalogue engine (the engine's own numbers live with the engine seam).
 namespace runtime_error {
+inline constexpr std::int32_t kInvalidArgument = 5;
 inline constexpr std::int32_t kOverflow = 6;
 inline constexpr std::int32_t kTypeMismatch = 13;
 inline constexpr std::int32_t kFileNotFound = 53;

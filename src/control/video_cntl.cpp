@@ -54,6 +54,7 @@ void VideoCntl::BeginRun(Run run, bool ended) {
     ++run_epoch_;
     paused_ = false;
     ended_ = ended;
+    repeat_left_ = 0;
     if (run == Run::None && !ended) posture_not_found_ = false;
     // A run that shows something starts on its first part; the end keeps
     // the last one.

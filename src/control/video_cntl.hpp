@@ -104,6 +104,16 @@ public:
     // preview last started; it stays at the last one after the end, and is
     // 0 before anything was shown.
     int part() const { return part_; }
+    // Practice, beside the interface: fileOpen, with a video posture's
+    // programme started at segment `part` (from 1, its video at that row's
+    // StartPos) and that segment played `times` times, each held at its
+    // boundary until its narration ends, before the programme goes on. A
+    // photo posture plays as fileOpen plays it. Fails, starting nothing,
+    // for a part below 1 or times below 1; a part beyond the rows ends the
+    // start like a failing row (fileOpen passes over it).
+    Status fileOpenAt(int part, int times = 1);
+    // Plays of the current segment still to come after this one.
+    int repeats_left() const { return repeat_left_; }
     // The last fileOpen, Preview or Ppreview found no posture of its name.
     bool posture_not_found() const { return posture_not_found_; }
 
@@ -125,12 +135,17 @@ private:
 
     // Video programme.
     Status LoadSegmentRow(OnFailure regime);
+    // InitVideo's steps, from segment `part`, which plays `times` times.
+    Status StartVideoProgramme(int part, int times);
+    Status StartVideoAsAsked();
+    void RepeatSegment();
     void AdvanceSegment();
     void SegmentRowsUsedUp();
     // A narration that cannot be opened counts as finished: the hold at its
     // boundary ends and the next picture comes, instead of waiting for a
     // stopped mode its device can never report. Nothing is sent to it.
     void NarrationOpen();
+    void NarrationOpen(const std::string& mp2name);
     void NarrationPlay();
     bool NarrationFinished(const std::string& mode) const;
     void NarrationClose();
@@ -155,6 +170,13 @@ private:
     unsigned run_epoch_ = 0;
     bool narration_unopened_ = false;  // the last narration open failed
     int part_ = 0;
+    struct StartAt {
+        int part = 1;
+        int times = 1;
+    } start_at_;
+    int repeat_left_ = 0;
+    std::int16_t repeat_from_ = 0;
+    std::string repeat_narration_;
     bool paused_ = false;  // Pause held the run; Start or a new run ends it
     bool ended_ = false;   // the last run raised VideoEnd
     bool posture_not_found_ = false;

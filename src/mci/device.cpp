@@ -8,6 +8,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -168,6 +169,16 @@ struct Device::Branches {
     std::atomic<std::int64_t> first_pts{-1};
     std::atomic<std::int64_t> drawn_pts{-1};
     bool drawn_known = false;
+    // The first element of each branch, owned by the pipeline.
+    GstElement* video_head = nullptr;
+    GstElement* audio_head = nullptr;
+    // While a seek is under way: the time before which nothing may pass,
+    // whether its flush has reached the video sink, and the time of the
+    // first picture behind it (-1: none yet).
+    std::atomic<std::int64_t> clip_from{-1};
+    std::atomic<bool> seek_flushed{false};
+    std::atomic<std::int64_t> landed{-1};
+    std::atomic<bool> show_preroll{false};
 
     void drew(GstBuffer* buffer) {
         if (buffer != nullptr && GST_BUFFER_PTS_IS_VALID(buffer)) {
@@ -205,6 +216,25 @@ struct Device::Branches {
         gst_caps_unref(caps);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = on_sample;
+        // The picture a seek stands on is shown at once, not at the next play.
+        callbacks.new_preroll = +[](GstAppSink* appsink, gpointer data) -> GstFlowReturn {
+            auto* self = static_cast<Branches*>(data);
+            if (!self->show_preroll.exchange(false)) return GST_FLOW_OK;
+            GstSample* sample = gst_app_sink_pull_preroll(appsink);
+            if (sample == nullptr) return GST_FLOW_OK;
+            GstVideoInfo info;
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            GstMapInfo map;
+            if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) && buffer != nullptr &&
+                gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                Frame frame{map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                            GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
+                self->slot->deliver(frame);
+                gst_buffer_unmap(buffer, &map);
+            }
+            gst_sample_unref(sample);
+            return GST_FLOW_OK;
+        };
         gst_app_sink_set_callbacks(GST_APP_SINK(*sink), &callbacks, this, nullptr);
         drawn_known = true;
         return sink;
@@ -246,13 +276,17 @@ struct Device::Branches {
 
     // Builds the video branch (or, with `video` false, the audio branch)
     // and returns its first element, already inside the pipeline.
+    // Sound goes through scaletempo, which keeps its pitch at other rates
+    // and passes it through untouched at rate 1.
     Result<GstElement*> branch(bool video) {
-        std::array<Result<GstElement*>, 6> parts{
+        std::array<Result<GstElement*>, 8> parts{
             make("queue"),
             video ? make("mpegvideoparse") : make("mpegaudioparse"),
             video ? make_first({"avdec_mpeg2video", "mpeg2dec"})
                   : make_first({"mpg123audiodec", "avdec_mp2float"}),
             video ? make("videoconvert") : make("audioconvert"),
+            video ? make("identity") : make("scaletempo"),
+            video ? make("identity") : make("audioconvert"),
             video ? make("identity") : make("audioresample"),
             video ? video_sink() : make_sink(sinks.audio),
         };
@@ -264,17 +298,19 @@ struct Device::Branches {
                 return p.error();
             }
         }
-        auto linked_ok = link_chain(
-            pipeline, {*parts[0], *parts[1], *parts[2], *parts[3], *parts[4], *parts[5]});
-        if (linked_ok && video) watch_drawing(*parts[5]);
-        if (prerolled) let_go(*parts[5]);
+        auto linked_ok = link_chain(pipeline, {*parts[0], *parts[1], *parts[2], *parts[3],
+                                               *parts[4], *parts[5], *parts[6], *parts[7]});
+        GstElement* out = *parts[7];
+        if (linked_ok && video) watch_drawing(out);
+        if (prerolled) let_go(out);
         for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
             gst_element_sync_state_with_parent(**it);
         }
         if (!linked_ok) return linked_ok.error();
-        if (sinks.log) sinks.log->watch(*parts[5], video, file);
+        if (sinks.log) sinks.log->watch(out, video, file);
         if (video) video_decoder = *parts[2];
-        (video ? video_out : audio_out) = *parts[5];
+        (video ? video_out : audio_out) = out;
+        (video ? video_head : audio_head) = *parts[0];
         return *parts[0];
     }
 
@@ -330,7 +366,7 @@ Status Device::warm_up(const Sinks& sinks) {
     // the opening that needs them.
     for (const char* kind :
          {"filesrc", "mpegpsdemux", "queue", "mpegvideoparse", "mpegaudioparse", "videoconvert",
-          "audioconvert", "identity", "audioresample", "appsink", "fakesink"}) {
+          "audioconvert", "scaletempo", "identity", "audioresample", "appsink", "fakesink"}) {
         if (auto e = make(kind)) drop(*e);
     }
     if (auto e = make_first({"avdec_mpeg2video", "mpeg2dec"})) drop(*e);
@@ -353,7 +389,7 @@ Device::~Device() {
 
 Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sinks& sinks,
                                              std::shared_ptr<TargetSlot> slot,
-                                             std::shared_ptr<ChangeHook> hook) {
+                                             std::shared_ptr<ChangeHook> hook, double rate) {
     auto format = sniff(file);
     if (!format) return format.error();
 
@@ -399,6 +435,9 @@ Result<std::unique_ptr<Device>> Device::open(const std::string& file, const Sink
         b.linked = 1;
     }
     if (auto s = d->wait_preroll(); !s) return s.error();
+    if (rate != 1.0) {
+        if (auto s = d->set_rate(rate); !s) return s.error();
+    }
     return d;
 }
 
@@ -614,6 +653,194 @@ Result<std::string> Device::length() {
         return as_text(duration);
     }
     return as_text(*length_);
+}
+
+}  // namespace strovia::mci
+
+namespace strovia::mci {
+namespace {
+
+// Lets nothing before the seek's target through: each branch's new segment
+// starts there, so earlier pictures and sound are decoded but dropped, and
+// the target is the first thing shown, at running time zero.
+GstPadProbeReturn clip_segment(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    const std::int64_t from = *static_cast<std::atomic<std::int64_t>*>(data);
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (from < 0 || GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return GST_PAD_PROBE_OK;
+    GstSegment segment;
+    gst_event_copy_segment(event, &segment);
+    const auto target = static_cast<guint64>(from);
+    if (segment.format != GST_FORMAT_TIME || segment.start >= target) return GST_PAD_PROBE_OK;
+    if (GST_CLOCK_TIME_IS_VALID(segment.time)) segment.time += target - segment.start;
+    segment.start = target;
+    segment.position = target;
+    GstEvent* clipped = gst_event_new_segment(&segment);
+    gst_event_set_seqnum(clipped, gst_event_get_seqnum(event));
+    gst_event_unref(event);
+    GST_PAD_PROBE_INFO_DATA(info) = clipped;
+    return GST_PAD_PROBE_OK;
+}
+
+gulong add_probe(GstElement* element, const char* pad_name, GstPadProbeType type,
+                 GstPadProbeCallback callback, gpointer data) {
+    GstPad* pad = gst_element_get_static_pad(element, pad_name);
+    const gulong id = gst_pad_add_probe(pad, type, callback, data, nullptr);
+    gst_object_unref(pad);
+    return id;
+}
+
+void remove_probe(GstElement* element, const char* pad_name, gulong id) {
+    if (id == 0) return;
+    GstPad* pad = gst_element_get_static_pad(element, pad_name);
+    gst_pad_remove_probe(pad, id);
+    gst_object_unref(pad);
+}
+
+}  // namespace
+
+Result<std::int64_t> Device::to_ns(std::int64_t units) const {
+    if (format_ == TimeFormat::kMilliseconds) return units * 1000000;
+    if (fps_n_ <= 0 || fps_d_ <= 0) {
+        return Error{err::kNoFrameRate, "the device has no frame rate to count frames by"};
+    }
+    return static_cast<std::int64_t>(gst_util_uint64_scale_round(
+        static_cast<guint64>(units), static_cast<guint64>(fps_d_) * GST_SECOND,
+        static_cast<guint64>(fps_n_)));
+}
+
+Status Device::wait_settled() {
+    GstState state = GST_STATE_NULL;
+    const auto r = gst_element_get_state(pipeline_, &state, nullptr,
+                                         std::chrono::nanoseconds(kPrerollWatchdog).count());
+    if (r == GST_STATE_CHANGE_FAILURE) return Error{err::kStateChange, "the device failed to seek"};
+    if (r == GST_STATE_CHANGE_ASYNC) {
+        return Error{err::kPrerollTimeout, "the device did not settle after a seek in time"};
+    }
+    return {};
+}
+
+Status Device::seek_sound(std::int64_t at) {
+    const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    if (!gst_element_seek(pipeline_, rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at,
+                          GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
+        return Error{err::kStateChange, "the device refused to seek"};
+    }
+    return wait_settled();
+}
+
+Status Device::seek_video(std::int64_t at) {
+    Branches& b = *branches_;
+    if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        return Error{err::kStateChange, "the device refused to pause"};
+    }
+    const auto one_frame = to_ns(1);
+    const std::int64_t frame = one_frame ? std::max<std::int64_t>(*one_frame, 1) : 40000000;
+    // A program stream's demuxer may land a second or more after the time
+    // asked for: each try starts further back, the last from the start.
+    for (const std::int64_t back : {2 * GST_SECOND, 6 * GST_SECOND, std::int64_t{-1}}) {
+        const std::int64_t start = back < 0 ? 0 : std::max<std::int64_t>(0, at - back);
+        b.landed = -1;
+        b.seek_flushed = false;
+        b.clip_from = at;
+        b.show_preroll = true;
+        gulong clips[2] = {0, 0};
+        int n = 0;
+        for (GstElement* head : {b.video_head, b.audio_head}) {
+            if (head != nullptr) {
+                clips[n] = add_probe(head, "sink", GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                                     clip_segment, &b.clip_from);
+            }
+            ++n;
+        }
+        const gulong watch = add_probe(
+            b.video_out, "sink",
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                         GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+            +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                auto* self = static_cast<Branches*>(data);
+                if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+                    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+                    std::int64_t none = -1;
+                    if (self->seek_flushed && GST_BUFFER_PTS_IS_VALID(buffer)) {
+                        self->landed.compare_exchange_strong(
+                            none, static_cast<std::int64_t>(GST_BUFFER_PTS(buffer)));
+                    }
+                } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP) {
+                    self->seek_flushed = true;
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            &b);
+        Status result;
+        if (!gst_element_seek(pipeline_, rate_, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH,
+                              GST_SEEK_TYPE_SET, start, GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
+            result = Error{err::kStateChange, "the device refused to seek"};
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + kPrerollWatchdog;
+            while (b.landed < 0 && !watch_.ended && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (b.landed < 0) {
+                result = Error{err::kPrerollTimeout, "the video showed no picture after a seek"};
+            }
+        }
+        remove_probe(b.video_out, "sink", watch);
+        if (b.video_head != nullptr) remove_probe(b.video_head, "sink", clips[0]);
+        if (b.audio_head != nullptr) remove_probe(b.audio_head, "sink", clips[1]);
+        b.clip_from = -1;
+        if (!result) return result;
+        if (b.landed < at + frame / 2) break;
+    }
+    if (b.landed >= at + frame / 2) {
+        return Error{err::kCannotDecode, "the video cannot show the picture asked for"};
+    }
+    b.drawn_pts = b.landed.load();
+    if (b.first_pts >= 0 && b.drawn_pts >= b.first_pts) last_position_ = b.drawn_pts - b.first_pts;
+    if (b.hook) b.hook->fire();
+    return {};
+}
+
+Status Device::seek(std::int64_t position) {
+    poll_bus();
+    if (failure_) return *failure_;
+    auto ns = to_ns(position);
+    if (!ns) return ns.error();
+    const bool video = branches_->video_out != nullptr;
+    if (video && branches_->first_pts < 0) {
+        return Error{err::kCannotDecode, "the video has shown no picture to count from"};
+    }
+    // A stream that played out plays again from where it now stands.
+    ended_ = false;
+    stop_told_ = false;
+    watch_.ended = false;
+    const Status s = video ? seek_video(branches_->first_pts + *ns) : seek_sound(origin_ + *ns);
+    if (s) mode_ = Mode::kPaused;
+    return s;
+}
+
+Status Device::set_rate(double rate) {
+    poll_bus();
+    if (rate == rate_) return {};
+    rate_ = rate;
+    if (ended_) return {};
+    const bool playing = mode_ == Mode::kPlaying;
+    Status s;
+    if (branches_->video_out != nullptr) {
+        const std::int64_t drawn = branches_->drawn_pts;
+        const std::int64_t at = drawn >= 0 ? drawn : branches_->first_pts.load();
+        if (at < 0) return {};
+        s = seek_video(at);
+    } else {
+        gint64 at = 0;
+        if (!gst_element_query_position(position_source_, GST_FORMAT_TIME, &at) || at < origin_)
+            at = origin_;
+        s = seek_sound(at);
+    }
+    if (s && playing &&
+        gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        return Error{err::kStateChange, "the device refused to play"};
+    }
+    return s;
 }
 
 }  // namespace strovia::mci

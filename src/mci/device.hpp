@@ -46,6 +46,16 @@ public:
     virtual std::optional<Stop> take_stop() { return std::nullopt; }
     // The stream has played out or failed (as of the last command or query).
     virtual bool ended() const { return false; }
+    // Stands at `position` (in the time format), paused, ready to play on.
+    virtual Status seek(std::int64_t position) {
+        (void)position;
+        return Error{err::kUnknownCommand, "this device cannot seek"};
+    }
+    // Plays at `rate` times its speed from now on, sound at its own pitch.
+    virtual Status set_rate(double rate) {
+        (void)rate;
+        return {};
+    }
 };
 
 // Tells the host that something a status query can see has changed: a
@@ -88,9 +98,11 @@ public:
     // prerolls it. Video goes to `slot` when given, else to `sinks.video`.
     // `hook` (may be null) is fired on every change of what the device
     // reports.
+    // `rate`: the speed it plays at (see set_rate).
     static Result<std::unique_ptr<Device>> open(const std::string& file, const Sinks& sinks,
                                                 std::shared_ptr<TargetSlot> slot,
-                                                std::shared_ptr<ChangeHook> hook = nullptr);
+                                                std::shared_ptr<ChangeHook> hook = nullptr,
+                                                double rate = 1.0);
     // Makes one element of every kind an opening uses, so that plugins
     // are loaded before the first opening rather than during it. Fails
     // when one of the sinks cannot be built.
@@ -110,6 +122,11 @@ public:
     GstElement* pipeline() const override { return pipeline_; }
     std::optional<Stop> take_stop() override;
     bool ended() const override { return ended_; }
+    // A video stands on the very frame asked for, even in a program
+    // stream whose demuxer lands late: it seeks before it and lets no
+    // earlier picture or sound through. Waits until it stands there.
+    Status seek(std::int64_t position) override;
+    Status set_rate(double rate) override;
 
 private:
     enum class Mode { kStopped, kPlaying, kPaused };
@@ -119,6 +136,11 @@ private:
     Result<std::string> as_text(std::int64_t nanoseconds);
     Status wait_preroll();
     std::optional<std::int64_t> exact_length();
+    Result<std::int64_t> to_ns(std::int64_t units) const;
+    // `at`: buffer time of a video's picture, stream time of a sound.
+    Status seek_video(std::int64_t at);
+    Status seek_sound(std::int64_t at);
+    Status wait_settled();
 
     std::string file_;
     std::optional<std::int64_t> length_;  // ns, once known
@@ -134,6 +156,7 @@ private:
     std::int64_t last_position_ = 0;  // ns from origin_
     int fps_n_ = 0;
     int fps_d_ = 0;
+    double rate_ = 1.0;
     std::shared_ptr<TargetSlot> slot_;
     std::shared_ptr<ChangeHook> hook_;
     BusWatch watch_;

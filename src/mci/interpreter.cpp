@@ -129,7 +129,7 @@ Result<std::unique_ptr<Interpreter>> Interpreter::create(Options options) {
     made->opener_ = [made](
                         const std::string& file,
                         std::shared_ptr<TargetSlot> slot) -> Result<std::unique_ptr<MediaDevice>> {
-        auto d = Device::open(file, made->sinks_, std::move(slot), made->hook_);
+        auto d = Device::open(file, made->sinks_, std::move(slot), made->hook_, made->rate_);
         if (!d) return d.error();
         return std::unique_ptr<MediaDevice>(std::move(d).value());
     };
@@ -176,6 +176,20 @@ void Interpreter::close_all() {
 }
 
 void Interpreter::set_reporter(Reporter* reporter) { reporter_ = reporter; }
+
+Status Interpreter::set_rate(double rate) {
+    if (!(rate >= kMinRate && rate <= kMaxRate)) {
+        return Error{err::kBadParameter, "the rate " + std::to_string(rate) +
+                                             " is outside 0.5 to 1.5 times the normal speed"};
+    }
+    rate_ = rate;
+    Status first;
+    for (auto& [key, dev] : devices_) {
+        if (auto s = dev->set_rate(rate); !s && first) first = s;
+    }
+    tell_stops();
+    return first;
+}
 
 void Interpreter::set_change_listener(std::function<void()> listener) {
     std::lock_guard lock(hook_->mutex);
@@ -242,6 +256,7 @@ Result<std::string> Interpreter::dispatch(const Command& c) {
         case Verb::kPause: return status_to_text(dev.pause());
         case Verb::kStop: return status_to_text(dev.stop());
         case Verb::kSet: dev.set_time_format(c.format); return std::string();
+        case Verb::kSeek: return status_to_text(dev.seek(c.seek_to));
         case Verb::kStatus:
             switch (c.item) {
                 case StatusItem::kMode: return dev.mode();

@@ -103,6 +103,16 @@ public:
     // Empty: nobody is told.
     void set_change_listener(std::function<void()> listener);
 
+    // The speed every device plays at, open ones at once and those opened
+    // later from their start: video and sound together, sound at its own
+    // pitch, positions still in stream time (a video still holds at the
+    // frame asked for). Fails for a rate outside kMinRate..kMaxRate,
+    // changing nothing; a device that fails to change is told first.
+    static constexpr double kMinRate = 0.5;
+    static constexpr double kMaxRate = 1.5;
+    Status set_rate(double rate);
+    double rate() const { return rate_; }
+
     // Other outputs for the devices opened from now on. Fails, changing
     // nothing, when a sink cannot be built or the log cannot be written.
     Status set_outputs(const Options& options);
@@ -130,6 +140,7 @@ private:
     std::string audio_notice_;
     std::shared_ptr<ChangeHook> hook_ = std::make_shared<ChangeHook>();
     Reporter* reporter_ = nullptr;
+    double rate_ = 1.0;
     std::map<std::string, std::unique_ptr<MediaDevice>> devices_;  // by folded alias
     std::map<std::int64_t, std::shared_ptr<TargetSlot>> targets_;
 };

@@ -117,13 +117,33 @@ Result<Command> parse_status(const Tokens& t) {
     return c;
 }
 
+// seek <alias> to <position>: the device stands at that position, in its
+// time format, ready to play from it.
+Result<Command> parse_seek(const Tokens& t) {
+    if (t.size() < 2) return missing("a device alias", t[0].text);
+    if (t.size() < 3 || !keyword_is(t[2].text, "to")) return missing("\"to\"", t[1].text);
+    if (t.size() < 4) return missing("a position", t[2].text);
+    Command c;
+    c.verb = Verb::kSeek;
+    c.alias = t[1].text;
+    const std::string& at = t[3].text;
+    long long v = -1;
+    const auto [end, ec] = std::from_chars(at.data(), at.data() + at.size(), v);
+    if (ec != std::errc() || end != at.data() + at.size() || v < 0) {
+        return Error{err::kBadParameter, "\"" + at + "\" is not a position"};
+    }
+    c.seek_to = v;
+    if (t.size() > 4) return unexpected(t[4]);
+    return c;
+}
+
 struct VerbEntry {
     std::string_view name;
     std::function<Result<Command>(const Tokens&)> parse;
 };
 
-const std::array<VerbEntry, 7>& verbs() {
-    static const std::array<VerbEntry, 7> table{{
+const std::array<VerbEntry, 8>& verbs() {
+    static const std::array<VerbEntry, 8> table{{
         {"open", parse_open},
         {"close", [](const Tokens& t) { return alias_only(Verb::kClose, t); }},
         {"play", [](const Tokens& t) { return alias_only(Verb::kPlay, t); }},
@@ -131,6 +151,7 @@ const std::array<VerbEntry, 7>& verbs() {
         {"stop", [](const Tokens& t) { return alias_only(Verb::kStop, t); }},
         {"set", parse_set},
         {"status", parse_status},
+        {"seek", parse_seek},
     }};
     return table;
 }

@@ -58,7 +58,7 @@ Result<std::vector<Token>> tokenize(std::string_view command);
 bool keyword_is(std::string_view token, std::string_view keyword);
 std::string fold(std::string_view text);
 
-enum class Verb { kOpen, kClose, kPlay, kPause, kStop, kSet, kStatus };
+enum class Verb { kOpen, kClose, kPlay, kPause, kStop, kSet, kStatus, kSeek };
 enum class StatusItem { kMode, kPosition, kLength, kTimeFormat, kReady };
 enum class TimeFormat { kMilliseconds, kFrames };
 
@@ -74,6 +74,7 @@ struct Command {
     OpenArgs open;
     StatusItem item = StatusItem::kMode;
     TimeFormat format = TimeFormat::kMilliseconds;
+    std::int64_t seek_to = 0;  // seek: in the device's time format
 };
 
 // Parses one command of the language this interpreter understands.

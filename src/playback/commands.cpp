@@ -39,4 +39,6 @@ std::string narration_open(std::string_view resourcedir, std::string_view librar
            " alias Sound type mpegVideo";
 }
 
+std::string video_seek(std::int64_t frame) { return "seek video to " + std::to_string(frame); }
+
 }  // namespace strovia::commands

@@ -39,6 +39,9 @@ std::string narration_path(std::string_view resourcedir, std::string_view librar
 std::string video_open(std::string_view resourcedir, std::string_view video_name,
                        std::int64_t handle);
 
+// Puts the video at `frame`, ready to play on from it.
+std::string video_seek(std::int64_t frame);
+
 // Opens a narration under the alias "Sound".
 std::string narration_open(std::string_view resourcedir, std::string_view library_folder,
                            std::string_view mp2name);

@@ -41,9 +41,11 @@ Status VideoCntl::LoadSegmentRow(OnFailure regime) {
     return {};
 }
 
-void VideoCntl::NarrationOpen() {
+void VideoCntl::NarrationOpen() { NarrationOpen(CurMp2name); }
+
+void VideoCntl::NarrationOpen(const std::string& mp2name) {
     narration_unopened_ = !channel_.execute(
-        commands::narration_open(StoredResourcedir, host_.library_folder(), CurMp2name));
+        commands::narration_open(StoredResourcedir, host_.library_folder(), mp2name));
     if (narration_unopened_) host_.open_failed(Host::Medium::Narration);
 }
 
@@ -60,7 +62,9 @@ void VideoCntl::NarrationClose() {
     SoundState = "Stopped";
 }
 
-Status VideoCntl::InitVideo() {
+Status VideoCntl::InitVideo() { return StartVideoProgramme(1, 1); }
+
+Status VideoCntl::StartVideoProgramme(int part, int times) {
     BeginRun(Run::StartingVideo);
     const unsigned epoch = run_epoch_;
     // 1., 2. The video, as a child of Picture1, counted in frames.
@@ -73,6 +77,18 @@ Status VideoCntl::InitVideo() {
     if (auto s = RsMoveFirst(); !s) return s;
     VideoPreview = false;
     if (auto s = LoadSegmentRow(OnFailure::Stop); !s) return s;
+    // A later first segment: its row, and the video at its first frame.
+    for (int row = 1; row < part; ++row) {
+        if (auto s = RsMoveNext(); !s) return s;
+        if (RsAtEnd()) {
+            return Error{runtime_error::kInvalidArgument,
+                         "the posture has no segment " + std::to_string(part)};
+        }
+        if (auto s = LoadSegmentRow(OnFailure::Stop); !s) return s;
+    }
+    const std::int16_t first_frame = part > 1 ? CurStartPos : std::int16_t{0};
+    const std::string narration = CurMp2name;
+    if (part > 1) (void)channel_.execute(commands::video_seek(first_frame));
     // 5., 6. Its narration.
     VideoMode = true;
     NarrationOpen();
@@ -88,6 +104,10 @@ Status VideoCntl::InitVideo() {
     SoundState = "Playing";
     VideoState = "Playing";
     BeginRun(Run::Video);
+    part_ = part;
+    repeat_left_ = times - 1;
+    repeat_from_ = first_frame;
+    repeat_narration_ = narration;
     host_.timer1().set_enabled(true);
     // 9. The second row: where the first segment ends. A table of one row
     // is used up here and plays as a last segment.
@@ -155,6 +175,11 @@ void VideoCntl::Timer1_Timer() {
     // 4. The segment is over once its narration has stopped and the video
     // stands at the boundary (or runs its last segment).
     if (NarrationFinished(narration_mode) && VideoState == "Pause") {
+        if (repeat_left_ > 0) {
+            // The last segment's boundary is the end of the video.
+            if (!ListDone || video_gone) RepeatSegment();
+            return;
+        }
         NarrationClose();
         if (ListDone) {
             EndProgramme(host_.timer1());
@@ -192,6 +217,39 @@ void VideoCntl::AdvanceSegment() {
             (void)LoadSegmentRow(OnFailure::Continue);
         }
     }
+}
+
+}  // namespace strovia
+
+namespace strovia {
+
+Status VideoCntl::fileOpenAt(int part, int times) {
+    if (part < 1 || times < 1) {
+        return Error{runtime_error::kInvalidArgument,
+                     part < 1 ? "segments are counted from 1" : "a segment plays at least once"};
+    }
+    start_at_ = {part, times};
+    auto s = fileOpen();
+    start_at_ = {1, 1};
+    return s;
+}
+
+Status VideoCntl::StartVideoAsAsked() {
+    return StartVideoProgramme(start_at_.part, start_at_.times);
+}
+
+void VideoCntl::RepeatSegment() {
+    host_.timer1().set_enabled(false);
+    --repeat_left_;
+    NarrationClose();
+    (void)channel_.execute(commands::video_seek(repeat_from_));
+    NarrationOpen(repeat_narration_);
+    host_.timer1().set_enabled(true);
+    NarrationPlay();
+    (void)channel_.execute(commands::kPlayVideo);
+    SoundState = "Playing";
+    // The last segment runs on with no boundary, as it did the first time.
+    VideoState = ListDone ? "Pause" : "Playing";
 }
 
 }  // namespace strovia

@@ -47,6 +47,12 @@ void PictureView::set_scaled(bool scaled) {
     update();
 }
 
+void PictureView::set_mirrored(bool mirrored) {
+    if (mirrored == mirrored_) return;
+    mirrored_ = mirrored;
+    update();
+}
+
 QRectF PictureView::image_rect() const {
     if (image_.isNull()) return {};
     if (!scaled_) return {QPointF(0, 0), image_.deviceIndependentSize()};
@@ -79,6 +85,10 @@ void PictureView::paintEvent(QPaintEvent* event) {
         for (const QRectF& bar : bars) {
             if (!bar.isEmpty()) painter.fillRect(bar, Qt::black);
         }
+        if (mirrored_) {
+            painter.translate(target.left() + target.right(), 0);
+            painter.scale(-1, 1);
+        }
         // Filtering from 2 x 2 source pixels skips the others once the image
         // is reduced to less than half, and fine detail flickers: such an
         // image is averaged over all its pixels instead.
@@ -93,6 +103,9 @@ void PictureView::paintEvent(QPaintEvent* event) {
             return;
         }
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    } else if (mirrored_) {
+        painter.translate(target.left() + target.right(), 0);
+        painter.scale(-1, 1);
     }
     painter.drawImage(target, image_);
 }

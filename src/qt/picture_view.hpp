@@ -36,6 +36,11 @@ public:
     void set_scaled(bool scaled);
     bool scaled() const { return scaled_; }
 
+    // Painted flipped left to right, where it lands (for following a
+    // teacher as in a mirror); the image itself is left as it is.
+    void set_mirrored(bool mirrored);
+    bool mirrored() const { return mirrored_; }
+
     // Where the image lands, in the view's coordinates; on whole device
     // pixels, so that a high-density screen gets its full sharpness.
     QRectF image_rect() const;
@@ -52,6 +57,7 @@ private:
     QImage reduced_;
     qint64 reduced_from_ = 0;
     bool scaled_ = true;
+    bool mirrored_ = false;
 };
 
 // Shows `image` in `label`: as it is in a PictureView, as a pixmap at its

@@ -128,6 +128,7 @@ WidgetError classify(std::int32_t number, bool posture_not_found) {
         case engine_error::kObjectClosed: return VideoCntlWidget::TableError;
         case runtime_error::kFileNotFound:
         case runtime_error::kInvalidPicture: return VideoCntlWidget::PictureError;
+        case runtime_error::kInvalidArgument: return VideoCntlWidget::CallError;
         default: return VideoCntlWidget::FieldError;
     }
 }
@@ -206,6 +207,7 @@ struct __attribute__((visibility("hidden"))) VideoCntlWidget::Impl final : mci::
     WidgetError error = NoError;
     QString error_string;
     int error_number = 0;
+    qreal rate = 1.0;
     std::optional<std::pair<WidgetError, strovia::Error>> pending_error;
 
     explicit Impl(VideoCntlWidget* w)
@@ -715,6 +717,43 @@ bool VideoCntlWidget::Pause() {
 bool VideoCntlWidget::Start() {
     return call("Start", static_cast<int>(Effect::Other), [](VideoCntl& c) { return c.Start(); });
 }
+bool VideoCntlWidget::playFromPart(int part) {
+    return call("playFromPart", static_cast<int>(Effect::Starts),
+                [part](VideoCntl& c) { return c.fileOpenAt(part); });
+}
+bool VideoCntlWidget::repeatPart(int part, int times) {
+    return call("repeatPart", static_cast<int>(Effect::Starts),
+                [part, times](VideoCntl& c) { return c.fileOpenAt(part, times); });
+}
+
+qreal VideoCntlWidget::playbackRate() const { return d_->rate; }
+bool VideoCntlWidget::mirrored() const { return d_->picture1->mirrored(); }
+
+void VideoCntlWidget::setMirrored(bool mirrored) {
+    if (mirrored == d_->picture1->mirrored()) return;
+    d_->picture1->set_mirrored(mirrored);
+    emit mirroredChanged(mirrored);
+}
+
+int VideoCntlWidget::repeatsLeft() const { return d_->control->repeats_left(); }
+
+void VideoCntlWidget::setPlaybackRate(qreal rate) {
+    if (!(rate >= mci::Interpreter::kMinRate && rate <= mci::Interpreter::kMaxRate)) {
+        d_->last = {
+            runtime_error::kInvalidArgument,
+            "the playback rate " + QString::number(rate).toStdString() + " is outside 0.5 to 1.5"};
+        (void)finish("setPlaybackRate", false);
+        return;
+    }
+    if (rate == d_->rate) return;
+    d_->rate = rate;
+    if (d_->interpreter) {
+        Impl::Call call(*d_);
+        if (auto s = d_->interpreter->set_rate(rate); !s) d_->failure(VideoError, s.error());
+    }
+    emit playbackRateChanged(rate);
+}
+
 bool VideoCntlWidget::Ppreview() {
     return call("Ppreview", static_cast<int>(Effect::Starts),
                 [](VideoCntl& c) { return c.Ppreview(); });

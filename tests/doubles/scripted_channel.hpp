@@ -38,6 +38,8 @@ public:
     void answer(const std::string& command, std::string reply) {
         steady[command] = std::move(reply);
     }
+    // Fails `command` from now on, as a device that is gone.
+    void forget(const std::string& command) { steady.erase(command); }
 
     std::vector<std::string> commands;
     std::set<std::string> failing;  // commands execute() refuses

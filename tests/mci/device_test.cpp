@@ -5,9 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -245,6 +248,131 @@ TEST_F(Devices, AVideoPlaysHoldsResumesAndEndsBesideANarration) {
     ask("close all");
     EXPECT_EQ(fails_with("status video mode"), err::kUnknownAlias);
     EXPECT_EQ(fails_with("status sound mode"), err::kUnknownAlias);
+}
+
+// Each picture shows its own frame number in eight black or white columns
+// (lowest bit on the left), so a test reads which frame it was given.
+fs::path numbered_clip() {
+    return made("numbered.mpg",
+                "-f lavfi -i color=black:size=176x144:rate=25:duration=8 -f lavfi -i "
+                "sine=frequency=440:duration=8 -vf "
+                "\"geq=lum='if(mod(floor(N/pow(2,floor(X/22))),2),235,16)':cb=128:cr=128\" "
+                "-c:v mpeg1video -q:v 2 -g 15 -bf 2 -c:a mp2 -f mpeg");
+}
+
+struct NumberTarget : FrameTarget {
+    void present(const Frame& f) override {
+        int n = 0;
+        const std::uint8_t* row = f.data + static_cast<std::ptrdiff_t>(f.height / 2) * f.stride;
+        for (int bit = 0; bit < 8; ++bit) {
+            if (row[(bit * 22 + 11) * f.width / 176 * 4] > 128) n |= 1 << bit;
+        }
+        std::lock_guard lock(m);
+        last = n;
+        ++count;
+    }
+    std::pair<int, int> seen() {
+        std::lock_guard lock(m);
+        return {count, last};
+    }
+    std::mutex m;
+    int count = 0;
+    int last = -1;
+};
+
+// 16-bit mono samples of a WAV file, from its data chunk.
+std::vector<std::int16_t> wav_samples(const fs::path& file, int* rate) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::int16_t> out;
+    for (std::size_t i = 12; i + 8 <= bytes.size();) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &bytes[i + 4], 4);
+        if (std::string(&bytes[i], 4) == "fmt ") std::memcpy(rate, &bytes[i + 12], 4);
+        if (std::string(&bytes[i], 4) == "data") {
+            size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(bytes.size() - i - 8));
+            out.resize(size / 2);
+            std::memcpy(out.data(), &bytes[i + 8], out.size() * 2);
+            break;
+        }
+        i += 8 + size;
+    }
+    return out;
+}
+
+TEST_F(Devices, SeeksLandOnTheFrameAskedForAndRatesKeepFramesAndPitch) {
+    NumberTarget target;
+    mci->register_frame_target(77, &target);
+    ASSERT_EQ(ask("open " + quoted(numbered_clip()) + " alias v type mpegVideo parent 77"), "");
+    ask("set v time format frames");
+    EXPECT_EQ(fails_with("seek v to -3"), err::kBadParameter);
+    EXPECT_EQ(fails_with("seek v 3"), err::kMissingParameter);
+    EXPECT_FALSE(mci->set_rate(1.6));
+    EXPECT_FALSE(mci->set_rate(0.4));
+    EXPECT_EQ(mci->rate(), 1.0);
+    // Far apart and close together, forwards and back, at each rate: the
+    // picture shown and the position are the frame asked for, not one later.
+    for (const double rate : {1.0, 0.5, 1.5}) {
+        ASSERT_TRUE(mci->set_rate(rate));
+        for (const int frame : {120, 37, 38, 0, 163, 75, 199}) {
+            const int before = target.seen().first;
+            ASSERT_EQ(ask("seek v to " + std::to_string(frame)), "") << frame;
+            for (int i = 0; i < 100 && target.seen().first == before; ++i)
+                std::this_thread::sleep_for(10ms);
+            EXPECT_EQ(target.seen().second, frame) << "rate " << rate;
+            EXPECT_EQ(position("v"), frame) << "rate " << rate;
+        }
+        // It plays on from there at the rate: 25 frames a second times it.
+        ask("seek v to 20");
+        play("v");
+        std::this_thread::sleep_for(800ms);
+        ask("pause v");
+        EXPECT_NEAR(position("v") - 20, 20 * rate, 6) << "rate " << rate;
+        EXPECT_EQ(target.seen().second, position("v"));
+    }
+    // A rate changed while it plays goes on from the frame shown.
+    ASSERT_TRUE(mci->set_rate(1.0));
+    ask("seek v to 10");
+    play("v");
+    std::this_thread::sleep_for(400ms);
+    ASSERT_TRUE(mci->set_rate(0.5));
+    const long at_change = position("v");
+    std::this_thread::sleep_for(800ms);
+    EXPECT_NEAR(position("v") - at_change, 10, 4);
+    ask("close v");
+    mci->unregister_frame_target(77);
+
+    // A 440 Hz narration of 2 s at each rate: as long as the rate says, at
+    // its own pitch (counted from the samples the sink was given).
+    const fs::path tone = made("tone.mp2", "-f lavfi -i sine=frequency=440:duration=2 -c:a mp2");
+    for (const double rate : {0.5, 1.0, 1.5}) {
+        const fs::path wav = dir() / ("tone-" + std::to_string(rate) + ".wav");
+        ASSERT_TRUE(mci->set_outputs({"",
+                                      "audioconvert ! audio/x-raw,format=S16LE,channels=1 ! "
+                                      "wavenc ! filesink location=\"" +
+                                          wav.string() + "\"",
+                                      ""}));
+        ASSERT_TRUE(mci->set_rate(rate));
+        ASSERT_EQ(ask("open " + quoted(tone) + " alias s"), "");
+        play("s");
+        EXPECT_TRUE(wait_stopped("s"));
+        ask("close s");
+        int sample_rate = 0;
+        const auto samples = wav_samples(wav, &sample_rate);
+        ASSERT_GT(sample_rate, 0);
+        const double seconds = static_cast<double>(samples.size()) / sample_rate;
+        EXPECT_NEAR(seconds, 2.0 / rate, 0.15) << "rate " << rate;
+        // Rising zero crossings over the middle half, away from the edges.
+        int crossings = 0;
+        const std::size_t from = samples.size() / 4, to = samples.size() * 3 / 4;
+        for (std::size_t i = from + 1; i < to; ++i) {
+            if (samples[i - 1] < 0 && samples[i] >= 0) ++crossings;
+        }
+        const double pitch = crossings / (static_cast<double>(to - from) / sample_rate);
+        EXPECT_NEAR(pitch, 440.0, 8.0) << "rate " << rate;
+        RecordProperty("pitch_at_" + std::to_string(rate), std::to_string(pitch));
+        std::printf("rate %.2f: %.3f s, pitch %.1f Hz\n", rate, seconds, pitch);
+    }
 }
 
 TEST_F(Devices, EachFileOpensWithItsExactLengthAndPlaysToItsEndOrFailsLeavingNothingOpen) {

@@ -44,6 +44,14 @@ TEST(Parse, EveryCommandIsReadOrFailsWithItsOwnNumber) {
         {"set v time format seconds", err::kBadParameter},
         {"set v speed format frames", err::kBadParameter},
         {"set v time format", err::kMissingParameter},
+        {"SEEK v TO 0", 0},
+        {"seek v", err::kMissingParameter},
+        {"seek v at 5", err::kMissingParameter},
+        {"seek v to", err::kMissingParameter},
+        {"seek v to 5x", err::kBadParameter},
+        {"seek v to -5", err::kBadParameter},
+        {"seek v to 99999999999999999999", err::kBadParameter},
+        {"seek v to 5 now", err::kBadParameter},
     };
     for (const auto& k : cases) {
         auto c = parse(k.command);
@@ -55,6 +63,7 @@ TEST(Parse, EveryCommandIsReadOrFailsWithItsOwnNumber) {
         }
     }
     EXPECT_EQ(parse("Status v Ready")->item, StatusItem::kReady);
+    EXPECT_EQ(parse("seek Video to 1234")->seek_to, 1234);
     EXPECT_EQ(parse("Set v Time Format Milliseconds")->format, TimeFormat::kMilliseconds);
 }
 

@@ -380,7 +380,7 @@ TEST_F(Player, TabOrderAndTheKeysOverlay) {
     }
     EXPECT_EQ(order, (QStringList{"Routine name", "Routine", "Add", "Remove", "Down", "Save",
                                   "Play routine", "Play", "Preview", "Play all", "Full screen",
-                                  "Keys", "Course folder..."}));
+                                  "Keys", "Slower", "Faster", "Mirror", "Course folder..."}));
     for (QSize size : {QSize(700, 420), QSize(1280, 720), QSize(1900, 1000)}) {
         SCOPED_TRACE(size.width());
         w->resize(size);
@@ -653,6 +653,67 @@ TEST_F(Player, TimeBeforeThePlayAndOfTheRoutine) {
     EXPECT_TRUE(w->status_text().startsWith("Routine 1 of 3 (routine 0:"))
         << w->status_text().toStdString();
     w->stop();
+}
+
+// Practice: the speed keys, again, a segment's box in the strip, the mirror,
+// and going on where the learner stopped, kept with the course.
+TEST_F(Player, PracticeKeysTheStripAndWhereTheLearnerStopped) {
+    auto w = window();
+    W* c = w->control();
+    auto key = [&](Qt::Key k) { QTest::keyClick(w->windowHandle(), k); };
+    for (const auto& [k, shown] : {std::pair{Qt::Key_Minus, "0.75x"},
+                                   {Qt::Key_Minus, "0.5x"},
+                                   {Qt::Key_Minus, "0.5x"},
+                                   {Qt::Key_Plus, "0.75x"},
+                                   {Qt::Key_Plus, "1x"},
+                                   {Qt::Key_Equal, "1.25x"},
+                                   {Qt::Key_Plus, "1.5x"},
+                                   {Qt::Key_Plus, "1.5x"},
+                                   {Qt::Key_Minus, "1.25x"}}) {
+        key(k);
+        EXPECT_EQ(w->rate_text(), shown);
+        EXPECT_DOUBLE_EQ(c->playbackRate(), QString(shown).chopped(1).toDouble());
+    }
+    for (auto* label : w->findChildren<QLabel*>()) {
+        if (label->accessibleName() == "Speed") {
+            EXPECT_EQ(label->text(), "1.25x");
+        }
+    }
+    key(Qt::Key_Minus);
+    EXPECT_EQ(w->rate_text(), "1x");
+    key(Qt::Key_M);
+    EXPECT_TRUE(c->mirrored());
+    EXPECT_TRUE(w->button("mirror")->isChecked());
+    EXPECT_FALSE(w->button("again")->isEnabled()) << "nothing plays";
+
+    // A segment's box starts the posture there; G plays the segment again.
+    w->select_posture("Tadasana");
+    ASSERT_TRUE(w->play());
+    ASSERT_TRUE(wait_for([&] { return c->state() == W::Held; }, 10));
+    EXPECT_TRUE(w->button("again")->isEnabled());
+    key(Qt::Key_G);
+    EXPECT_EQ(c->currentPart(), 1);
+    EXPECT_EQ(c->repeatsLeft(), 1);
+    QTest::mouseClick(w->progress(), Qt::LeftButton, {}, w->progress()->part_rect(1).center());
+    EXPECT_EQ(c->currentPart(), 2);
+    EXPECT_EQ(c->repeatsLeft(), 0);
+    EXPECT_EQ(w->resume_point(), qMakePair(QString("Tadasana"), 2));
+    w->stop();
+
+    // Kept with the course for the next start: the mirror, and C goes on
+    // at the segment where the learner stopped, until it plays to its end.
+    w.reset();
+    auto next = window();
+    EXPECT_TRUE(next->control()->mirrored());
+    EXPECT_EQ(next->resume_point(), qMakePair(QString("Tadasana"), 2));
+    next->select_posture("Vrksasana");
+    ended_ = 0;
+    QTest::keyClick(next->windowHandle(), Qt::Key_C);
+    EXPECT_EQ(next->control()->AsanaNaME(), "Tadasana");
+    EXPECT_EQ(next->control()->currentPart(), 2);
+    ASSERT_TRUE(wait_end());
+    EXPECT_EQ(next->resume_point(), qMakePair(QString(), 0));
+    EXPECT_FALSE(next->button("continue")->isEnabled());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -13,6 +14,9 @@
 #include <QTimer>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 
+#include <algorithm>
+#include <cstdio>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -175,6 +179,8 @@ TEST_F(Widget, PhotoProgrammeAndPreviewReportTheirStates) {
 // their own size top left when the integrator asks for that. Both halves
 // whole and centred, in device pixels, with black beyond them.
 void expect_fitted(W& control, QSize media) {
+    const QColor left = control.mirrored() ? kRight : kLeft;
+    const QColor right = control.mirrored() ? kLeft : kRight;
     QCoreApplication::processEvents();
     EXPECT_EQ(control.picture1()->geometry(), control.rect());
     const QImage shot = control.grab().toImage();
@@ -191,46 +197,53 @@ void expect_fitted(W& control, QSize media) {
             << "at " << at.x() << "," << at.y() << " of " << shot.width() << "x" << shot.height()
             << ": " << got.name().toStdString() << ", expected " << want.name().toStdString();
     };
-    for (QPoint at : {in.topLeft(), in.bottomLeft()}) expect(at, kLeft);
-    for (QPoint at : {in.topRight(), in.bottomRight()}) expect(at, kRight);
+    for (QPoint at : {in.topLeft(), in.bottomLeft()}) expect(at, left);
+    for (QPoint at : {in.topRight(), in.bottomRight()}) expect(at, right);
     for (QPoint at : {QPoint(out.left(), c.y()), QPoint(out.right(), c.y()),
                       QPoint(c.x(), out.top()), QPoint(c.x(), out.bottom())})
         expect(at, Qt::black);
 }
 
 // Run once more on a screen of twice the density (widget_scaling_hidpi).
+// Mirrored, the video and the picture land in the same place, flipped.
 TEST_F(Widget, ScalingKeepsTheAspectAtDesignSizeAndFullHdOrTheOwnSize) {
-    const auto preview = [](W& c) {
-        c.show();
-        ASSERT_TRUE(c.Preview()) << c.lastErrorText().toStdString();
-        ASSERT_TRUE(wait_for([&] { return near(shown_at(&c, 0.25), kLeft); }, 10))
-            << "nothing shown";
-    };
-    for (const auto& [posture, media] :
-         {std::pair{"Wide", QSize(1280, 720)}, std::pair{"Vrksasana", QSize(1024, 768)}}) {
-        SCOPED_TRACE(posture);
+    for (const auto& [posture, media, mirrored] : {std::tuple{"Wide", QSize(1280, 720), false},
+                                                   {"Vrksasana", QSize(1024, 768), false},
+                                                   {"Wide", QSize(1280, 720), true},
+                                                   {"Vrksasana", QSize(1024, 768), true}}) {
+        SCOPED_TRACE(std::string(posture) + (mirrored ? " mirrored" : ""));
         Control c(posture);
         EXPECT_EQ(c.sizeHint(), QSize(352, 288));
-        preview(c);
+        int flips = 0;
+        QObject::connect(&c, &W::mirroredChanged, [&] { ++flips; });
+        c.setMirrored(mirrored);
+        c.setMirrored(mirrored);
+        EXPECT_EQ(flips, mirrored ? 1 : 0) << "signalled on a change only";
+        c.show();
+        ASSERT_TRUE(c.Preview()) << c.lastErrorText().toStdString();
+        const QColor first = mirrored ? kRight : kLeft;
+        ASSERT_TRUE(wait_for([&] { return near(shown_at(&c, 0.25), first); }, 10))
+            << "nothing shown";
         expect_fitted(c, media);
         c.resize(1920, 1080);
         expect_fitted(c, media);
+        if (posture != std::string("Vrksasana") || mirrored) continue;
+        int changes = 0;
+        QObject::connect(&c, &W::placementChanged, [&] { ++changes; });
+        c.setPlacement(W::Placement::OriginalSize);
+        c.setPlacement(W::Placement::OriginalSize);
+        EXPECT_EQ(changes, 1) << "signalled on a change only";
+        QCoreApplication::processEvents();
+        const QImage shot = c.grab().toImage();
+        const qreal dpr = shot.devicePixelRatio();
+        const auto at = [&](int x, int y) {
+            return shot.pixelColor((QPointF(x, y) * dpr).toPoint());
+        };
+        EXPECT_EQ(at(2, 2), kLeft);
+        EXPECT_EQ(at(1021, 765), kRight);
+        EXPECT_NE(at(1030, 2), kRight) << "stretched";
+        EXPECT_NE(at(2, 775), kLeft) << "stretched";
     }
-    Control c("Vrksasana");
-    c.resize(1920, 1080);
-    int changes = 0;
-    QObject::connect(&c, &W::placementChanged, [&] { ++changes; });
-    c.setPlacement(W::Placement::OriginalSize);
-    c.setPlacement(W::Placement::OriginalSize);
-    EXPECT_EQ(changes, 1) << "signalled on a change only";
-    preview(c);
-    const QImage shot = c.grab().toImage();
-    const qreal dpr = shot.devicePixelRatio();
-    const auto at = [&](int x, int y) { return shot.pixelColor((QPointF(x, y) * dpr).toPoint()); };
-    EXPECT_EQ(at(2, 2), kLeft);
-    EXPECT_EQ(at(1021, 765), kRight);
-    EXPECT_NE(at(1030, 2), kRight) << "stretched";
-    EXPECT_NE(at(2, 775), kLeft) << "stretched";
 }
 
 // fileOpen returns normally and nothing plays, as the control defines it;
@@ -242,22 +255,23 @@ TEST_F(Widget, FailuresTheControlPassesOverAreSignalled) {
     QString why;
     EXPECT_FALSE(c.setMediaOutputs({"nosuchsink", {}, {}}, &why));
     EXPECT_TRUE(why.contains("error 305")) << why.toStdString();
-    // The no-sound notice: taken back by outputs set at once, told once by
-    // outputs set later with no sound sink, as a plain widget tells it here.
+    // The no-sound notice: taken back by outputs set at once (none so far),
+    // told once by outputs set twice later with no sound sink, as a plain
+    // widget tells it.
     int told = 0, notices = 0;
-    {
-        W plain;
-        QObject::connect(&plain, &W::notice, [&] { ++told; });
+    for (W* w : {static_cast<W*>(new W), static_cast<W*>(&c)}) {
+        auto counting = QObject::connect(w, &W::notice, [&, w] { ++(w == &c ? notices : told); });
         QCoreApplication::processEvents();
+        if (w == &c) {
+            EXPECT_EQ(notices, 0);
+            for (int i = 0; i < 2; ++i) ASSERT_TRUE(c.setMediaOutputs({}, &why));
+            QCoreApplication::processEvents();
+            QObject::disconnect(counting);
+        } else {
+            delete w;
+        }
     }
-    auto counting = QObject::connect(&c, &W::notice, [&] { ++notices; });
-    QCoreApplication::processEvents();
-    EXPECT_EQ(notices, 0);
-    ASSERT_TRUE(c.setMediaOutputs({}, &why)) << why.toStdString();
-    ASSERT_TRUE(c.setMediaOutputs({}, &why)) << why.toStdString();
-    QCoreApplication::processEvents();
     EXPECT_EQ(notices, told);
-    QObject::disconnect(counting);
     ASSERT_TRUE(player_test::silent(c));
     c.errors.clear();
     c.setResourcedir(content() + "/nowhere");
@@ -356,6 +370,110 @@ TEST_F(Widget, SaysOnlyWhatIsSo) {
         EXPECT_EQ(notices, 0) << "nothing was opened under the new folder";
         EXPECT_EQ(c.ends, 1) << "the preview's own only";
     }
+}
+
+// Beside the interface: the rate, a start at a segment and a repeated one,
+// on Tadasana (frame N drawn in red 8*N; boundaries at 30 and 60; the
+// first narration holds the video at 30).
+struct Commands : strovia::ControlObserver {
+    void commandSent(const QString& command, bool) override { sent << command; }
+    int count(const QString& part) const {
+        return static_cast<int>(std::count_if(sent.begin(), sent.end(),
+                                              [&](const QString& c) { return c.contains(part); }));
+    }
+    QStringList sent;
+};
+
+TEST_F(Widget, PracticeRatesHoldAtTheirFramesAndSegmentsStartAndRepeatAtTheirOwn) {
+    Control c("Tadasana");
+    c.show();
+    Commands commands;
+    c.setObserver(&commands);
+    std::vector<qreal> rates;
+    QObject::connect(&c, &W::playbackRateChanged, [&](qreal r) { rates.push_back(r); });
+    std::vector<qint64> holds;
+    QObject::connect(&c, &W::stateChanged, [&](W::State s) {
+        if (s == W::Held) holds.push_back(c.position());
+    });
+    for (const qreal bad : {1.6, 0.49, qQNaN()}) {
+        c.setPlaybackRate(bad);
+        EXPECT_EQ(c.lastErrorNumber(), 5) << bad;
+    }
+    EXPECT_EQ(c.playbackRate(), 1.0);
+    // Held at frame 30 at every rate, and showing it; the programme takes
+    // about 4 s at rate 1 and 1/rate as long at the others.
+    for (const qreal rate : {0.5, 1.5, 1.0}) {
+        SCOPED_TRACE(rate);
+        c.setPlaybackRate(rate);
+        holds.clear();
+        QElapsedTimer clock;
+        clock.start();
+        const int ends = c.ends;
+        ASSERT_TRUE(c.fileOpen());
+        ASSERT_TRUE(wait_for([&] { return c.state() == W::Held; }, 20));
+        // Frame 30 is shown while it holds (its neighbours differ by 8 in red).
+        EXPECT_TRUE(wait_for(
+            [&] {
+                return c.state() == W::Held &&
+                       std::abs(shown_at(c.picture1(), 0.5).red() - 240) <= 3;
+            },
+            1));
+        ASSERT_TRUE(wait_for([&] { return c.ends > ends; }, 30));
+        EXPECT_EQ(holds, std::vector<qint64>{30});
+        const double seconds = clock.elapsed() / 1000.0;
+        if (rate < 1) {
+            EXPECT_GT(seconds, 0.9 * 4.0 / rate);
+        }
+        std::printf("rate %.2f: held at %lld, VideoEnd after %.2f s\n", rate,
+                    static_cast<long long>(holds.empty() ? -1 : holds[0]), seconds);
+    }
+    EXPECT_EQ(rates, (std::vector<qreal>{0.5, 1.5, 1.0}));
+
+    // Each segment from its own first frame, with its narration.
+    for (const auto& [part, frame, narration] :
+         {std::tuple{1, 0, "s1"}, {2, 30, "s2"}, {3, 60, "s3"}}) {
+        SCOPED_TRACE(part);
+        std::vector<qint64> positions;
+        auto seen =
+            QObject::connect(&c, &W::positionChanged, [&](qint64 f) { positions.push_back(f); });
+        commands.sent.clear();
+        const int ends = c.ends;
+        ASSERT_TRUE(c.playFromPart(part));
+        EXPECT_EQ(c.currentPart(), part);
+        EXPECT_EQ(commands.count(QString("%1.mp2").arg(narration)), 1);
+        EXPECT_EQ(commands.count("seek video to "), part > 1 ? 1 : 0);
+        // The first frame a tick reads once the start has returned (the
+        // start itself reports 0 for the programme before it).
+        positions.clear();
+        wait_for([&] { return !positions.empty(); }, 1);
+        const qint64 first = positions.empty() ? c.position() : positions.front();
+        EXPECT_GE(first, frame);
+        EXPECT_LE(first, frame + 1);
+        std::printf("part %d: first frame read %lld\n", part, static_cast<long long>(first));
+        ASSERT_TRUE(wait_for([&] { return c.ends > ends; }, 20));
+        QObject::disconnect(seen);
+    }
+    EXPECT_FALSE(c.playFromPart(0));
+    EXPECT_EQ(c.lastErrorNumber(), 5);
+    c.errors.clear();
+    ASSERT_TRUE(c.playFromPart(4));
+    EXPECT_EQ(c.errors, std::vector<W::Error>{W::CallError});
+    EXPECT_EQ(c.state(), W::Idle);
+
+    // Segment 1 three times: its narration and its hold at 30 each time,
+    // then segments 2 and 3 once.
+    holds.clear();
+    commands.sent.clear();
+    const int ends = c.ends;
+    ASSERT_TRUE(c.repeatPart(1, 3));
+    EXPECT_EQ(c.repeatsLeft(), 2);
+    ASSERT_TRUE(wait_for([&] { return c.ends > ends; }, 40));
+    EXPECT_EQ(holds, (std::vector<qint64>{30, 30, 30}));
+    EXPECT_EQ(commands.count("s1.mp2"), 3);
+    EXPECT_EQ(commands.count("seek video to 0"), 2);
+    EXPECT_EQ(commands.count("s2.mp2"), 1);
+    EXPECT_EQ(commands.count("s3.mp2"), 1);
+    c.setObserver(nullptr);
 }
 
 TEST_F(Widget, DesignerPluginMakesTheControl) {

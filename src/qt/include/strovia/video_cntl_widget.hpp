@@ -55,6 +55,9 @@ class STROVIA_EXPORT VideoCntlWidget : public QWidget {
     Q_PROPERTY(Error error READ error NOTIFY errorChanged)
     Q_PROPERTY(QString errorString READ errorString NOTIFY errorChanged)
     Q_PROPERTY(Placement placement READ placement WRITE setPlacement NOTIFY placementChanged)
+    Q_PROPERTY(
+        qreal playbackRate READ playbackRate WRITE setPlaybackRate NOTIFY playbackRateChanged)
+    Q_PROPERTY(bool mirrored READ mirrored WRITE setMirrored NOTIFY mirroredChanged)
 
 public:
     enum State {
@@ -140,6 +143,22 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Practice, beside the control's interface (unused, nothing changes).
+    // The speed of the video and the narrations together, 1 by default,
+    // from 0.5 to 1.5; narrations keep their pitch, holds stay at their
+    // frames, and a programme takes 1/rate as long. It applies at once to
+    // what plays and to everything opened later. A rate outside the range
+    // is refused: the rate stays, failed() is emitted and lastErrorNumber()
+    // says why (5).
+    qreal playbackRate() const;
+    void setPlaybackRate(qreal rate);
+    // Picture1 shows the video and the pictures flipped left to right.
+    bool mirrored() const;
+    void setMirrored(bool mirrored);
+    // Plays of the current segment still to come after this one (see
+    // repeatPart).
+    int repeatsLeft() const;
+
     State state() const;
     ProgrammeKind programmeKind() const;
     // Segment (video) or picture (photo) n of N; 1 of 1 in a video preview,
@@ -166,6 +185,16 @@ public slots:
     bool Pause();
     bool Start();
     bool Ppreview();
+    // fileOpen, with a video posture started at segment `part` (from 1):
+    // the video from that row's StartPos, with that segment's narration.
+    // A photo posture plays from its start. False, starting nothing, for a
+    // part below 1; a part beyond the posture's segments is reported
+    // through errorOccurred and nothing plays.
+    bool playFromPart(int part);
+    // As playFromPart, and segment `part` plays `times` times (each held
+    // at its boundary until its narration ends) before the programme goes
+    // on. False, starting nothing, for times below 1.
+    bool repeatPart(int part, int times);
 
 signals:
     // A programme or preview has come to its end.
@@ -202,6 +231,9 @@ signals:
     // otherwise the control shows its modal box. errorOccurred(PostureError)
     // follows once fileOpen has returned (true, as defined).
     void messageRequested(const QString& text);
+    // Emitted only when the rate really changed.
+    void playbackRateChanged(qreal rate);
+    void mirroredChanged(bool mirrored);
     // The placement has changed.
     void placementChanged(strovia::VideoCntlWidget::Placement placement);
 
