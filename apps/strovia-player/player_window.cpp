@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -81,6 +82,12 @@ bool is_text_entry(const QWidget* w) {
     return box != nullptr && box->isEditable();
 }
 
+// A path's end says the most: the label's full text is its tooltip.
+void elide_path(QLabel* label) {
+    label->setText(
+        label->fontMetrics().elidedText(label->toolTip(), Qt::ElideLeft, label->width()));
+}
+
 QString key_names(const QList<QKeySequence>& keys) {
     QStringList names;
     for (const auto& k : keys) names << k.toString(QKeySequence::NativeText);
@@ -122,6 +129,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     chrome->addLayout(transport);
     chrome->addLayout(more);
     left->addWidget(chrome_);
+    // The picture takes most of the window; the course column what is left.
     columns->addLayout(left, 3);
 
     auto add = [&](QHBoxLayout* row, const QString& name, const QString& label, const QString& tip,
@@ -158,6 +166,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     course_label_ = new QLabel(side_);
     course_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     course_label_->setAccessibleName("Course folder");
+    // A long path is elided, not a reason for a wider window.
+    course_label_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    course_label_->installEventFilter(this);
     course_row->addWidget(course_label_, 1);
     course_row->addWidget(
         add_button(side_, "course", "Course folder...", "Choose the course folder",
@@ -167,6 +178,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     problem_label_->setWordWrap(true);
     problem_label_->setStyleSheet("color: #b00000; font-weight: bold;");
     problem_label_->setAccessibleName("Problem");
+    problem_label_->setMinimumWidth(1);  // a long file name wraps or is cut, the window stays
     problem_label_->hide();
     right->addWidget(problem_label_);
     details_label_ = new QLabel(side_);
@@ -174,6 +186,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     details_label_->setStyleSheet("color: #606060;");
     details_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     details_label_->setAccessibleName("Problem details");
+    details_label_->setMinimumWidth(1);
     details_label_->hide();
     right->addWidget(details_label_);
     auto* suggest = add_button(side_, "suggest", "Open the parent folder",
@@ -217,10 +230,13 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     routine_list_->setAccessibleDescription("The postures of the routine, in the order they play");
     connect(routine_list_, &QListWidget::currentRowChanged, this, [this] { update_buttons(); });
     right->addWidget(routine_list_, 1);
-    auto* edit_row = new QHBoxLayout;
+    // In pairs, so that the column stays narrow: Add and Remove, Up and
+    // Down, Save and Play routine.
+    auto* edit_rows = new QGridLayout;
     auto edit = [&](const QString& name, const QString& label, const QString& tip,
                     const QList<QKeySequence>& keys, const std::function<void()>& slot) {
-        edit_row->addWidget(add_button(side_, name, label, tip, keys, slot));
+        const int at = edit_rows->count();
+        edit_rows->addWidget(add_button(side_, name, label, tip, keys, slot), at / 2, at % 2);
     };
     edit("add", "Add", "Add the selected posture to the routine", {Qt::Key_Insert}, [this] {
         if (const auto* item = list_->currentItem()) {
@@ -250,8 +266,8 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
             [this] { save_routine(routine_name_->currentText()); });
     edit("play_routine", "Play routine", "Play the routine's postures in order", {Qt::Key_R},
          [this] { play_routine(); });
-    right->addLayout(edit_row);
-    columns->addWidget(side_, 2);
+    right->addLayout(edit_rows);
+    columns->addWidget(side_, 1);
 
     big_status_ = new QLabel(chrome_);
     big_status_->setAccessibleName("Status");
@@ -326,7 +342,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         update_idle();
         if (s == W::Idle) {
             show_selected_time();
-            QTimer::singleShot(0, this, &PlayerWindow::check_start);
+            check_start_soon();
         }
     });
     connect(strip_, &ProgressStrip::measured, this, &PlayerWindow::save_lengths);
@@ -363,7 +379,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         if (!playing_.isEmpty()) headline = QString("%1: %2").arg(playing_, headline);
         show_problem(headline, QString("error %1: %2").arg(control_->errorNumber()).arg(text));
         update_status();
-        QTimer::singleShot(0, this, &PlayerWindow::check_start);
+        check_start_soon();
     });
     // The unknown posture's message goes to the window, not a modal box.
     connect(control_, &W::messageRequested, this,
@@ -388,7 +404,8 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         const QString posture = control_->AsanaNaME();
         if (open_course(saved)) select_posture(posture);
     } else {
-        course_label_->setText("No course folder chosen");
+        course_label_->setToolTip("No course folder chosen");
+        elide_path(course_label_);
     }
     update_status();
     update_buttons();
@@ -504,7 +521,8 @@ bool PlayerWindow::open_course(const QString& folder) {
     }
     course_folder_ = key;
     course_name_ = QDir(folder).dirName();
-    course_label_->setText(folder);
+    course_label_->setToolTip(folder);
+    elide_path(course_label_);
     list_->clear();
     for (const auto& p : course.postures()) {
         auto* item = new QTreeWidgetItem(list_);
@@ -641,6 +659,7 @@ bool PlayerWindow::begin(bool as_preview, int part, int times) {
     playing_kind_ = item->text(1);
     single_running_ = !routine_->active();
     want_timelines({playing_});
+    ++starts_;  // the media's own yield runs checks queued before this start
     control_->setAsanaNaME(playing_);
     const bool ok = as_preview              ? control_->Preview()
                     : part > 1 || times > 1 ? control_->repeatPart(part, times)
@@ -651,8 +670,14 @@ bool PlayerWindow::begin(bool as_preview, int part, int times) {
     update_buttons();
     update_idle();
     // A start that plays nothing never ends by itself.
-    QTimer::singleShot(0, this, &PlayerWindow::check_start);
+    check_start_soon();
     return ok;
+}
+
+void PlayerWindow::check_start_soon() {
+    QTimer::singleShot(0, this, [this, start = starts_] {
+        if (start == starts_) check_start();
+    });
 }
 
 void PlayerWindow::check_start() {
@@ -1151,6 +1176,7 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::KeyPress: {
             auto* widget = qobject_cast<QWidget*>(watched);
             if (widget == nullptr || widget->window() != this) break;
+            const bool unseen = full_screen_ && chrome_->isHidden();
             if (full_screen_) show_chrome();
             if (event->type() != QEvent::KeyPress) break;
             // Each receiver on the way up sees the event here: act once, for
@@ -1158,6 +1184,8 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
             QWidget* focus = QApplication::focusWidget();
             if (focus != nullptr && focus->window() != this) focus = nullptr;
             if (widget != (focus != nullptr ? focus : this)) break;
+            // A button out of sight does not take Enter: the key is the window's.
+            if (unseen && focus != nullptr && chrome_->isAncestorOf(focus)) focus = nullptr;
             if (handle_key(static_cast<QKeyEvent*>(event), focus)) return true;
             break;
         }
@@ -1170,6 +1198,7 @@ bool PlayerWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Resize:
             if (watched == control_) idle_->setGeometry(control_->rect());
+            if (watched == course_label_) elide_path(course_label_);
             if (watched == centralWidget() && !help_->isHidden()) place_help();
             break;
         default: break;

@@ -135,6 +135,8 @@ private:
     void toggle_pause();
     void move_selection(int by);
     void check_start();
+    // check_start after the events queued now, unless another start came first.
+    void check_start_soon();
     void remember();
     QString course_key() const;
     QList<qint64> lengths_of(const QString& posture) const;
@@ -188,6 +190,7 @@ private:
     bool single_running_ = false;
     bool played_to_end_ = false;
     int due_index_ = -1;
+    int starts_ = 0;
     QString course_folder_;
     QMap<QString, QList<qint64>> timelines_;  // by posture; empty when it cannot be known
     int timeline_course_ = 0;                 // counts course openings: late answers are dropped

@@ -1,10 +1,11 @@
 // The course player as a learner meets it, on a real display (Xvfb in CI):
-// the keyboard whatever has focus, routines that go on past failures, the
-// time of the programme, the full screen read from a distance, settings
-// that outlive the process; and the monkey, which drives the window with
-// seeded random input (player_tests --gtest_filter=Player.Monkey --seed N [EVENTS]).
-// A seed that finds something is kept in monkey_seeds/seeds.txt.
+// keys whatever has focus, routines that go on past failures, the time of
+// the programme, the window read from two metres, settings that outlive the
+// process; and the monkey, which drives the window with seeded random input
+// (--gtest_filter=Player.Monkey --seed N [EVENTS]). A seed that finds
+// something is kept in monkey_seeds/seeds.txt.
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,15 +25,9 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
-#include <atomic>
-#include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <deque>
-#include <memory>
-#include <mutex>
 #include <random>
-#include <thread>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -50,22 +45,19 @@ using W = strovia::VideoCntlWidget;
 using player_test::pause_for;
 using player_test::wait_for;
 using strovia::player::PlayerWindow;
-using strovia::player::Routine;
+using Phase = strovia::player::Routine::Phase;
 
 unsigned g_seed = 1;
 int g_events = 5000;
 
 class Player : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        root_ = fs::temp_directory_path() / ("strovia-player-" + std::to_string(::getpid()));
-        ASSERT_TRUE(player_test::make_course(root_ / "course"));
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(player_test::make_course(root_ / "course")); }
     static void TearDownTestSuite() { fs::remove_all(root_); }
 
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        ini_ = QString::fromStdString((root_ / (std::string(info->name()) + ".ini")).string());
+        ini_ = QString::fromStdString((root_ / info->name()).string()) + ".ini";
         QFile::remove(ini_);
         settings_ = std::make_unique<QSettings>(ini_, QSettings::IniFormat);
     }
@@ -89,19 +81,26 @@ protected:
     bool wait_end(double seconds = 20) {
         return wait_for([&] { return ended_ > 0; }, seconds);
     }
+    static bool wait_state(const PlayerWindow& w, W::State s) {
+        return wait_for([&] { return w.control()->state() == s; }, 10);
+    }
+    static void key(PlayerWindow& w, Qt::Key k, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(w.windowHandle(), k, mods);
+    }
     static QString content() { return QString::fromStdString((root_ / "course").string()); }
 
-    static fs::path root_;
+    static inline const fs::path root_ =
+        fs::temp_directory_path() / ("strovia-player-" + std::to_string(::getpid()));
     QString ini_;
     std::unique_ptr<QSettings> settings_;
     int ended_ = 0;
 };
 
-fs::path Player::root_;
-
-// The player from a first start to the next. The first: a wrong folder,
-// a posture played through, a routine saved, full screen. The next comes
-// back to all of it and plays the routine, whose rest holds while paused.
+// The player from a first start to the next. The first: a wrong folder, a
+// posture played through, a routine saved (not without a name), full screen
+// once for that start alone, then by the learner's choice. Each setting is
+// written as it changes; the next start comes back to all of it and plays
+// the routine, whose rest holds while paused. Routines belong to their course.
 TEST_F(Player, FromAFirstStartToTheNext) {
     {
         auto w = window(false);
@@ -121,7 +120,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         // same process shares that lock and still reads it.
         strovia::Course course;
         EXPECT_TRUE(course.open(content())) << course.errorString().toStdString();
-        ASSERT_TRUE(wait_for([&] { return w->control()->state() == W::Held; }, 10));
+        ASSERT_TRUE(wait_state(*w, W::Held));
         ASSERT_TRUE(wait_end());
         EXPECT_EQ(w->exit_status(), 0);
         // After the end nothing pauses or resumes.
@@ -129,35 +128,49 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         EXPECT_FALSE(w->pause() || w->resume());
 
         w->set_composed_routine({"Vrksasana", "Tadasana"});
+        key(*w, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(w->said().startsWith("Give the routine a name first"))
+            << w->said().toStdString();
         ASSERT_TRUE(w->save_routine("morning"));
+        ASSERT_TRUE(w->select_posture("Vrksasana"));
+        w->set_full_screen(true, false);
+        {
+            // What a second process would read if this one were killed now.
+            QSettings read(ini_, QSettings::IniFormat);
+            EXPECT_EQ(read.value("control/Resourcedir").toString(), content());
+            EXPECT_EQ(read.value("control/AsanaNaME").toString(), "Tadasana");
+            EXPECT_FALSE(read.value("player/fullScreen", false).toBool()) << "a one-off";
+        }
+        w->set_full_screen(false, false);
         // F11 leaves only the picture; a key brings the controls back, Esc
         // leaves; a double-click on the picture goes back in.
-        QTest::keyClick(w->windowHandle(), Qt::Key_F11);
+        key(*w, Qt::Key_F11);
         ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
         pause_for(0.3);
         EXPECT_FALSE(w->postures()->isVisible() || w->button("play")->isVisible());
         EXPECT_EQ(w->control()->width(), w->screen()->geometry().width());
-        QTest::keyClick(w->windowHandle(), Qt::Key_Shift);
+        key(*w, Qt::Key_Shift);
         EXPECT_TRUE(w->button("play")->isVisible());
-        QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
+        key(*w, Qt::Key_Escape);
         EXPECT_FALSE(w->full_screen());
-        ASSERT_TRUE(w->select_posture("Vrksasana"));
         w->play();
         QTest::mouseDClick(w->control()->picture1(), Qt::LeftButton);
         EXPECT_TRUE(w->full_screen());
     }
     auto w = window(false, 2);
-    EXPECT_TRUE(w->remembered_full_screen());
+    EXPECT_TRUE(w->remembered_full_screen() &&
+                QSettings(ini_, QSettings::IniFormat).value("player/fullScreen").toBool());
     EXPECT_EQ(w->control()->Resourcedir(), content());
     ASSERT_NE(w->postures()->currentItem(), nullptr);
     EXPECT_EQ(w->postures()->currentItem()->text(0), "Vrksasana");
     EXPECT_EQ(w->composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
 
     QStringList played;
-    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { played << n; });
+    QObject::connect(w->routine(), &strovia::player::Routine::posture_due,
+                     [&](const QString& n) { played << n; });
     ended_ = 0;
     ASSERT_TRUE(w->play_routine());
-    ASSERT_TRUE(wait_for([&] { return w->routine()->phase() == Routine::Phase::Resting; }, 10));
+    ASSERT_TRUE(wait_for([&] { return w->routine()->phase() == Phase::Resting; }, 10));
     EXPECT_EQ(ended_, 0);
     ASSERT_TRUE(w->pause());
     pause_for(1.3);
@@ -167,6 +180,17 @@ TEST_F(Player, FromAFirstStartToTheNext) {
     pause_for(0.3);
     EXPECT_EQ(ended_, 1);
     EXPECT_EQ(played, (QStringList{"Vrksasana", "Tadasana"}));
+
+    // Another course (a copy of this one) has none of this course's routines.
+    const fs::path other = root_ / "other";
+    fs::remove_all(other);
+    fs::copy(root_ / "course", other, fs::copy_options::recursive);
+    ASSERT_TRUE(w->open_course(QString::fromStdString(other.string())));
+    EXPECT_TRUE(w->saved_routines().isEmpty() && w->composed_routine().isEmpty());
+    EXPECT_FALSE(w->load_routine("morning"));
+    ASSERT_TRUE(w->open_course(content()));
+    EXPECT_EQ(w->saved_routines(), QStringList{"morning"});
+    EXPECT_EQ(w->composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
 }
 
 // Space pauses and resumes, and the arrows choose the posture, whatever has
@@ -176,44 +200,38 @@ TEST_F(Player, KeysActWhateverHasFocus) {
     auto w = window();
     QTreeWidget* list = w->postures();
     const int last = list->topLevelItemCount() - 1;
-    auto key = [&](Qt::Key k) { QTest::keyClick(w->windowHandle(), k); };
     auto row = [&] { return list->indexOfTopLevelItem(list->currentItem()); };
     auto* routine = w->findChild<QListWidget*>();
-    for (QWidget* focus :
-         {static_cast<QWidget*>(list), static_cast<QWidget*>(w->button("play")),
-          static_cast<QWidget*>(w->button("preview")),
-          static_cast<QWidget*>(w->button("full_screen")), static_cast<QWidget*>(routine)}) {
+    for (QWidget* focus : QList<QWidget*>{list, w->button("play"), w->button("preview"),
+                                          w->button("full_screen"), routine}) {
         SCOPED_TRACE(focus->accessibleName().toStdString());
         w->select_posture("Tadasana");
         ASSERT_TRUE(w->play());
-        ASSERT_TRUE(wait_for([&] { return w->control()->state() == W::Held; }, 10));
+        ASSERT_TRUE(wait_state(*w, W::Held));
         focus->setFocus();
         ASSERT_EQ(QApplication::focusWidget(), focus);
-        key(Qt::Key_Space);
+        key(*w, Qt::Key_Space);
         EXPECT_EQ(w->control()->state(), W::Paused);
-        key(Qt::Key_Space);
-        EXPECT_NE(w->control()->state(), W::Paused);
-        EXPECT_NE(w->control()->state(), W::Idle);
+        key(*w, Qt::Key_Space);
+        EXPECT_TRUE(w->control()->state() != W::Paused && w->control()->state() != W::Idle);
         w->stop();
         if (focus == routine) continue;  // the arrows move in it
-        list->setCurrentItem(list->topLevelItem(0));
-        focus->setFocus();
-        key(Qt::Key_Up);
-        EXPECT_EQ(row(), 0);
-        key(Qt::Key_Down);
-        EXPECT_EQ(row(), 1);
-        list->setCurrentItem(list->topLevelItem(last));
-        key(Qt::Key_Down);
-        EXPECT_EQ(row(), last);
+        for (auto [from, k, to] :
+             {std::tuple{0, Qt::Key_Up, 0}, {0, Qt::Key_Down, 1}, {last, Qt::Key_Down, last}}) {
+            list->setCurrentItem(list->topLevelItem(from));
+            focus->setFocus();
+            key(*w, k);
+            EXPECT_EQ(row(), to) << from;
+        }
     }
     // Letter keys act from a button too; in the name box they are letters.
     w->button("preview")->setFocus();
     w->select_posture("Vrksasana");
-    key(Qt::Key_Insert);
+    key(*w, Qt::Key_Insert);
     EXPECT_EQ(w->composed_routine(), QStringList{"Vrksasana"});
     auto* name = w->findChild<QComboBox*>()->lineEdit();
     name->setFocus();
-    for (Qt::Key k : {Qt::Key_A, Qt::Key_Space, Qt::Key_S}) key(k);
+    for (Qt::Key k : {Qt::Key_A, Qt::Key_Space, Qt::Key_S}) key(*w, k);
     EXPECT_EQ(name->text(), "a s");
     EXPECT_EQ(w->control()->state(), W::Idle);
     // The window starts with the postures, not a button, in focus.
@@ -229,7 +247,8 @@ TEST_F(Player, KeysActWhateverHasFocus) {
 TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
     auto w = window();
     QStringList due;
-    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { due << n; });
+    QObject::connect(w->routine(), &strovia::player::Routine::posture_due,
+                     [&](const QString& n) { due << n; });
     const std::vector<std::tuple<QStringList, int, const char*>> cases = {
         {{"Vrksasana", "Broken", "Lost", "Smudged", "Nosuch", "Vrksasana", "Broken"}, 0, ""},
         {{"Broken", "Vrksasana"}, 0, ""},
@@ -238,6 +257,14 @@ TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
         {{"Lost"}, -1, "Lost: The video of this posture cannot be played"},
         {{"Garudasana"}, -1, "Garudasana: A spoken instruction cannot be played"},
     };
+    // Started again while it plays, a routine begins again at its first
+    // posture (a check left from the stop once took it for one that failed).
+    ASSERT_TRUE(w->play_all());
+    ASSERT_TRUE(wait_state(*w, W::Held));
+    ASSERT_TRUE(w->play_all());
+    EXPECT_TRUE(w->routine()->phase() == Phase::Playing && w->problem_text().isEmpty())
+        << w->status_text().toStdString() << w->problem_text().toStdString();
+    w->stop();
     for (const auto& [postures, exit_status, headline] : cases) {
         SCOPED_TRACE(postures.join(",").toStdString());
         ended_ = 0;
@@ -295,72 +322,65 @@ TEST_F(Player, TimeOfTheProgrammeAndItsParts) {
     EXPECT_TRUE(strip->text().contains("0:00 left")) << strip->text().toStdString();
 }
 
-// Two metres from the screen: the window opens at two thirds of it, the
-// full-screen controls and status are a thirtieth of its height, and the
-// end of a posture is said on the screen with what comes next.
-TEST_F(Player, ReadableFromTwoMetres) {
+// The window opens at two thirds of the screen, a 1920 x 1080 one or a
+// 1280 x 720 one, with the picture taking most of it and nothing cut (the
+// course column's buttons once held it at 958 x 480 on the smaller).
+TEST_F(Player, OpensAtTwoThirdsOfTheScreen) {
     auto w = window();
     const QRect free = w->screen()->availableGeometry();
     w->place_on_screen();
     pause_for(0.3);
-    // Not below what the window needs (on a small screen that is more).
-    const QSize least_size = w->minimumSizeHint();
-    EXPECT_NEAR(w->width(), std::max(free.width() * 2 / 3, least_size.width()), 2);
-    EXPECT_NEAR(w->height(), std::max(free.height() * 2 / 3, least_size.height()), 2);
+    EXPECT_EQ(w->size(), free.size() * 2 / 3);
+    for (QSize size : {QSize(1280, 720), QSize(853, 480)}) {
+        SCOPED_TRACE(size.width());
+        w->resize(size);
+        pause_for(0.2);
+        ASSERT_EQ(w->size(), size) << "the least it needs: " << w->minimumSizeHint().width() << "x"
+                                   << w->minimumSizeHint().height();
+        EXPECT_GT(w->control()->width(), size.width() * 2 / 3);
+        EXPECT_GT(w->control()->height(), size.height() * 2 / 3);
+        for (QPushButton* b : w->all_buttons())
+            EXPECT_GE(b->width(), b->isVisible() ? b->minimumSizeHint().width() : 0)
+                << b->text().toStdString();
+    }
+}
 
+// Two metres from the screen, in full screen: the controls and the status
+// in type of a thirtieth of its height, a focus ring that stands out, the
+// end of a posture said with what comes next, and controls out of sight
+// that do not take Enter.
+TEST_F(Player, ReadableFromTwoMetres) {
+    auto w = window();
+    auto ring = [](QWidget* b) { return b->grab().toImage().pixelColor(1, b->height() / 2); };
+    w->button("play")->setFocus();
+    EXPECT_EQ(ring(w->button("play")), QColor(0x0a, 0x3c, 0x96));
     w->set_full_screen(true);
     ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
-    const int least = static_cast<int>(std::ceil(w->screen()->geometry().height() / 30.0));
+    const int least = (w->screen()->geometry().height() + 29) / 30;
     w->select_posture("Vrksasana");
     w->play();
-    QTest::keyClick(w->windowHandle(), Qt::Key_Shift);  // the controls come back
-    for (const char* name : {"play", "pause", "stop", "full_screen"})
-        EXPECT_GE(QFontInfo(w->button(name)->font()).pixelSize(), least) << name;
-    EXPECT_GE(QFontInfo(w->progress()->font()).pixelSize(), least);
-    EXPECT_TRUE(w->full_screen_status().contains("Playing Vrksasana"));
+    key(*w, Qt::Key_Shift);  // the controls come back
+    w->button("play_all")->setFocus();
+    pause_for(0.2);
+    EXPECT_EQ(ring(w->button("play_all")), QColor(0xff, 0xc8, 0x00));
+    QLabel* status = nullptr;
+    for (QLabel* l : w->findChildren<QLabel*>()) {
+        if (l->isVisible() && l->accessibleName() == "Status") status = l;
+    }
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->text().contains("Vrksasana")) << status->text().toStdString();
+    for (QWidget* shown : QList<QWidget*>{w->button("play"), w->button("pause"), w->button("stop"),
+                                          w->button("full_screen"), w->progress(), status})
+        EXPECT_GE(QFontInfo(shown->font()).pixelSize(), least)
+            << shown->accessibleName().toStdString();
     ASSERT_TRUE(wait_end(10));
     pause_for(3.5);  // the controls hide
     EXPECT_TRUE(w->idle_text().contains("Next: Garudasana"));
     EXPECT_TRUE(w->idle_text().contains(QString("font-size:%1px").arg(least)))
         << w->idle_text().toStdString();
-}
-
-// Settings are written as they change (a killed player keeps them), a
-// one-off full screen is not the learner's choice, routines belong to their
-// course, and saving without a name says so.
-TEST_F(Player, SettingsAndRoutinesKeptAsTheyChange) {
-    auto w = window();
-    w->select_posture("Vrksasana");
-    w->play();
-    w->set_full_screen(true, false);
-    w->set_composed_routine({"Tadasana"});
-    EXPECT_FALSE(w->save_routine(""));
-    w->set_full_screen(false, false);
-    QTest::keyClick(w->windowHandle(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_TRUE(w->said().startsWith("Give the routine a name first")) << w->said().toStdString();
-    ASSERT_TRUE(w->save_routine("evening"));
-    {
-        // What a second process would read if this one were killed now.
-        QSettings read(ini_, QSettings::IniFormat);
-        EXPECT_EQ(read.value("control/Resourcedir").toString(), content());
-        EXPECT_EQ(read.value("control/AsanaNaME").toString(), "Vrksasana");
-        EXPECT_FALSE(read.value("player/fullScreen", false).toBool());
-    }
-    w->set_full_screen(true);
-    EXPECT_TRUE(QSettings(ini_, QSettings::IniFormat).value("player/fullScreen").toBool());
-    w->set_full_screen(false);
-
-    // Another course (a copy of this one) has none of this course's routines.
-    const fs::path other = root_ / "other";
-    fs::remove_all(other);
-    fs::copy(root_ / "course", other, fs::copy_options::recursive);
-    ASSERT_TRUE(w->open_course(QString::fromStdString(other.string())));
-    EXPECT_TRUE(w->saved_routines().isEmpty());
-    EXPECT_TRUE(w->composed_routine().isEmpty());
-    EXPECT_FALSE(w->load_routine("evening"));
-    ASSERT_TRUE(w->open_course(content()));
-    EXPECT_EQ(w->saved_routines(), QStringList{"evening"});
-    EXPECT_EQ(w->composed_routine(), QStringList{"Tadasana"});
+    key(*w, Qt::Key_Return);
+    EXPECT_FALSE(w->routine()->active()) << "Enter pressed Play all, which the learner cannot see";
+    EXPECT_NE(w->control()->state(), W::Ended);
 }
 
 // Tab goes the way the eye reads the window, and the keys' overlay sits in
@@ -373,7 +393,7 @@ TEST_F(Player, TabOrderAndTheKeysOverlay) {
     w->postures()->setFocus();
     QStringList order;
     for (int i = 0; i < 30; ++i) {
-        QTest::keyClick(w->windowHandle(), Qt::Key_Tab);
+        key(*w, Qt::Key_Tab);
         const QString name = QApplication::focusWidget()->accessibleName();
         if (name == "Postures") break;
         order << name;
@@ -392,18 +412,22 @@ TEST_F(Player, TabOrderAndTheKeysOverlay) {
         EXPECT_LE(std::abs(help.left() - (area.width() - help.right() - 1)), 1);
         EXPECT_LE(std::abs(help.top() - (area.height() - help.bottom() - 1)), 1);
         if (area.width() > 900) {
-            EXPECT_EQ(help.size(), w->help()->sizeHint()) << "cut although it fits";
+            EXPECT_EQ(help.size(), w->help()->sizeHint()) << "cut, though it fits";
         }
     }
-    QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
+    key(*w, Qt::Key_Escape);
     EXPECT_TRUE(w->help()->isHidden());
 }
 
-// What the monkey did last, for the watchdog to tell when a step never
-// returns (a blocked call cannot fail an assertion).
-std::mutex g_last_mutex;
-std::string g_last;
-std::atomic<int> g_steps{0};
+// The monkey's last step, for the alarm to name when a step never returns
+// (a blocked call cannot fail an assertion).
+char g_last[256];
+extern "C" void on_stall(int) {
+    constexpr char head[] = "a monkey step has not returned for 60 s: ";
+    if (::write(2, head, sizeof head - 1) >= 0 && ::write(2, g_last, std::strlen(g_last)) >= 0) {
+    }
+    std::abort();
+}
 
 // Random keys, clicks, double-clicks, wheel turns, resizes, full-screen
 // toggles and routine edits, with the media playing. After every step the
@@ -417,12 +441,10 @@ struct Monkey {
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
     QPoint anywhere() { return {pick(std::max(1, w_.width())), pick(std::max(1, w_.height()))}; }
-    static std::string at(QPoint p) { return std::to_string(p.x()) + "," + std::to_string(p.y()); }
-    void note(std::string what) {
-        log_.push_back(std::move(what));
+    void note(const std::string& what) {
+        log_.push_back(what);
         if (log_.size() > 25) log_.pop_front();
-        const std::lock_guard<std::mutex> lock(g_last_mutex);
-        g_last = log_.back();
+        std::snprintf(g_last, sizeof g_last, "%s\n", what.c_str());
     }
 
     void act() {
@@ -452,7 +474,8 @@ struct Monkey {
             // A click on the folder button would open a modal dialog.
             const QPoint p = anywhere();
             if (w_.childAt(p) == w_.button("course")) return;
-            note((roll < 68 ? "click " : "double-click ") + at(p));
+            note((roll < 68 ? "click " : "double-click ") + std::to_string(p.x()) + "," +
+                 std::to_string(p.y()));
             roll < 68 ? QTest::mouseClick(win, Qt::LeftButton, {}, p)
                       : QTest::mouseDClick(win, Qt::LeftButton, {}, p);
         } else if (roll < 78) {
@@ -467,7 +490,7 @@ struct Monkey {
         } else if (roll < 82) {
             if (w_.full_screen()) return;
             const QSize size(320 + pick(1500), 240 + pick(800));
-            note("resize " + at({size.width(), size.height()}));
+            note("resize " + std::to_string(size.width()) + "x" + std::to_string(size.height()));
             w_.resize(size);
         } else if (roll < 85) {
             note("full screen toggle");
@@ -516,11 +539,13 @@ struct Monkey {
             return "the control is at" + part.toStdString() + "but the strip says " +
                    strip.toStdString();
         if (w_.status_text().isEmpty()) return "the status line is empty";
+        if (w_.routine()->phase() == Phase::Resting &&
+            (c->state() == W::Playing || c->state() == W::Held))
+            return "the routine rests while a posture plays";
         // A routine at a posture that plays nothing, or has ended, moves
         // on; one that stands there has stalled.
-        const bool standing = w_.routine()->phase() == Routine::Phase::Playing &&
-                              (c->state() == W::Idle || c->state() == W::Ended);
-        if (!standing) {
+        if (w_.routine()->phase() != Phase::Playing ||
+            (c->state() != W::Idle && c->state() != W::Ended)) {
             standing_.invalidate();
         } else if (!standing_.isValid()) {
             standing_.start();
@@ -541,25 +566,12 @@ TEST_F(Player, Monkey) {
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     });
     closer.start(200);
-    std::thread([seed = g_seed] {
-        for (int seen = -1, still = 0;; ++still) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            if (g_steps != seen) {
-                still = 0;
-                seen = g_steps;
-            }
-            if (still < 60) continue;
-            const std::lock_guard<std::mutex> lock(g_last_mutex);
-            std::fprintf(stderr, "seed %u: step %d has not returned for 60 s: %s\n", seed, seen + 1,
-                         g_last.c_str());
-            std::abort();
-        }
-    }).detach();
+    ::signal(SIGALRM, on_stall);
     Monkey monkey{*w, std::mt19937(g_seed)};
     for (int i = 0; i < g_events; ++i) {
+        ::alarm(60);
         // Keys go to the window the learner sees.
         if (!w->isActiveWindow()) w->activateWindow();
-        g_steps = i + 1;
         if ((i + 1) % 1000 == 0) std::fprintf(stderr, "seed %u: %d steps\n", g_seed, i + 1);
         monkey.act();
         pause_for(monkey.pick(3) / 1000.0);  // whatever runs must have a moment to run
@@ -570,6 +582,7 @@ TEST_F(Player, Monkey) {
                                  << "\nlast steps:\n"
                                  << recent;
     }
+    ::alarm(0);
     w->stop();
 }
 
