@@ -45,7 +45,8 @@ using W = strovia::VideoCntlWidget;
 using player_test::pause_for;
 using player_test::wait_for;
 using strovia::player::PlayerWindow;
-using Phase = strovia::player::Routine::Phase;
+using strovia::player::Routine;
+using Phase = Routine::Phase;
 
 unsigned g_seed = 1;
 int g_events = 5000;
@@ -166,7 +167,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
     EXPECT_EQ(w->composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
 
     QStringList played;
-    QObject::connect(w->routine(), &strovia::player::Routine::posture_due,
+    QObject::connect(w->routine(), &Routine::posture_due,
                      [&](const QString& n) { played << n; });
     ended_ = 0;
     ASSERT_TRUE(w->play_routine());
@@ -247,7 +248,7 @@ TEST_F(Player, KeysActWhateverHasFocus) {
 TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
     auto w = window();
     QStringList due;
-    QObject::connect(w->routine(), &strovia::player::Routine::posture_due,
+    QObject::connect(w->routine(), &Routine::posture_due,
                      [&](const QString& n) { due << n; });
     const std::vector<std::tuple<QStringList, int, const char*>> cases = {
         {{"Vrksasana", "Broken", "Lost", "Smudged", "Nosuch", "Vrksasana", "Broken"}, 0, ""},
