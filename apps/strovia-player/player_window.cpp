@@ -122,6 +122,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     chrome_ = new QWidget(central);
     auto* chrome = new QVBoxLayout(chrome_);
     chrome->setContentsMargins(0, 0, 0, 0);
+    // Three rows of buttons under the strip: kept tight so the picture keeps
+    // two thirds of a small window's height.
+    chrome->setSpacing(2);
     strip_ = new ProgressStrip(control_, chrome_);
     chrome->addWidget(strip_);
     auto* transport = new QHBoxLayout;

@@ -92,6 +92,16 @@ bool read_options(const ExportOptions& opt, Exporter& job) {
         return false;
     }
     job.setFrameSize({w, h});
+    // The job takes folders as text: a name that is not UTF-8 would reach it
+    // changed, and the export would read or write another folder.
+    for (const auto* folder : {&opt.content, &opt.out, &opt.library_folder}) {
+        if (QString::fromStdString(*folder).toStdString() != *folder) {
+            std::cerr << "strovia export: the folder name '"
+                      << QString::fromStdString(*folder).toStdString()
+                      << "' is not valid UTF-8; give it by another name (a link, for one)\n";
+            return false;
+        }
+    }
     job.setContentFolder(QString::fromStdString(opt.content));
     QStringList names;
     for (const auto& p : opt.postures) names << QString::fromStdString(p);
@@ -151,6 +161,10 @@ int exit_code_of(const Exporter& job, bool schedule_only) {
         return 1;
     }
     if (skipped > 0) {
+        // The package may fail beside the postures skipped: both are said.
+        if (job.errorNumber() != Exporter::SomePosturesSkipped && job.errorNumber() != 0)
+            std::cerr << "strovia export: error " << job.errorNumber() << ": "
+                      << job.errorString().toStdString() << "\n";
         const auto all = job.results().size();
         std::cerr << "strovia export: " << skipped << " of " << all << " posture"
                   << (all == 1 ? "" : "s") << " skipped:\n";

@@ -34,7 +34,7 @@ using cli::RenderOptions;
 using cli::Schedule;
 
 constexpr int kCannotWrite = 9204;
-constexpr int kSkipped = 9205;
+constexpr int kSkipped = Exporter::SomePosturesSkipped;
 constexpr int kInterrupted = 9206;
 constexpr int kBadSetting = 9207;
 constexpr int kOutside = 9208;
@@ -239,8 +239,7 @@ public:
             if (s_.scorm) scripts.push_back(cli::kScormScript);
             auto page = cli::course_page(title, page_, scripts);
             Status w = write_file(fs::path(s_.out) / "index.html", page);
-            if (w && s_.scorm && !page_.empty())
-                w = cli::write_scorm_package(s_.out, title, page_, impl_.cancel);
+            if (w && s_.scorm) w = cli::write_scorm_package(s_.out, title, page_, impl_.cancel);
             if (impl_.cancel) return end(kInterrupted, "interrupted");
             if (!w) return end(w.error().number, w.error().text);
         }

@@ -111,9 +111,9 @@ def package():
     check("every file of the zip is listed", sorted(listed + ["imsmanifest.xml"]) == sorted(names),
           listed)
 
-    # A course reached under a name no XML may hold as it is, given with a
-    # trailing separator.
-    odd = os.path.join(WORK.encode(), b"bad\x01\xff name")
+    # A course reached under a name XML cannot hold as it is, given with a
+    # trailing separator; a name that is not UTF-8 is refused, never changed.
+    odd = os.path.join(WORK.encode(), b"bad\x01 name")
     if not os.path.lexists(odd):
         os.symlink(os.path.abspath(COURSE), odd)
     made = subprocess.run([STROVIA.encode(), b"export", b"--content", odd + b"/", b"--posture",
@@ -122,10 +122,19 @@ def package():
     manifest = os.path.join(WORK, "odd", "imsmanifest.xml")
     valid = run("xmllint", "--noout", "--nonet", "--schema",
                 os.path.join(SCHEMAS, "adlcp_rootv1p2.xsd"), manifest)
-    check("control characters and broken UTF-8 in the name: a valid manifest",
+    check("control characters in the name: a valid manifest",
           made.returncode == 0 and valid.returncode == 0 and
-          ET.parse(manifest).getroot().findtext(".//" + CP + "title") == "bad \ufffd name",
+          ET.parse(manifest).getroot().findtext(".//" + CP + "title") == "bad  name",
           (made.stderr, valid.stderr))
+    broken = os.path.join(WORK.encode(), b"bad\xff name")
+    if not os.path.lexists(broken):
+        os.symlink(os.path.abspath(COURSE), broken)
+    refused = subprocess.run([STROVIA.encode(), b"export", b"--content", broken, b"--posture",
+                              b"Tadasana", b"-o", os.path.join(WORK, "odd2").encode(), b"--scorm"],
+                             capture_output=True, timeout=300)
+    check("a name that is not UTF-8: refused in words, nothing written",
+          refused.returncode == 2 and b"not valid UTF-8" in refused.stderr
+          and not os.path.exists(os.path.join(WORK, "odd2")), refused.stderr)
 
     # Failures: the package cannot be put in place; nothing was exported.
     for case, posture, blocked, said_words in (

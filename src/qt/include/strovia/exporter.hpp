@@ -35,6 +35,8 @@ public:
     Q_ENUM(Format)
     enum class State { Idle, Running, Finished };
     Q_ENUM(State)
+    // errorNumber() of a job that exported the others and skipped some.
+    static constexpr int SomePosturesSkipped = 9205;
 
     // What became of one posture.
     struct PostureResult {
