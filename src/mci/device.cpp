@@ -187,10 +187,8 @@ struct Device::Branches {
         if (hook) hook->fire();
     }
 
-    static GstFlowReturn on_sample(GstAppSink* sink, gpointer data) {
-        auto* self = static_cast<Branches*>(data);
-        GstSample* sample = gst_app_sink_pull_sample(sink);
-        if (sample == nullptr) return GST_FLOW_EOS;
+    // Hands the sample's picture to the frame target; returns its buffer.
+    GstBuffer* deliver(GstSample* sample) {
         GstVideoInfo info;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstMapInfo map;
@@ -198,10 +196,17 @@ struct Device::Branches {
             gst_buffer_map(buffer, &map, GST_MAP_READ)) {
             Frame frame{map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
                         GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
-            self->slot->deliver(frame);
+            slot->deliver(frame);
             gst_buffer_unmap(buffer, &map);
         }
-        self->drew(buffer);
+        return buffer;
+    }
+
+    static GstFlowReturn on_sample(GstAppSink* sink, gpointer data) {
+        auto* self = static_cast<Branches*>(data);
+        GstSample* sample = gst_app_sink_pull_sample(sink);
+        if (sample == nullptr) return GST_FLOW_EOS;
+        self->drew(self->deliver(sample));
         gst_sample_unref(sample);
         return GST_FLOW_OK;
     }
@@ -222,16 +227,7 @@ struct Device::Branches {
             if (!self->show_preroll.exchange(false)) return GST_FLOW_OK;
             GstSample* sample = gst_app_sink_pull_preroll(appsink);
             if (sample == nullptr) return GST_FLOW_OK;
-            GstVideoInfo info;
-            GstBuffer* buffer = gst_sample_get_buffer(sample);
-            GstMapInfo map;
-            if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) && buffer != nullptr &&
-                gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                Frame frame{map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
-                            GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)};
-                self->slot->deliver(frame);
-                gst_buffer_unmap(buffer, &map);
-            }
+            self->deliver(sample);
             gst_sample_unref(sample);
             return GST_FLOW_OK;
         };
