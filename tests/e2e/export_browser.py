@@ -90,7 +90,10 @@ LAYOUT = r"""
 
 
 class Browser:
-    def __init__(self, chromium):
+    """Headless Chromium over its DevTools pipe: no port, nothing fetched.
+    Script errors of the page are kept in `exceptions` once Runtime is on."""
+
+    def __init__(self, chromium, hide_scrollbars=True):
         self.profile = tempfile.mkdtemp(prefix="strovia-chromium-")
         to_r, self.to_w = os.pipe()
         self.from_r, from_w = os.pipe()
@@ -103,14 +106,14 @@ class Browser:
         flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update",
                  "--disable-sync", "--mute-audio", "--autoplay-policy=no-user-gesture-required",
-                 "--hide-scrollbars", "--user-data-dir=" + self.profile, "--remote-debugging-pipe",
-                 "about:blank"]
+                 "--user-data-dir=" + self.profile, "--remote-debugging-pipe"]
+        flags += ["--hide-scrollbars"] if hide_scrollbars else []
+        flags.append("about:blank")
         self.process = subprocess.Popen([chromium] + flags, pass_fds=(3, 4), preexec_fn=plumb,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(to_r)
         os.close(from_w)
-        self.buffered = b""
-        self.next_id = 0
+        self.buffered, self.next_id, self.exceptions = b"", 0, []
         pages = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
         self.session = self.call("Target.attachToTarget",
                                  {"targetId": pages[0]["targetId"], "flatten": True})["sessionId"]
@@ -127,6 +130,8 @@ class Browser:
             while b"\0" in self.buffered:
                 raw, self.buffered = self.buffered.split(b"\0", 1)
                 reply = json.loads(raw)
+                if reply.get("method") == "Runtime.exceptionThrown":
+                    self.exceptions.append(reply["params"]["exceptionDetails"].get("text"))
                 if reply.get("id") == self.next_id:
                     if "error" in reply:
                         raise RuntimeError(method + ": " + json.dumps(reply["error"]))

@@ -19,15 +19,16 @@ import http.server
 import json
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import xml.etree.ElementTree as ET
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from export_browser import Browser as DevTools  # noqa: E402
 
 STROVIA, CHROMIUM, NPM, WORK, GROUP = sys.argv[1:6]
 COURSE = os.path.join(WORK, "Yoga & <Friends> 's Árbol " + "x" * 190)  # a title past 200
@@ -192,65 +193,14 @@ WATCH = """(() => {
 })();"""
 
 
-class Browser:
-    """Headless Chromium over its DevTools pipe: no port, nothing fetched."""
+class Browser(DevTools):
+    """The export page's browser, scroll bars shown (the frame must fit
+    without them), with the platform page's watcher on every document."""
 
     def __init__(self):
-        self.profile = tempfile.mkdtemp(prefix="strovia-chromium-")
-        to_r, self.to_w = os.pipe()
-        self.from_r, from_w = os.pipe()
-
-        def plumb():
-            os.dup2(os.dup(to_r), 3)
-            os.dup2(os.dup(from_w), 4)
-
-        flags = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update",
-                 "--disable-sync", "--mute-audio", "--autoplay-policy=no-user-gesture-required",
-                 "--user-data-dir=" + self.profile, "--remote-debugging-pipe", "about:blank"]
-        self.process = subprocess.Popen([CHROMIUM] + flags, pass_fds=(3, 4), preexec_fn=plumb,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(to_r)
-        os.close(from_w)
-        self.buffered, self.next_id, self.exceptions = b"", 0, []
-        page = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
-        self.session = self.call("Target.attachToTarget",
-                                 {"targetId": page[0]["targetId"], "flatten": True})["sessionId"]
-        for method in ("Page.enable", "Runtime.enable"):
-            self.call(method, session=True)
-        self.call("Page.addScriptToEvaluateOnNewDocument", {"source": WATCH}, session=True)
-
-    def call(self, method, params=None, session=False, timeout=60):
-        self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params or {}}
-        if session:
-            message["sessionId"] = self.session
-        os.write(self.to_w, json.dumps(message).encode() + b"\0")
-        deadline = time.time() + timeout
-        while True:
-            while b"\0" in self.buffered:
-                raw, self.buffered = self.buffered.split(b"\0", 1)
-                reply = json.loads(raw)
-                if reply.get("method") == "Runtime.exceptionThrown":
-                    self.exceptions.append(reply["params"]["exceptionDetails"].get("text"))
-                if reply.get("id") == self.next_id:
-                    if "error" in reply:
-                        raise RuntimeError(method + ": " + json.dumps(reply["error"]))
-                    return reply["result"]
-            left = deadline - time.time()
-            if left <= 0 or not select.select([self.from_r], [], [], left)[0]:
-                raise RuntimeError(method + ": no answer from the browser")
-            chunk = os.read(self.from_r, 65536)
-            if not chunk:
-                raise RuntimeError(method + ": the browser went away")
-            self.buffered += chunk
-
-    def js(self, expression):
-        result = self.call("Runtime.evaluate", {"expression": expression, "awaitPromise": True,
-                                                "returnByValue": True}, session=True)
-        if "exceptionDetails" in result:
-            raise RuntimeError(expression + ": " + json.dumps(result["exceptionDetails"]))
-        return result["result"].get("value")
+        super().__init__(CHROMIUM, hide_scrollbars=False)
+        self.page("Runtime.enable")
+        self.page("Page.addScriptToEvaluateOnNewDocument", {"source": WATCH})
 
     def until(self, expression, seconds=60):
         deadline = time.time() + seconds
@@ -261,14 +211,8 @@ class Browser:
         return False
 
     def open(self, url):
-        self.call("Page.navigate", {"url": url}, session=True)
+        self.page("Page.navigate", {"url": url})
         return self.until("document.readyState === 'complete'")
-
-    def close(self):
-        self.process.kill()
-        self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
-
 
 SCO = "document.getElementById('sco')"
 FAST = ("(() => { const v = %s.contentDocument.getElementById('player');"
