@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct MediaLengths {
     int video_frames = 0;  // video postures only
     int fps_n = 25, fps_d = 1;
     std::map<std::string, std::int64_t> narration_ns;  // by formed path
+    // Their sound as decoded (48 kHz, interleaved stereo), kept while short
+    // enough that the render need not decode it a second time.
+    std::map<std::string, std::shared_ptr<const std::vector<std::int16_t>>> narration_pcm;
 };
 
 struct Schedule {

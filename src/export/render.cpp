@@ -136,7 +136,7 @@ const std::string kNarrationChain =
 
 std::string video_chain(int w, int h) {
     return "mpegpsdemux ! mpegvideoparse ! avdec_mpeg2video ! videoconvert ! "
-           "videoscale add-borders=true ! video/x-raw,format=I420,width=" +
+           "videoscale method=bilinear2 add-borders=true ! video/x-raw,format=I420,width=" +
            std::to_string(w) + ",height=" + std::to_string(h) +
            ",pixel-aspect-ratio=1/1,colorimetry=bt601";
 }
@@ -256,11 +256,22 @@ std::string encoder_chain(const RenderOptions& o, int fps_n, int fps_d) {
     return video + audio + "webmmux name=mux ! filesink name=sink";
 }
 
+// Appends the samples of a decoded sound buffer.
+void append_sound(GstSample* sample, std::vector<std::int16_t>& to) {
+    GstBuffer* b = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (b && gst_buffer_map(b, &map, GST_MAP_READ)) {
+        const auto* data = reinterpret_cast<const std::int16_t*>(map.data);
+        to.insert(to.end(), data, data + map.size / sizeof(std::int16_t));
+        gst_buffer_unmap(b, &map);
+    }
+}
+
 // The sound track in order: each narration at its moment, silence between.
 class SoundFeed {
 public:
-    SoundFeed(const Schedule& s, const std::atomic<bool>& cancel)
-        : s_(s), total_(samples(s.end_ns)), cancel_(cancel) {}
+    SoundFeed(const Schedule& s, const MediaLengths& l, const std::atomic<bool>& cancel)
+        : s_(s), l_(l), total_(samples(s.end_ns)), cancel_(cancel) {}
 
     bool done() const { return at_ >= total_; }
     std::int64_t next_ns() const { return at_ * 1000000000LL / kRate; }
@@ -272,49 +283,52 @@ public:
         std::int64_t filled = 0;
         while (filled < count) {
             const std::int64_t here = at_ + filled;
-            // Open the narration whose moment has come.
-            if (!decoder_ && cue_ < s_.narrations.size() &&
+            // Start the narration whose moment has come: from the sound
+            // kept when it was measured, or decoded now.
+            if (!sounding_ && cue_ < s_.narrations.size() &&
                 here >= samples(s_.narrations[cue_].at_ns)) {
-                auto d = Decoder::open(platform::map_path(s_.narrations[cue_].path),
-                                       kNarrationChain, cancel_);
-                if (!d) return d.error();
-                decoder_ = std::move(*d);
+                const std::string& path = s_.narrations[cue_].path;
+                if (auto kept = l_.narration_pcm.find(path); kept != l_.narration_pcm.end()) {
+                    pending_ = kept->second;
+                } else {
+                    auto d = Decoder::open(platform::map_path(path), kNarrationChain, cancel_);
+                    if (!d) return d.error();
+                    decoder_ = std::move(*d);
+                }
+                sounding_ = true;
                 cue_end_ = cue_ + 1 < s_.narrations.size() ? samples(s_.narrations[cue_ + 1].at_ns)
                                                            : total_;
                 ++cue_;
             }
-            if (decoder_ && here >= cue_end_) {
-                decoder_.reset();  // never into the next narration's moment
-                pending_.clear();
+            if (sounding_ && here >= cue_end_) {
+                fall_silent();  // never into the next narration's moment
                 continue;
             }
-            if (decoder_ && pending_.empty()) {
+            if (sounding_ && (!pending_ || pending_at_ >= pending_->size())) {
+                if (!decoder_) {
+                    fall_silent();
+                    continue;
+                }
                 auto sample = decoder_->next();
                 if (!sample) return sample.error();
                 if (*sample == nullptr) {
-                    decoder_.reset();
-                } else {
-                    GstBuffer* b = gst_sample_get_buffer(*sample);
-                    GstMapInfo map;
-                    if (b && gst_buffer_map(b, &map, GST_MAP_READ)) {
-                        pending_.assign(reinterpret_cast<const std::int16_t*>(map.data),
-                                        reinterpret_cast<const std::int16_t*>(map.data) +
-                                            map.size / sizeof(std::int16_t));
-                        gst_buffer_unmap(b, &map);
-                    }
-                    gst_sample_unref(*sample);
-                    pending_at_ = 0;
+                    fall_silent();
+                    continue;
                 }
+                auto chunk = std::make_shared<std::vector<std::int16_t>>();
+                append_sound(*sample, *chunk);
+                gst_sample_unref(*sample);
+                pending_ = std::move(chunk);
+                pending_at_ = 0;
                 continue;
             }
-            if (!pending_.empty()) {
+            if (sounding_) {
                 const std::int64_t take = std::min<std::int64_t>(
-                    {count - filled, static_cast<std::int64_t>(pending_.size() - pending_at_) / 2,
+                    {count - filled, static_cast<std::int64_t>(pending_->size() - pending_at_) / 2,
                      cue_end_ - here});
-                std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pending_at_), take * 2,
+                std::copy_n(pending_->begin() + static_cast<std::ptrdiff_t>(pending_at_), take * 2,
                             pcm.begin() + filled * 2);
                 pending_at_ += static_cast<std::size_t>(take) * 2;
-                if (pending_at_ >= pending_.size()) pending_.clear();
                 filled += take;
                 continue;
             }
@@ -337,14 +351,23 @@ public:
     }
 
 private:
+    void fall_silent() {
+        sounding_ = false;
+        decoder_.reset();
+        pending_.reset();
+        pending_at_ = 0;
+    }
+
     const Schedule& s_;
+    const MediaLengths& l_;
     std::int64_t total_;
     const std::atomic<bool>& cancel_;
     std::int64_t at_ = 0;
     std::size_t cue_ = 0;
     std::int64_t cue_end_ = 0;
+    bool sounding_ = false;
     std::unique_ptr<Decoder> decoder_;
-    std::vector<std::int16_t> pending_;
+    std::shared_ptr<const std::vector<std::int16_t>> pending_;
     std::size_t pending_at_ = 0;
 };
 
@@ -431,7 +454,8 @@ const char* extension(RenderOptions::Format format) {
     return format == RenderOptions::Format::Mp4 ? "mp4" : "webm";
 }
 
-Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel) {
+Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel,
+                                   std::size_t keep_sound_bytes) {
     gst_init(nullptr, nullptr);
     MediaLengths lengths;
     auto made = mci::Interpreter::create({"fakesink", "fakesink", ""});
@@ -468,7 +492,9 @@ Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atom
         if (auto s = open_as_device(mci, row.narration, false); !s) return s.error();
         auto d = Decoder::open(platform::map_path(row.narration), kNarrationChain, cancel);
         if (!d) return d.error();
-        std::int64_t bytes = 0;
+        // Kept only while it fits: a long narration is never held whole.
+        auto pcm = std::make_shared<std::vector<std::int16_t>>();
+        std::size_t bytes = 0;
         while (true) {
             auto sample = (*d)->next();
             if (!sample) {
@@ -476,10 +502,20 @@ Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atom
                              platform::map_path(row.narration) + ": " + sample.error().text};
             }
             if (*sample == nullptr) break;
-            bytes += static_cast<std::int64_t>(gst_buffer_get_size(gst_sample_get_buffer(*sample)));
+            bytes += gst_buffer_get_size(gst_sample_get_buffer(*sample));
+            if (pcm && bytes <= keep_sound_bytes) {
+                append_sound(*sample, *pcm);
+            } else {
+                pcm.reset();
+            }
             gst_sample_unref(*sample);
         }
-        lengths.narration_ns[row.narration] = bytes / 4 * 1000000000LL / kRate;
+        lengths.narration_ns[row.narration] =
+            static_cast<std::int64_t>(bytes / 4) * 1000000000LL / kRate;
+        if (pcm) {
+            keep_sound_bytes -= bytes;
+            lengths.narration_pcm[row.narration] = std::move(pcm);
+        }
     }
     return lengths;
 }
@@ -606,7 +642,7 @@ Status render(const ExportPosture& posture, const Schedule& schedule, const Medi
         };
 
         PictureFeed pictures(posture, schedule, lengths, options, cancel);
-        SoundFeed sound(schedule, cancel);
+        SoundFeed sound(schedule, lengths, cancel);
         int shown = -1;
         while (!pictures.done() || !sound.done()) {
             const bool picture_first =

@@ -24,9 +24,12 @@ const char* extension(RenderOptions::Format format);
 
 // Opens each file of the posture the way the control's devices and picture
 // loader do, and measures the video's frames and each narration's length
-// as decoded. Fails with the first file that is missing or damaged.
-// `cancel` ends it at once as a failure.
-Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel);
+// as decoded, keeping up to `keep_sound_bytes` of decoded narration for
+// the render (about three minutes by default; the rest is decoded again).
+// Fails with the first file that is missing or damaged. `cancel` ends it
+// at once as a failure.
+Result<MediaLengths> measure_media(const ExportPosture& posture, const std::atomic<bool>& cancel,
+                                   std::size_t keep_sound_bytes = std::size_t{32} << 20);
 
 // The name a file is written under until it is complete: beside it, with
 // its name, the kind of part and this process's number.
