@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-namespace strovia::cli {
+namespace strovia::exporting {
 namespace {
 
 // Rests between postures under "Play all", as long as the player's.
@@ -313,4 +313,4 @@ std::string course_page(const std::string& title, const std::vector<PageEntry>& 
            ";\nconst restSeconds = " + std::to_string(kRestSeconds) + ";" + kPageScript;
 }
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

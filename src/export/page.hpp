@@ -6,7 +6,7 @@
 
 #include "export/programme.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 
 // Each chapter titled after its segment row's Action where that reads as
 // a title, else "Step n".
@@ -35,4 +35,4 @@ struct PageEntry {
 std::string course_page(const std::string& title, const std::vector<PageEntry>& entries,
                         const std::vector<std::string>& scripts = {});
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

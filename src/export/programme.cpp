@@ -6,7 +6,7 @@
 #include "catalogue/rules.hpp"
 #include "playback/commands.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 namespace {
 
 constexpr std::int32_t kNotPlayable = 9201;
@@ -208,4 +208,4 @@ int Schedule::frame_at(std::int64_t t_ns, int video_frames) const {
     return static_cast<int>(std::min<std::int64_t>(shot.frame + ran, video_frames - 1));
 }
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

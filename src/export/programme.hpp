@@ -14,7 +14,7 @@
 #include "control/error.hpp"
 #include "simulation/virtual_run.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 
 // The rows of a posture as the control takes them, paths formed as the
 // control forms them (backslashes, not yet mapped).
@@ -88,4 +88,4 @@ Result<Schedule> derive_schedule(const ExportPosture& posture, const MediaLength
 
 std::int64_t frames_to_ns(std::int64_t frames, int fps_n, int fps_d);
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

@@ -23,7 +23,7 @@
 #include "platform/paths.hpp"
 #include "playback/commands.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -691,4 +691,4 @@ Status render(const ExportPosture& posture, const Schedule& schedule, const Medi
     return {};
 }
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

@@ -12,7 +12,7 @@
 #include "control/error.hpp"
 #include "export/programme.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 
 struct RenderOptions {
     enum class Format { Mp4, Webm };
@@ -50,4 +50,4 @@ Status render(const ExportPosture& posture, const Schedule& schedule, const Medi
               const RenderOptions& options, const std::string& file,
               const std::function<void(double)>& progress, const std::atomic<bool>& cancel);
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

@@ -15,7 +15,7 @@
 
 #include "export/render.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 namespace {
 
 namespace fs = std::filesystem;
@@ -485,4 +485,4 @@ Status write_scorm_package(const std::string& out, const std::string& title,
     return write_zip(out, files, package_path(out), cancel);
 }
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

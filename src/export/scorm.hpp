@@ -10,7 +10,7 @@
 #include "control/error.hpp"
 #include "export/page.hpp"
 
-namespace strovia::cli {
+namespace strovia::exporting {
 
 // The script file the page includes to report to a platform's runtime.
 inline constexpr const char* kScormScript = "scorm.js";
@@ -41,4 +41,4 @@ std::string package_path(const std::string& out);
 Status write_scorm_package(const std::string& out, const std::string& title,
                            const std::vector<PageEntry>& entries, const std::atomic<bool>& cancel);
 
-}  // namespace strovia::cli
+}  // namespace strovia::exporting

@@ -27,11 +27,11 @@ namespace strovia {
 namespace {
 
 namespace fs = std::filesystem;
-using cli::ExportPosture;
-using cli::MediaLengths;
-using cli::PageEntry;
-using cli::RenderOptions;
-using cli::Schedule;
+using exporting::ExportPosture;
+using exporting::MediaLengths;
+using exporting::PageEntry;
+using exporting::RenderOptions;
+using exporting::Schedule;
 
 constexpr int kCannotWrite = 9204;
 constexpr int kSkipped = Exporter::SomePosturesSkipped;
@@ -71,7 +71,7 @@ std::string file_stem(int number, const std::string& name) {
 
 // Written whole or not at all.
 Status write_file(const fs::path& path, const std::string& text) {
-    const fs::path temp = cli::temp_beside(path.string(), "part");
+    const fs::path temp = exporting::temp_beside(path.string(), "part");
     std::ofstream out(temp, std::ios::binary);
     out << text;
     out.close();
@@ -215,7 +215,7 @@ public:
         : impl_(impl), s_(s), run_(of_run), engine_(jet::make_engine()) {}
 
     void go() {
-        auto catalogue = cli::posture_names(*engine_, s_.content);
+        auto catalogue = exporting::posture_names(*engine_, s_.content);
         if (!catalogue) return end(catalogue.error().number, catalogue.error().text);
         plan(*catalogue);
         if (!s_.schedule_only) {
@@ -223,7 +223,7 @@ public:
             fs::create_directories(s_.out, ec);
             if (ec || !fs::is_directory(s_.out, ec))
                 return end(kCannotWrite, "cannot make the folder " + s_.out);
-            for (const auto& gone : cli::remove_leftovers(s_.out))
+            for (const auto& gone : exporting::remove_leftovers(s_.out))
                 post([f = q(gone)](Exporter& j) { Q_EMIT j.leftoverRemoved(f); });
         }
         for (std::size_t i = 0; i < jobs_.size() && !impl_.cancel; ++i) one(i);
@@ -236,10 +236,10 @@ public:
             std::string title = folder.filename().string();
             if (title.empty()) title = "Course";
             std::vector<std::string> scripts;
-            if (s_.scorm) scripts.push_back(cli::kScormScript);
-            auto page = cli::course_page(title, page_, scripts);
+            if (s_.scorm) scripts.push_back(exporting::kScormScript);
+            auto page = exporting::course_page(title, page_, scripts);
             Status w = write_file(fs::path(s_.out) / "index.html", page);
-            if (w && s_.scorm) w = cli::write_scorm_package(s_.out, title, page_, impl_.cancel);
+            if (w && s_.scorm) w = exporting::write_scorm_package(s_.out, title, page_, impl_.cancel);
             if (impl_.cancel) return end(kInterrupted, "interrupted");
             if (!w) return end(w.error().number, w.error().text);
         }
@@ -322,7 +322,7 @@ private:
             const Error e{kDuplicate, job.duplicate};
             return done(&e);
         }
-        auto posture = cli::read_posture(*engine_, s_.content, s_.library, job.name);
+        auto posture = exporting::read_posture(*engine_, s_.content, s_.library, job.name);
         if (posture) {
             // Said before anything is read: the outside file's content may
             // be anything the course's author should not reach.
@@ -337,12 +337,12 @@ private:
                 return done(&e);
             }
         }
-        Result<MediaLengths> lengths = posture ? cli::measure_media(*posture, impl_.cancel)
+        Result<MediaLengths> lengths = posture ? exporting::measure_media(*posture, impl_.cancel)
                                                : Result<MediaLengths>(posture.error());
         Result<Schedule> schedule =
-            lengths ? cli::derive_schedule(*posture, *lengths) : Result<Schedule>(lengths.error());
+            lengths ? exporting::derive_schedule(*posture, *lengths) : Result<Schedule>(lengths.error());
         if (!schedule) return done(&schedule.error());
-        cli::title_chapters(*posture, *schedule);
+        exporting::title_chapters(*posture, *schedule);
         if (s_.schedule_only) {
             post([p = q(job.name),
                   json = QByteArray::fromStdString(schedule_json(job.name, *schedule))](
@@ -352,12 +352,12 @@ private:
         const std::string stem = file_stem(job.number, job.name);
         PageEntry entry;
         entry.name = job.name;
-        entry.file = stem + "." + cli::extension(s_.render.format);
+        entry.file = stem + "." + exporting::extension(s_.render.format);
         entry.chapters = stem + ".vtt";
         entry.chapter_list = schedule->chapters;
         entry.seconds = static_cast<double>(schedule->end_ns) / 1e9;
         post([n, m](Exporter& j) { Q_EMIT j.progressChanged(n, m, 0.0); });
-        Status rendered = cli::render(
+        Status rendered = exporting::render(
             *posture, *schedule, *lengths, s_.render, (fs::path(s_.out) / entry.file).string(),
             [&](double share) {
                 post([n, m, share](Exporter& j) {
@@ -368,7 +368,7 @@ private:
             impl_.cancel);
         if (rendered) {
             rendered = write_file(fs::path(s_.out) / entry.chapters,
-                                  cli::chapters_vtt(job.name, *schedule));
+                                  exporting::chapters_vtt(job.name, *schedule));
         }
         // A file an earlier export wrote stays: only a complete new one
         // replaces it.
@@ -413,7 +413,7 @@ void Exporter::Impl::finish(Exporter& job, int number, const QString& text,
             // Stuck in a call that does not return: left to itself; it
             // reaches nothing of this job when it comes back.
             worker.detach();
-            if (!schedule_only) cli::remove_own_parts(out.toStdString());
+            if (!schedule_only) exporting::remove_own_parts(out.toStdString());
         }
     }
     state = State::Finished;

@@ -5,7 +5,7 @@ set -eu
 lib=$1
 exported=$(nm -DC --defined-only "$lib")
 inside=$(printf '%s\n' "$exported" |
-    grep -E 'strovia::(mci|jet|qt|catalogue|platform|commands|cli|player)::|::Impl\b|strovia::VideoCntl\b|strovia::(Error|EngineHolder)\b' || true)
+    grep -E 'strovia::(mci|jet|qt|catalogue|platform|commands|cli|exporting|player)::|::Impl\b|strovia::VideoCntl\b|strovia::(Error|EngineHolder)\b' || true)
 if [ -n "$inside" ]; then
     echo "libstrovia exports symbols of its inside:" >&2
     printf '%s\n' "$inside" | head -20 >&2
