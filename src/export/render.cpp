@@ -134,8 +134,10 @@ private:
 const std::string kNarrationChain =
     std::string("mpegaudioparse ! mpg123audiodec ! audioconvert ! audioresample ! ") + kAudioCaps;
 
+// One decoding thread: beside the encoders, a pool of them costs more in
+// handing frames over than it saves on pictures this small.
 std::string video_chain(int w, int h) {
-    return "mpegpsdemux ! mpegvideoparse ! avdec_mpeg2video ! videoconvert ! "
+    return "mpegpsdemux ! mpegvideoparse ! avdec_mpeg2video max-threads=1 ! videoconvert ! "
            "videoscale method=bilinear2 add-borders=true ! video/x-raw,format=I420,width=" +
            std::to_string(w) + ",height=" + std::to_string(h) +
            ",pixel-aspect-ratio=1/1,colorimetry=bt601";
