@@ -12,9 +12,11 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <utility>
@@ -52,8 +54,17 @@ using engine_error::kInvalidPassword;
 using engine_error::kPermissionDenied;
 using engine_error::kUnrecognizedFormat;
 
-std::map<std::pair<dev_t, ino_t>, std::weak_ptr<LockHolder>>& held_files() {
-    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<LockHolder>> held;
+// The files this process holds a lock on. Engines on different threads (a
+// widget, an export job) open catalogues at the same time; recursive, as a
+// holder dropped under it erases itself.
+struct HeldFiles {
+    std::recursive_mutex mutex;
+    std::condition_variable_any released;
+    std::map<std::pair<dev_t, ino_t>, std::weak_ptr<LockHolder>> by_file;
+};
+
+HeldFiles& held_files() {
+    static HeldFiles held;
     return held;
 }
 
@@ -870,9 +881,14 @@ ReadCache::ReadCache() = default;
 ReadCache::~ReadCache() = default;
 
 LockHolder::~LockHolder() {
-    held_files().erase(key_);
+    HeldFiles& held = held_files();
+    std::lock_guard guard(held.mutex);
     ::flock(fd_, LOCK_UN);
     ::close(fd_);
+    // A later holder of the same file may stand there already.
+    if (auto it = held.by_file.find(key_); it != held.by_file.end() && it->second.expired())
+        held.by_file.erase(it);
+    held.released.notify_all();
 }
 
 std::string password_from_connect(std::string_view connect) {
@@ -912,7 +928,17 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
     if (int fl = ::fcntl(fd, F_GETFL); fl >= 0 && (fl & O_NONBLOCK) != 0)
         ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     auto key = std::make_pair(st.st_dev, st.st_ino);
-    std::shared_ptr<LockHolder> lock = held_files()[key].lock();
+    HeldFiles& held = held_files();
+    std::unique_lock guard(held.mutex);
+    // A holder whose last user has just let go keeps the file locked until
+    // its destructor has run: wait for that rather than fail as "in use".
+    std::shared_ptr<LockHolder> lock;
+    held.released.wait(guard, [&] {
+        auto it = held.by_file.find(key);
+        if (it == held.by_file.end()) return true;
+        lock = it->second.lock();
+        return lock != nullptr;
+    });
     if (lock && !lock->ours()) lock.reset();
     if (lock) {
         ::close(fd);
@@ -927,8 +953,9 @@ Result<std::shared_ptr<const JetFile>> JetFile::open(const std::string& fs_path,
                          "Could not lock '" + shown + "': " + std::strerror(err) + "."};
         }
         lock = std::make_shared<LockHolder>(fd, st.st_dev, st.st_ino);
-        held_files()[key] = lock;
+        held.by_file[key] = lock;
     }
+    guard.unlock();
 
     if (st.st_size <= 0) return unrecognized(shown, "empty file");
     if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize)

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "catalogue/rules.hpp"
 #include "jet/engine.hpp"
@@ -165,6 +167,25 @@ TEST(Lock, ExclusiveAgainstOtherProcessesReopenableHere) {
     ASSERT_TRUE(db.ok()) << db.error().text;
     EXPECT_EQ(all_rows(**db, R"(select * from Asanas where AsanaID = "12")", {"name"}),
               (Rows{{S("Tadasanb")}}));
+    db = Error{};
+
+    // Engines on two threads, as a widget and an export job, opening and
+    // closing the same files at once.
+    build(m, dir.file("other.mdb"));
+    std::atomic<int> failed{0};
+    auto churn = [&](const std::string& first, const std::string& second) {
+        for (int i = 0; i < 400; ++i) {
+            auto a = open(first);
+            auto b = open(second);
+            if (!a.ok() || !b.ok()) ++failed;
+        }
+    };
+    std::thread one(churn, path, dir.file("other.mdb"));
+    std::thread two(churn, dir.file("other.mdb"), path);
+    one.join();
+    two.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(child_open_number(path), 0);
 }
 
 }  // namespace
