@@ -1,8 +1,7 @@
 // The programs end to end on a course made here and on the demo course:
 // `strovia export` with each file read back by an independent decoder
-// (ffmpeg), its schedule held against what `strovia play --trace` does, the
-// course page played in Chromium; the programs' exit codes and reasons; the
-// checker on planted faults.
+// (ffmpeg), its schedule held against what `strovia play --trace` does; the
+// programs' exit codes and reasons; the checker on planted faults.
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -336,32 +335,6 @@ TEST_F(EndToEnd, ScheduleMatchesWhatThePlayerDoes) {
             play();
         }
         if (first_run.size() > 0) play();
-    }
-}
-
-// The page from the folder itself and from a web server: chapter buttons
-// seek, the video plays to its end, and play-all goes on to the next posture.
-TEST_F(EndToEnd, CoursePagePlaysInChromiumFromFileAndServer) {
-    exported();
-    for (const char* how : {"file", "http"}) {
-        SCOPED_TRACE(how);
-        const Ran r = run("python3 " + q(EXPORT_BROWSER) + " " + q(CHROMIUM_EXE) + " " +
-                          q(root_ / "out") + " " + how);
-        const auto lines = json_lines(r.out);
-        ASSERT_EQ(lines.size(), 1u) << r.out;
-        const json& page = lines.front();
-        EXPECT_EQ(page["first"], "Count") << page;
-        ASSERT_EQ(page["chapters"].size(), 3u) << page;
-        EXPECT_EQ(page["chapters"][2][0], "Step 3");
-        EXPECT_TRUE(page["seeked"].get<bool>()) << page;
-        EXPECT_NEAR(page["afterSeek"].get<double>(), page["chapters"][2][1].get<double>(), 0.1);
-        EXPECT_TRUE(page["ended"].get<bool>()) << page;
-        EXPECT_EQ(page["mediaError"], 0);
-        EXPECT_EQ(page["next"], "Pics") << page;
-        EXPECT_EQ(page["nextSrc"], "02-Pics.mp4");
-        if (std::string(how) == "http") {
-            EXPECT_EQ(page["trackCues"], 3) << page;
-        }
     }
 }
 
