@@ -21,9 +21,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../jet/tables.hpp"
 #include "player_course.hpp"
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 
 namespace {
 
@@ -101,24 +103,19 @@ protected:
         picture.fill(kLeft);
         QPainter(&picture).fillRect(512, 0, 512, 768, kRight);
         ASSERT_TRUE(picture.save(QString::fromStdString(at("video/four-three.bmp")), "BMP"));
-        std::ofstream(g_root / "manifest.json") << R"({"tables": [
-  {"name": "Asanas", "columns": [{"name": "AsanaID", "type": "Long"},
-   {"name": "name", "type": "Text", "size": 50}, {"name": "Disp_Type", "type": "Text", "size": 10},
-   {"name": "VideoName", "type": "Text", "size": 50}],
-   "rows": [[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null],
-            [5, "Garudasana", "Photo", null], [6, "Wide", "Video", "wide.mpg"],
-            [7, "Trikonasana", "Photo", null]]},
-  {"name": "Audio_Asana3", "columns": [{"name": "Filename", "type": "Text", "size": 50},
-   {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
-   {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}],
-   "rows": [["s1", "a", 0, 29, 2.5], ["s2", "b", 30, 59, 0.3], ["s3", "c", 60, 99, 0.3]]},
-  {"name": "Photo_Asana4", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["p1", "four-three.bmp"]]},
-  {"name": "Photo_Asana5", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-   {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["nosuch", "four-three.bmp"]]},
-  {"name": "Photo_Asana7", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-   {"name": "ImageName", "type": "Text", "size": 50}],
-   "rows": [["p1", "four-three.bmp"], [null, "four-three.bmp"], ["p1", "four-three.bmp"]]}]})";
+        using namespace strovia::test::tables;
+        const auto rows = [](const char* text) { return json::parse(text); };
+        std::ofstream(g_root / "manifest.json") << json{
+            {"tables",
+             {asanas(rows(R"([[3, "Tadasana", "Video", "pose.mpg"], [4, "Vrksasana", "Photo", null],
+                [5, "Garudasana", "Photo", null], [6, "Wide", "Video", "wide.mpg"],
+                [7, "Trikonasana", "Photo", null]])")),
+              segments(3, rows(R"([["s1", "a", 0, 29, 2.5], ["s2", "b", 30, 59, 0.3],
+                ["s3", "c", 60, 99, 0.3]])")),
+              photos(4, rows(R"([["p1", "four-three.bmp"]])")),
+              photos(5, rows(R"([["nosuch", "four-three.bmp"]])")),
+              photos(7, rows(R"([["p1", "four-three.bmp"], [null, "four-three.bmp"],
+                ["p1", "four-three.bmp"]])"))}}};
         sh(std::string(STROVIA_EXE) + " catalogue build " + at("manifest.json") + " -o " +
            at("video/AVPelmo.mdb"));
     }
