@@ -321,9 +321,9 @@ TEST_F(Widget, UnknownPostureIsSaidByTheSignalOrTheModalBox) {
     EXPECT_EQ(said.size(), 1);
 }
 
-// What a host sees is so: progress reaches the last part that plays, Pause
-// that holds nothing is not Paused, and a start without a catalogue does
-// not go on with the rows of the programme before it.
+// What a host sees is so: progress reaches the last part that plays, and a
+// start without a catalogue does not go on with the rows of the programme
+// before it.
 TEST_F(Widget, SaysOnlyWhatIsSo) {
     {
         SCOPED_TRACE("a photo row without a narration is passed over");
@@ -331,16 +331,6 @@ TEST_F(Widget, SaysOnlyWhatIsSo) {
         ASSERT_TRUE(c.fileOpen());
         ASSERT_TRUE(wait_for([&] { return c.ends == 1; }, 10));
         EXPECT_EQ(c.progress, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
-    }
-    {
-        SCOPED_TRACE("Pause in a video preview that no programme left playing");
-        Control c("Wide");
-        ASSERT_TRUE(c.Preview());
-        ASSERT_TRUE(c.Pause());
-        EXPECT_EQ(c.state(), W::Previewing) << "the preview plays on";
-        ASSERT_TRUE(c.Start());
-        EXPECT_TRUE(wait_for([&] { return c.ends == 1; }, 10)) << "and ends";
-        EXPECT_EQ(c.states, (std::vector<W::State>{W::Previewing, W::Ended}));
     }
     {
         SCOPED_TRACE("a folder without a catalogue after a preview, whose catalogue is held");
