@@ -14,6 +14,7 @@ import tempfile
 import threading
 import time
 
+
 class Failed(Exception):
     pass
 
