@@ -102,8 +102,7 @@ TEST_F(ControlShell, EveryWriteSignalsItsPropertyAndDispatchRefusesWhatIsNotTher
 class Reentry : public ControlTest {
 protected:
     Reentry() {
-        posture("Tadasana", std::int64_t{7}, std::string("Video"));
-        segments(7, {{"one", 0}, {"two", 30}, {"three", 60}});
+        video_posture({{"one", 0}, {"two", 30}, {"three", 60}});
         posture("Vrksasana", std::int64_t{12}, std::string("Photo"));
         photos(12, {{std::string("p1"), std::string("one.bmp")},
                     {std::string("p2"), std::string("two.bmp")}});

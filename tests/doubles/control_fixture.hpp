@@ -39,6 +39,11 @@ protected:
         trace.take();
     }
 
+    // Tadasana's video opened into Picture1.
+    static constexpr const char* kVideoOpen =
+        "mci open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style child parent  "
+        "4242";
+
     // The catalogue is made with its password, so every opening checks it.
     void posture(const std::string& name, FieldValue id, FieldValue type,
                  FieldValue video = std::string("tada.mpg")) {
@@ -53,6 +58,11 @@ protected:
             t.rows.push_back({s.filename, std::string("act"), std::int64_t{s.start_pos},
                               std::int64_t{s.start_pos + 9}, 2.5});
         }
+    }
+    // Tadasana as a video posture (AsanaID 7) of these segments.
+    void video_posture(const std::vector<Segment>& rows) {
+        posture("Tadasana", std::int64_t{7}, std::string("Video"));
+        segments(7, rows);
     }
     void photos(int id, const std::vector<Photo>& rows) {
         auto& t =

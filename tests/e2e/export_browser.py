@@ -1,74 +1,30 @@
 #!/usr/bin/env python3
 """The exported course page in headless Chromium, as a learner meets it.
 
-usage: export_browser.py CHROMIUM FOLDER file|http
-    Plays an exported folder (with "http" served on a local port for the
-    run) and prints one JSON object: what the page did when its chapter
-    button was pressed and when the first posture played to its end under
-    "Play all" (its rest skipped).
-usage: export_browser.py page STROVIA FFMPEG CHROMIUM
+usage: export_browser.py STROVIA FFMPEG CHROMIUM
     Makes a course with hostile names, titled and untitled segments and a
-    posture that cannot be exported, exports it and checks the page: at
-    1920x1080, 1280x720 and 390x844 the video, its controls, "Play all" and
-    the current chapter lie inside the screen; names and marks; every button
-    reached and pressed from the keyboard; the rest between postures. Exit 0
-    passes, 1 fails with the reason; prints what it measured.
-
-Chromium is driven over its DevTools pipe (file descriptors 3 and 4), so
-no port is opened and nothing is fetched from the network.
+    posture that cannot be exported, exports it and checks the files and the
+    page: no name opens markup in the page's script or a cue in the chapter
+    files; at 1920x1080, 1280x720 and 390x844 the video, its controls, "Play
+    all" and the current chapter lie inside the screen; names and marks;
+    every button reached and pressed from the keyboard; the rest between
+    postures; served over HTTP, the chapters as a track and a chapter's
+    button seeking to its start. Exit 0 passes, 1 fails with the reason;
+    prints what it measured.
 """
-import functools
-import http.server
+import html
 import json
 import os
 import re
-import select
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
-PLAY = r"""
-(async () => {
-  const v = document.getElementById("player");
-  const until = (what, ms) => new Promise(done => {
-    const t = setTimeout(() => done(false), ms);
-    v.addEventListener(what, () => { clearTimeout(t); done(true); }, {once: true});
-  });
-  const out = {};
-  v.muted = true;
-  document.getElementById("play-all").click();
-  out.first = document.getElementById("title").textContent;
-  if (v.readyState < 1 && !(await until("loadedmetadata", 20000))) {
-    out.error = "no metadata: " + (v.error ? v.error.code : "none");
-    return out;
-  }
-  out.duration = v.duration;
-  const track = v.querySelector("track");
-  if (track) {
-    if (track.readyState !== 2) await new Promise(r => { track.onload = r; track.onerror = r; });
-    out.trackCues = track.track.cues ? track.track.cues.length : -1;
-  }
-  const chapters = [...document.querySelectorAll("#chapters button")];
-  out.chapters = chapters.map(b => [b.textContent, Number(b.dataset.start)]);
-  const last = chapters[chapters.length - 1];
-  const seeked = until("seeked", 20000);
-  last.click();
-  out.seeked = await seeked;
-  out.afterSeek = v.currentTime;
-  out.ended = await until("ended", 60000);
-  out.mediaError = v.error ? v.error.code : 0;
-  await new Promise(r => setTimeout(r, 300));
-  out.resting = !document.getElementById("rest").hidden;
-  document.getElementById("rest-skip").click();
-  await new Promise(r => setTimeout(r, 300));
-  out.next = document.getElementById("title").textContent;
-  out.nextSrc = decodeURIComponent(v.currentSrc.split("/").pop());
-  return out;
-})()
-"""
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from course_kit import (Browser, Failed, asanas, build_catalogue, check,  # noqa: E402
+                        course_folders, ffmpeg, narration, passes, photos, picture, segments, serve)
 
 # Where the parts a learner needs lie on the screen.
 LAYOUT = r"""
@@ -89,179 +45,53 @@ LAYOUT = r"""
 """
 
 
-class Browser:
-    """Headless Chromium over its DevTools pipe: no port, nothing fetched.
-    Script errors of the page are kept in `exceptions` once Runtime is on."""
-
-    def __init__(self, chromium, hide_scrollbars=True):
-        self.profile = tempfile.mkdtemp(prefix="strovia-chromium-")
-        to_r, self.to_w = os.pipe()
-        self.from_r, from_w = os.pipe()
-
-        def plumb():
-            a, b = os.dup(to_r), os.dup(from_w)
-            os.dup2(a, 3)
-            os.dup2(b, 4)
-
-        flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update",
-                 "--disable-sync", "--mute-audio", "--autoplay-policy=no-user-gesture-required",
-                 "--user-data-dir=" + self.profile, "--remote-debugging-pipe"]
-        flags += ["--hide-scrollbars"] if hide_scrollbars else []
-        flags.append("about:blank")
-        self.process = subprocess.Popen([chromium] + flags, pass_fds=(3, 4), preexec_fn=plumb,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(to_r)
-        os.close(from_w)
-        self.buffered, self.next_id, self.exceptions = b"", 0, []
-        pages = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
-        self.session = self.call("Target.attachToTarget",
-                                 {"targetId": pages[0]["targetId"], "flatten": True})["sessionId"]
-        self.page("Page.enable")
-
-    def call(self, method, params=None, session=None, timeout=90):
-        self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params or {}}
-        if session:
-            message["sessionId"] = session
-        os.write(self.to_w, json.dumps(message).encode() + b"\0")
-        deadline = time.time() + timeout
-        while True:
-            while b"\0" in self.buffered:
-                raw, self.buffered = self.buffered.split(b"\0", 1)
-                reply = json.loads(raw)
-                if reply.get("method") == "Runtime.exceptionThrown":
-                    self.exceptions.append(reply["params"]["exceptionDetails"].get("text"))
-                if reply.get("id") == self.next_id:
-                    if "error" in reply:
-                        raise RuntimeError(method + ": " + json.dumps(reply["error"]))
-                    return reply["result"]
-            left = deadline - time.time()
-            if left <= 0 or not select.select([self.from_r], [], [], left)[0]:
-                raise RuntimeError(method + ": no answer from the browser")
-            chunk = os.read(self.from_r, 65536)
-            if not chunk:
-                raise RuntimeError(method + ": the browser went away")
-            self.buffered += chunk
-
-    def page(self, method, params=None, timeout=90):
-        return self.call(method, params, self.session, timeout)
-
-    def js(self, expression):
-        r = self.page("Runtime.evaluate", {"expression": expression, "awaitPromise": True,
-                                           "returnByValue": True})
-        if "exceptionDetails" in r:
-            raise RuntimeError(expression[:60] + ": " + json.dumps(r["exceptionDetails"]))
-        return r["result"].get("value")
-
-    def open(self, url, size=None):
-        if size:
-            w, h = size
-            self.page("Emulation.setDeviceMetricsOverride",
-                      {"width": w, "height": h, "deviceScaleFactor": 1, "mobile": w < 600})
-        self.page("Page.navigate", {"url": url})
-        # The page builds its lists on load; wait until they are there.
-        for _ in range(100):
-            if self.js("document.readyState === 'complete' && !!document.getElementById('player')"
-                       " && document.querySelectorAll('#postures button').length > 0"):
-                return
-            time.sleep(0.1)
-        raise RuntimeError(url + ": the page did not load")
-
-    def key(self, name, shift=False):
-        codes = {"Tab": 9, "Enter": 13, " ": 32}
-        base = {"key": name, "code": "Space" if name == " " else name,
-                "windowsVirtualKeyCode": codes[name], "modifiers": 8 if shift else 0}
-        text = {"Enter": "\r", " ": " "}.get(name)
-        self.page("Input.dispatchKeyEvent", {**base, "type": "keyDown",
-                                             **({"text": text} if text else {})})
-        self.page("Input.dispatchKeyEvent", {**base, "type": "keyUp"})
-
-    def close(self):
-        self.process.kill()
-        self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
-
-
-def play(chromium, folder, how):
-    server = None
-    if how == "http":
-        class Quiet(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-        handler = functools.partial(Quiet, directory=folder)
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        url = "http://127.0.0.1:%d/index.html" % server.server_address[1]
-    else:
-        url = "file://" + folder + "/index.html"
-    browser = Browser(chromium)
-    try:
-        browser.open(url)
-        print(json.dumps(browser.js(PLAY)))
-    finally:
-        browser.close()
-        if server:
-            server.shutdown()
-
-
-class Failed(Exception):
-    pass
-
-
-def check(ok, what):
-    if not ok:
-        raise Failed(what)
-
-
-def sh(*args):
-    r = subprocess.run(args, capture_output=True, text=True)
-    check(r.returncode == 0, f"{args}: {r.returncode}\n{r.stdout}{r.stderr}")
-
-
 # Segment titles: a readable Action, and ones that are not titles.
 ACTIONS = ["Stand tall <b>", "x", "Line\nbreak -->"]
 TITLES = ["Stand tall <b>", "Step 2", "Line break -->"]
+# No "-->" among them: it would close the comment the first one opens and
+# hide the fault the page had.
 HOSTILE = ["<!--<script>", "a</script><b>x", "Line\nbreak", "Amp &amp; \"q\" 'q' a->b"]
 
 
-def make_course(root, strovia, ffmpeg):
+def make_course(root, strovia, ffmpeg_exe):
     """Count: a video of three titled segments; the hostile names: photo
     postures of one picture; Broken: a narration that is missing."""
-    course = os.path.join(root, "course")
-    os.makedirs(os.path.join(course, "video"))
-    os.makedirs(os.path.join(course, "sound", "mp2"))
-    ff = [ffmpeg, "-nostdin", "-y", "-v", "error"]
-    sh(*ff, "-f", "lavfi", "-i", "testsrc=size=352x288:rate=25", "-frames:v", "75",
-       "-c:v", "mpeg1video", "-f", "mpeg", os.path.join(course, "video", "count.mpg"))
-    sh(*ff, "-f", "lavfi", "-i", "color=c=red:size=64x48", "-frames:v", "1",
-       os.path.join(course, "video", "pic.png"))
-    sh(*ff, "-f", "lavfi", "-i", "sine=frequency=500:duration=0.5", "-c:a", "mp2", "-b:a", "128k",
-       os.path.join(course, "sound", "mp2", "n.mp2"))
-    text = lambda name: {"name": name, "type": "Text", "size": 50}
-    names = ["Count"] + HOSTILE + ["Broken"]
-    tables = [{"name": "Asanas",
-               "columns": [{"name": "AsanaID", "type": "Long"}, text("name"), text("Disp_Type"),
-                           text("VideoName")],
-               "rows": [[1, "Count", "Video", "count.mpg"]] +
-                       [[k + 2, n, "Photo", None] for k, n in enumerate(HOSTILE)] +
-                       [[len(names), "Broken", "Photo", None]]},
-              {"name": "Audio_Asana1",
-               "columns": [text("Filename"), text("Action"),
-                           {"name": "StartPos", "type": "Integer"},
-                           {"name": "EndPos", "type": "Integer"},
-                           {"name": "Filelen", "type": "Double"}],
-               "rows": [["n", a, 25 * k, 25 * k + 24, 0.5] for k, a in enumerate(ACTIONS)]}]
-    for k in range(len(HOSTILE) + 1):
-        tables.append({"name": f"Photo_Asana{k + 2}",
-                       "columns": [text("Mp2name"), text("ImageName")],
-                       "rows": [["gone" if k == len(HOSTILE) else "n", "pic.png"]]})
-    manifest = os.path.join(root, "manifest.json")
-    with open(manifest, "w") as f:
-        json.dump({"tables": tables}, f)
-    sh(strovia, "catalogue", "build", manifest, "-o",
-       os.path.join(course, "video", "AVPelmo.mdb"))
+    course = course_folders(root)
+    ffmpeg(ffmpeg_exe, "-f", "lavfi", "-i", "testsrc=size=352x288:rate=25", "-frames:v", "75",
+           "-c:v", "mpeg1video", "-f", "mpeg", os.path.join(course, "video", "count.mpg"))
+    picture(ffmpeg_exe, os.path.join(course, "video", "pic.png"))
+    narration(ffmpeg_exe, os.path.join(course, "sound", "mp2", "n.mp2"), 0.5)
+    broken = len(HOSTILE) + 2
+    tables = [asanas([[1, "Count", "Video", "count.mpg"]] +
+                     [[k + 2, n, "Photo", None] for k, n in enumerate(HOSTILE)] +
+                     [[broken, "Broken", "Photo", None]]),
+              segments(1, [["n", a, 25 * k, 25 * k + 24, 0.5] for k, a in enumerate(ACTIONS)])]
+    tables += [photos(k, [["gone" if k == broken else "n", "pic.png"]])
+               for k in range(2, broken + 1)]
+    build_catalogue(strovia, root, course, tables)
     return course
+
+
+def check_files(out, exported):
+    """The page's posture data holds no '<' (it could open a comment or a
+    tag the parser acts on); each chapter file's cues are a number, a time
+    and one title line that starts with the posture's name and closes no cue."""
+    page = open(os.path.join(out, "index.html"), encoding="utf-8").read()
+    data = re.search(r"const postures = (\[.*?\]);\n", page)
+    check(data and "<" not in data.group(1), f"the page's data: {data and data.group(1)}")
+    for k, name in enumerate(exported):
+        vtt = [f for f in os.listdir(out) if f.startswith(f"{k + 1:02d}-") and f.endswith(".vtt")]
+        check(len(vtt) == 1, f"no chapters for {name!r}: {os.listdir(out)}")
+        with open(os.path.join(out, vtt[0]), encoding="utf-8") as f:
+            cues = [c.split("\n") for c in f.read().strip().split("\n\n")[1:]]
+        check(cues and all(len(c) == 3 and "-->" in c[1] and "-->" not in c[2] for c in cues),
+              f"{vtt[0]}: a cue is not number, time, one title line: {cues}")
+        titles = [html.unescape(c[2]) for c in cues]
+        check(all(t.startswith(name.replace("\n", " ")) for t in titles),
+              f"{vtt[0]}: titles {titles} for {name!r}")
+        if k == 0:
+            check([c[2] for c in cues] == ["Count: Stand tall &lt;b&gt;", "Count: Step 2",
+                                           "Count: Line break --&gt;"], f"cue titles: {cues}")
 
 
 def inside(box, screen):
@@ -271,7 +101,7 @@ def inside(box, screen):
     return left >= 0 and top >= 0 and right <= screen[0] and bottom <= screen[1]
 
 
-def check_layout(browser, url):
+def check_layout(browser, url, _exported):
     measured, failed = {}, []
     for size in ((1920, 1080), (1280, 720), (390, 844)):
         browser.open(url, size)
@@ -374,51 +204,60 @@ def check_rest(browser, url, exported):
     after = browser.js("[document.getElementById('title').textContent,"
                        " document.getElementById('rest').hidden]")
     check(after == [exported[1], True], f"skipping the rest: {after}")
-    return rest
+    src = browser.js("decodeURIComponent(document.getElementById('player').currentSrc)")
+    check(re.search(r"/02-[^/]*\.mp4$", src), f"the next posture's video: {src}")
 
 
-def check_page(strovia, ffmpeg, chromium):
+def check_served(browser, url, _exported):
+    browser.open(url, (1280, 720))
+    got = browser.js("""(async () => {
+      const v = document.getElementById('player'); v.muted = true;
+      document.getElementById('play-all').click();
+      if (v.readyState < 1) await new Promise(r => v.addEventListener('loadedmetadata', r));
+      const track = v.querySelector('track');
+      if (track.readyState !== 2) await new Promise(r => { track.onload = r; track.onerror = r; });
+      const last = [...document.querySelectorAll('#chapters button')].pop();
+      const seeked = new Promise(r => v.addEventListener('seeked', r, {once: true}));
+      last.click();
+      await seeked;
+      return {cues: track.track.cues ? track.track.cues.length : -1,
+              start: Number(last.dataset.start), at: v.currentTime};
+    })()""")
+    check(got["cues"] == len(TITLES), f"the chapters' track over HTTP: {got}")
+    check(abs(got["at"] - got["start"]) < 0.1, f"a chapter's button seeks elsewhere: {got}")
+
+
+def check_page(strovia, ffmpeg_exe, chromium):
     root = tempfile.mkdtemp(prefix="strovia-page-")
-    browser = None
+    browser = server = None
     try:
-        course = make_course(root, strovia, ffmpeg)
+        course = make_course(root, strovia, ffmpeg_exe)
         out = os.path.join(root, "out")
         r = subprocess.run([strovia, "export", "--all", "--content", course, "-o", out],
                            capture_output=True, text=True)
         check(r.returncode == 1, f"export: exit {r.returncode}\n{r.stdout}{r.stderr}")
         check(re.search(r"1 of 6 postures skipped:\n  Broken: .*gone\.mp2", r.stderr),
               f"the maintainer's report lacks the skipped posture:\n{r.stderr}")
-        with open(os.path.join(out, "01-Count.vtt"), encoding="utf-8") as f:
-            cues = [c.split("\n") for c in f.read().strip().split("\n\n")[1:]]
-        check([c[2] for c in cues] == ["Count: Stand tall &lt;b&gt;", "Count: Step 2",
-                                       "Count: Line break --&gt;"], f"cue titles: {cues}")
         exported = ["Count"] + HOSTILE
+        check_files(out, exported)
         url = "file://" + out + "/index.html"
+        server, base = serve(out)
         browser = Browser(chromium)
         failed = []
-        try:
-            check_layout(browser, url)
-        except Failed as e:
-            failed.append(f"check_layout: {e}")
-        for part in (check_names_and_marks, check_keyboard, check_rest):
+        for part, at in ((check_layout, url), (check_names_and_marks, url), (check_keyboard, url),
+                         (check_rest, url), (check_served, base + "/index.html")):
             try:
-                part(browser, url, exported)
+                part(browser, at, exported)
             except (Failed, RuntimeError) as e:
                 failed.append(f"{part.__name__}: {e}")
         check(not failed, "\n".join(failed))
     finally:
         if browser:
             browser.close()
+        if server:
+            server.shutdown()
         shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "page":
-        try:
-            check_page(*sys.argv[2:5])
-            print("page: passed")
-        except Failed as e:
-            print(f"page: FAILED: {e}")
-            sys.exit(1)
-    else:
-        play(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3])
+    passes("page", check_page, *sys.argv[1:4])

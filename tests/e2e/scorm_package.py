@@ -14,21 +14,18 @@ runtime  the page in headless Chromium, in a frame under scorm-again's
 NPM_DIR holds the npm packages scripts/install-npm.sh installed; nothing is
 fetched at test time. Prints one line a check and exits 1 if one failed.
 """
-import functools
-import http.server
 import json
 import os
 import re
 import shutil
 import subprocess
 import sys
-import threading
 import time
 import xml.etree.ElementTree as ET
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from export_browser import Browser as DevTools  # noqa: E402
+from course_kit import Browser as DevTools, serve  # noqa: E402
 
 STROVIA, CHROMIUM, NPM, WORK, GROUP = sys.argv[1:6]
 COURSE = os.path.join(WORK, "Yoga & <Friends> 's Árbol " + "x" * 190)  # a title past 200
@@ -114,12 +111,15 @@ def package():
 
     # A course reached under a name XML cannot hold as it is, given with a
     # trailing separator; a name that is not UTF-8 is refused, never changed.
-    odd = os.path.join(WORK.encode(), b"bad\x01 name")
-    if not os.path.lexists(odd):
-        os.symlink(os.path.abspath(COURSE), odd)
-    made = subprocess.run([STROVIA.encode(), b"export", b"--content", odd + b"/", b"--posture",
-                           b"Tadasana", b"-o", os.path.join(WORK, "odd").encode(), b"--scorm"],
-                          capture_output=True, timeout=300)
+    def export_as(name, out, trailing=b""):
+        link = os.path.join(WORK.encode(), name)
+        if not os.path.lexists(link):
+            os.symlink(os.path.abspath(COURSE), link)
+        return subprocess.run([STROVIA.encode(), b"export", b"--content", link + trailing,
+                               b"--posture", b"Tadasana", b"-o", os.path.join(WORK, out).encode(),
+                               b"--scorm"], capture_output=True, timeout=300)
+
+    made = export_as(b"bad\x01 name", "odd", b"/")
     manifest = os.path.join(WORK, "odd", "imsmanifest.xml")
     valid = run("xmllint", "--noout", "--nonet", "--schema",
                 os.path.join(SCHEMAS, "adlcp_rootv1p2.xsd"), manifest)
@@ -127,12 +127,7 @@ def package():
           made.returncode == 0 and valid.returncode == 0 and
           ET.parse(manifest).getroot().findtext(".//" + CP + "title") == "bad  name",
           (made.stderr, valid.stderr))
-    broken = os.path.join(WORK.encode(), b"bad\xff name")
-    if not os.path.lexists(broken):
-        os.symlink(os.path.abspath(COURSE), broken)
-    refused = subprocess.run([STROVIA.encode(), b"export", b"--content", broken, b"--posture",
-                              b"Tadasana", b"-o", os.path.join(WORK, "odd2").encode(), b"--scorm"],
-                             capture_output=True, timeout=300)
+    refused = export_as(b"bad\xff name", "odd2")
     check("a name that is not UTF-8: refused in words, nothing written",
           refused.returncode == 2 and b"not valid UTF-8" in refused.stderr
           and not os.path.exists(os.path.join(WORK, "odd2")), refused.stderr)
@@ -243,14 +238,7 @@ def runtime():
     with open(os.path.join(site, "lms.html"), "w") as f:
         f.write(LMS_PAGE)
 
-    class Quiet(http.server.SimpleHTTPRequestHandler):
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", 0), functools.partial(Quiet, directory=site))
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    server, base = serve(site)
     browser = Browser()
     timespan = re.compile(r"^\d{4}:\d\d:\d\d\.\d\d$")
     try:

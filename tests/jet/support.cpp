@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "jet/writer.hpp"
+#include "tables.hpp"
 
 namespace strovia::jet::test {
 
@@ -62,21 +63,16 @@ Rows all_rows(Database& db, const std::string& query, const std::vector<std::str
 }
 
 nlohmann::json posture_manifest() {
-    return nlohmann::json::parse(R"({"tables": [
-  {"name": "Asanas",
-   "columns": [{"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
-               {"name": "Disp_Type", "type": "Text", "size": 10}, {"name": "VideoName", "type": "Text", "size": 50}],
-   "rows": [[12, "Tadasana", "Video", "tada.mpg"], [7, "Vrksasana", "Photo", null],
-            [-5, "Warrior \"II\"", "video", "w2.mpg"], [3, "ÉKA PADA", "PHOTO", null]]},
-  {"name": "Audio_Asana12",
-   "columns": [{"name": "Filename", "type": "Text", "size": 50}, {"name": "Action", "type": "Text", "size": 50},
-               {"name": "StartPos", "type": "Double"}, {"name": "EndPos", "type": "Long"},
-               {"name": "Filelen", "type": "Double"}],
-   "rows": [["s3", "c", 40000, 1, 1.5], ["s1", "a", 2.5, 2, 2.5], ["mt", null, 3.5, 3, 0]]},
-  {"name": "Photo_Asana-5",
-   "columns": [{"name": "Mp2name", "type": "Text", "size": 50}, {"name": "ImageName", "type": "Text", "size": 50}],
-   "rows": [["p1", "one.jpg"]]}
-]})");
+    using namespace strovia::test::tables;
+    auto seg = segments(12, json::parse(R"([["s3", "c", 40000, 1, 1.5], ["s1", "a", 2.5, 2, 2.5],
+        ["mt", null, 3.5, 3, 0]])"));
+    seg["columns"][2]["type"] = "Double";  // StartPos as a real catalogue may hold it
+    seg["columns"][3]["type"] = "Long";
+    return {{"tables",
+             {asanas(json::parse(R"([[12, "Tadasana", "Video", "tada.mpg"],
+                [7, "Vrksasana", "Photo", null], [-5, "Warrior \"II\"", "video", "w2.mpg"],
+                [3, "ÉKA PADA", "PHOTO", null]])")),
+              seg, photos(-5, json::parse(R"([["p1", "one.jpg"]])"))}}};
 }
 
 int child_open_number(const std::string& path) {

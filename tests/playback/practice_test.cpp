@@ -18,13 +18,6 @@ using Phase = VideoCntl::Phase;
 
 class Practice : public ControlTest {
 protected:
-    static constexpr const char* kVideoOpen =
-        "mci open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style child parent  "
-        "4242";
-    void posture_of(const std::vector<Segment>& rows) {
-        posture("Tadasana", std::int64_t{7}, std::string("Video"));
-        segments(7, rows);
-    }
     // The start's commands when the programme begins at `narration`, after
     // `seek` (none for the first segment).
     static std::vector<std::string> start(const std::string& seek, const std::string& narration) {
@@ -59,7 +52,7 @@ TEST_F(Practice, EachSegmentStartsAtItsOwnFrameWithItsNarrationAndTheProgrammeGo
                           Case{3, "mci seek video to 80", "three", -10}}) {
         SCOPED_TRACE(c.part);
         db.files.clear();
-        posture_of(three_rows);
+        video_posture(three_rows);
         ASSERT_TRUE(control.fileOpenAt(c.part));
         auto expected = start(c.seek, c.narration);
         if (c.boundary < 0) {
@@ -89,7 +82,7 @@ TEST_F(Practice, EachSegmentStartsAtItsOwnFrameWithItsNarrationAndTheProgrammeGo
 }
 
 TEST_F(Practice, PartsBeyondTheRowsOrBelowOneAndTimesBelowOneStartNothing) {
-    posture_of(three_rows);
+    video_posture(three_rows);
     for (const auto& [part, times] : {std::pair{0, 1}, std::pair{2, 0}, std::pair{-3, 2}}) {
         const auto r = control.fileOpenAt(part, times);
         ASSERT_FALSE(r.ok()) << part << " " << times;
@@ -120,7 +113,7 @@ TEST_F(Practice, ARepeatedSegmentPlaysKTimesEachHeldUntilItsNarrationEnds) {
     for (const Case& c : {Case{2, 3, 50, "two"}, Case{1, 2, 0, "one"}}) {
         SCOPED_TRACE(c.part);
         db.files.clear();
-        posture_of(three_rows);
+        video_posture(three_rows);
         ASSERT_TRUE(control.fileOpenAt(c.part, c.times));
         trace.take();
         const int boundary = control.CurStartPos;
@@ -156,7 +149,7 @@ TEST_F(Practice, ARepeatedSegmentPlaysKTimesEachHeldUntilItsNarrationEnds) {
 }
 
 TEST_F(Practice, TheLastSegmentRepeatsOnceItsVideoHasEnded) {
-    posture_of(three_rows);
+    video_posture(three_rows);
     ASSERT_TRUE(control.fileOpenAt(3, 2));
     trace.take();
     narration("stopped");

@@ -19,15 +19,11 @@ using Phase = VideoCntl::Phase;
 
 class Programmes : public ControlTest {
 protected:
-    static constexpr const char* kVideoOpen =
-        "mci open C:\\course\\video\\tada.mpg  alias video type mpegVideo  style child parent  "
-        "4242";
     static std::string picture(const std::string& name) {
         return "Picture1 picture C:\\course\\video\\" + name;
     }
     void start_video(const std::vector<Segment>& rows) {
-        posture("Tadasana", std::int64_t{7}, std::string("Video"));
-        segments(7, rows);
+        video_posture(rows);
         ASSERT_TRUE(control.fileOpen());
     }
     // The commands sent since the last call, joined.
@@ -245,8 +241,7 @@ TEST_F(Programmes, PhotoPreviewOfNRowsEndsOnTheNthTickAndStopsItsTimer) {
 // plays on through Pause, and Start gives it back its watcher whatever
 // programme ran before.
 TEST_F(Programmes, PhaseIsPausedOnlyWhenPauseHeldSomething) {
-    posture("Tadasana", std::int64_t{7}, std::string("Video"));
-    segments(7, {{"one", 0}, {"two", 50}});
+    video_posture({{"one", 0}, {"two", 50}});
     posture("Vrksasana", std::int64_t{12}, std::string("Photo"));
     photos(12, {{std::string("n1"), std::string("p1.bmp")},
                 {std::string("n2"), std::string("p2.bmp")}});

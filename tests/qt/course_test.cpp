@@ -12,6 +12,7 @@
 #include <strovia/course.hpp>
 
 #include "support.hpp"
+#include "tables.hpp"
 
 namespace strovia::test {
 namespace {
@@ -37,27 +38,14 @@ std::string posture_name(std::size_t i) { return "Posture " + std::to_string(i +
 
 // One posture a case, each with two video segments and one picture.
 json catalogue() {
-    json tables = json::parse(R"([{"name": "Asanas", "rows": [], "columns": [
-      {"name": "AsanaID", "type": "Long"}, {"name": "name", "type": "Text", "size": 50},
-      {"name": "Disp_Type", "type": "Text", "size": 50},
-      {"name": "VideoName", "type": "Text", "size": 50}]}])");
-    const json segments = json::parse(R"({"columns": [
-      {"name": "Filename", "type": "Text", "size": 50},
-      {"name": "Action", "type": "Text", "size": 50}, {"name": "StartPos", "type": "Integer"},
-      {"name": "EndPos", "type": "Integer"}, {"name": "Filelen", "type": "Double"}],
-      "rows": [["s1", "a", 0, 9, 1.0], ["s2", "b", 10, 19, 1.0]]})");
-    const json pictures = json::parse(R"({"rows": [["n1", "p.bmp"]], "columns": [
-      {"name": "Mp2name", "type": "Text", "size": 50},
-      {"name": "ImageName", "type": "Text", "size": 50}]})");
+    json all = json::array({tables::asanas(json::array())});
     for (std::size_t i = 0; i < kCases.size(); ++i) {
-        const std::string id = std::to_string(i + 1);
-        tables[0]["rows"].push_back({i + 1, posture_name(i), kCases[i].disp_type, "v.mpg"});
-        tables.push_back(segments);
-        tables.back()["name"] = "Audio_Asana" + id;
-        tables.push_back(pictures);
-        tables.back()["name"] = "Photo_Asana" + id;
+        const int id = static_cast<int>(i) + 1;
+        all[0]["rows"].push_back({id, posture_name(i), kCases[i].disp_type, "v.mpg"});
+        all.push_back(tables::segments(id, {{"s1", "a", 0, 9, 1.0}, {"s2", "b", 10, 19, 1.0}}));
+        all.push_back(tables::photos(id, json::parse(R"([["n1", "p.bmp"]])")));
     }
-    return {{"tables", tables}};
+    return {{"tables", all}};
 }
 
 TEST(DisplayType, TheControlTheListingAndTheCheckAgreeOnEveryKind) {

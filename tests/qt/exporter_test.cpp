@@ -20,6 +20,7 @@
 #include <strovia/exporter.hpp>
 
 #include "support.hpp"
+#include "tables.hpp"
 
 namespace strovia::test {
 namespace {
@@ -40,14 +41,9 @@ void make_course(const jet::test::TempDir& dir, double seconds) {
                            " -c:a mp2 -b:a 128k '" + dir.file("sound/mp2/n.mp2") + "'")
                               .c_str()),
               0);
-    const json manifest = json::parse(R"({"tables": [
-      {"name": "Asanas", "columns": [{"name": "AsanaID", "type": "Long"},
-        {"name": "name", "type": "Text", "size": 50},
-        {"name": "Disp_Type", "type": "Text", "size": 10},
-        {"name": "VideoName", "type": "Text", "size": 50}],
-       "rows": [[1, "Pic", "Photo", null]]},
-      {"name": "Photo_Asana1", "columns": [{"name": "Mp2name", "type": "Text", "size": 50},
-        {"name": "ImageName", "type": "Text", "size": 50}], "rows": [["n", "p.png"]]}]})");
+    const json manifest{{"tables",
+                         {tables::asanas({{1, "Pic", "Photo", nullptr}}),
+                          tables::photos(1, json::parse(R"([["n", "p.png"]])"))}}};
     jet::test::build(manifest, dir.file("video/AVPelmo.mdb"));
 }
 
