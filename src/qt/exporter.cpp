@@ -119,10 +119,11 @@ std::vector<std::string> outside_files(const ExportPosture& posture, const std::
     return outside;
 }
 
-std::string schedule_json(const std::string& name, const Schedule& s) {
+std::string schedule_json(const ExportPosture& p, const Schedule& s) {
     auto sec = [](std::int64_t ns) { return static_cast<double>(ns) / 1e9; };
     nlohmann::ordered_json j;
-    j["posture"] = name;
+    j["posture"] = p.name;
+    if (p.video) j["video"] = p.video_path;  // the file the shots' frames count in
     j["end"] = sec(s.end_ns);
     j["narrations"] = nlohmann::json::array();
     for (const auto& n : s.narrations) {
@@ -345,7 +346,7 @@ private:
         exporting::title_chapters(*posture, *schedule);
         if (s_.schedule_only) {
             post([p = q(job.name),
-                  json = QByteArray::fromStdString(schedule_json(job.name, *schedule))](
+                  json = QByteArray::fromStdString(schedule_json(*posture, *schedule))](
                      Exporter& j) { Q_EMIT j.scheduleReady(p, json); });
             return done(nullptr);
         }
