@@ -128,11 +128,31 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         EXPECT_FALSE(w->button("pause")->isEnabled() || w->button("resume")->isEnabled());
         EXPECT_FALSE(w->pause() || w->resume());
 
+        // Ctrl+S without a name takes the keys to the name box and says so,
+        // Enter too; Esc gives them back to the player, as a saved name does.
         w->set_composed_routine({"Vrksasana", "Tadasana"});
-        key(*w, Qt::Key_S, Qt::ControlModifier);
-        EXPECT_TRUE(w->said().startsWith("Give the routine a name first"))
-            << w->said().toStdString();
-        ASSERT_TRUE(w->save_routine("morning"));
+        auto* name = w->findChild<QComboBox*>();
+        auto* list = w->postures();
+        for (bool by_enter : {false, true}) {
+            list->setFocus();
+            if (by_enter) name->setFocus();
+            by_enter ? key(*w, Qt::Key_Return) : key(*w, Qt::Key_S, Qt::ControlModifier);
+            EXPECT_TRUE(w->said().startsWith("Give the routine a name first"))
+                << w->said().toStdString();
+            EXPECT_EQ(QApplication::focusWidget(), name);
+            QTest::keyClicks(QApplication::focusWidget(), "ev ");
+            key(*w, Qt::Key_Escape);
+            EXPECT_EQ(QApplication::focusWidget(), list);
+            EXPECT_EQ(name->currentText(), "");
+            const int row = list->indexOfTopLevelItem(list->currentItem());
+            key(*w, Qt::Key_Down);
+            EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), row + 1);
+        }
+        name->setFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "morning");
+        key(*w, Qt::Key_Return);
+        EXPECT_EQ(w->saved_routines(), QStringList{"morning"});
+        EXPECT_EQ(QApplication::focusWidget(), list);
         ASSERT_TRUE(w->select_posture("Vrksasana"));
         w->set_full_screen(true, false);
         {
@@ -167,8 +187,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
     EXPECT_EQ(w->composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
 
     QStringList played;
-    QObject::connect(w->routine(), &Routine::posture_due,
-                     [&](const QString& n) { played << n; });
+    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { played << n; });
     ended_ = 0;
     ASSERT_TRUE(w->play_routine());
     ASSERT_TRUE(wait_for([&] { return w->routine()->phase() == Phase::Resting; }, 10));
@@ -248,13 +267,13 @@ TEST_F(Player, KeysActWhateverHasFocus) {
 TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
     auto w = window();
     QStringList due;
-    QObject::connect(w->routine(), &Routine::posture_due,
-                     [&](const QString& n) { due << n; });
+    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { due << n; });
     const std::vector<std::tuple<QStringList, int, const char*>> cases = {
         {{"Vrksasana", "Broken", "Lost", "Smudged", "Nosuch", "Vrksasana", "Broken"}, 0, ""},
         {{"Broken", "Vrksasana"}, 0, ""},
         {{"Broken", "Nosuch", "Broken"}, 1, ""},
         {{"Broken"}, 1, "Broken: The steps of this posture are missing"},
+        {{"Smudged"}, 1, "Smudged: A picture of this posture cannot be shown"},
         {{"Lost"}, -1, "Lost: The video of this posture cannot be played"},
         {{"Garudasana"}, -1, "Garudasana: A spoken instruction cannot be played"},
     };
@@ -289,9 +308,29 @@ TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
         if (*headline == 0) continue;
         EXPECT_TRUE(w->problem_text().startsWith(headline)) << w->problem_text().toStdString();
         EXPECT_TRUE(w->problem_details().startsWith("error "));
+        // Paths as this file system writes them, not as the control formed them.
+        EXPECT_FALSE(w->problem_details().contains('\\')) << w->problem_details().toStdString();
         for (const QString& shown : {w->problem_text(), w->status_text(), w->said()})
             EXPECT_FALSE(shown.contains("alias") || shown.contains("open ")) << shown.toStdString();
+        // Where nothing played, the picture's place names the posture and
+        // what failed, not the course.
+        if (exit_status == 1) {
+            const QString what = QString(headline).section(": ", 1);
+            EXPECT_TRUE(w->idle_text().contains(postures[0]) && w->idle_text().contains(what))
+                << w->idle_text().toStdString();
+        }
     }
+    // A failed command the control does not report itself: the device's
+    // words with their number, not the command and its formed path.
+    w->select_posture("Vrksasana");
+    ASSERT_TRUE(w->play());
+    ASSERT_TRUE(wait_state(*w, W::Ended));
+    emit w->control()->notice(
+        "The media command \"open /c/course\\video\\x.mpg alias video\" failed: error 301: "
+        "cannot open the file: /c/course/video/x.mpg does not exist");
+    EXPECT_TRUE(w->problem_text().startsWith("Vrksasana: ")) << w->problem_text().toStdString();
+    EXPECT_EQ(w->problem_details().toStdString(),
+              "error 301: cannot open the file: /c/course/video/x.mpg does not exist");
 }
 
 // The time of the programme starts at zero at every start; once a posture
@@ -355,6 +394,7 @@ TEST_F(Player, ReadableFromTwoMetres) {
     auto ring = [](QWidget* b) { return b->grab().toImage().pixelColor(1, b->height() / 2); };
     w->button("play")->setFocus();
     EXPECT_EQ(ring(w->button("play")), QColor(0x0a, 0x3c, 0x96));
+    const QRect normal = w->geometry();
     w->set_full_screen(true);
     ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
     const int least = (w->screen()->geometry().height() + 29) / 30;
@@ -382,6 +422,12 @@ TEST_F(Player, ReadableFromTwoMetres) {
     key(*w, Qt::Key_Return);
     EXPECT_FALSE(w->routine()->active()) << "Enter pressed Play all, which the learner cannot see";
     EXPECT_NE(w->control()->state(), W::Ended);
+    // Leaving gives back the window as it was, though the controls were
+    // last laid out in full-screen type.
+    key(*w, Qt::Key_Shift);
+    key(*w, Qt::Key_Escape);
+    pause_for(0.3);
+    EXPECT_EQ(w->geometry(), normal);
 }
 
 // Tab goes the way the eye reads the window, and the keys' overlay sits in
