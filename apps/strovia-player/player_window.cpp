@@ -211,6 +211,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
         update_buttons();
         show_selected_time();
+        update_idle();  // full screen names the chosen posture: the list is out of sight
     });
     right->addWidget(list_, 2);
 
@@ -752,7 +753,13 @@ bool PlayerWindow::pause() {
         return true;
     }
     const W::State s = control_->state();
-    if (s != W::Playing && s != W::Held && s != W::Previewing) return false;
+    if (s == W::Previewing) {
+        // Pause stops a preview's watch but not its video, and acts on the
+        // devices of whatever played before it: not offered.
+        statusBar()->showMessage("A preview cannot be paused: S stops it", 5000);
+        return false;
+    }
+    if (s != W::Playing && s != W::Held) return false;
     return control_->Pause();
 }
 
@@ -863,6 +870,7 @@ bool PlayerWindow::save_routine(const QString& name) {
     refresh_saved_routines();
     routine_name_->setCurrentText(key);
     statusBar()->showMessage(QString("Routine %1 saved").arg(key), 4000);
+    if (in_name_box(QApplication::focusWidget())) leave_name_box(false);
     return true;
 }
 
@@ -917,6 +925,7 @@ void PlayerWindow::set_full_screen(bool on, bool remember) {
     }
     if (on == full_screen_) return;
     full_screen_ = on;
+    if (on) focus_before_full_ = QApplication::focusWidget();  // before the list hides
     side_->setVisible(!on);
     statusBar()->setVisible(!on);
     big_status_->setVisible(on);
@@ -964,6 +973,10 @@ void PlayerWindow::set_full_screen(bool on, bool remember) {
             showNormal();
             if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
         }
+        // The keys go back to where they were: the list hid under them.
+        if (focus_before_full_ != nullptr && focus_before_full_->window() == this &&
+            focus_before_full_->isVisible())
+            focus_before_full_->setFocus(Qt::OtherFocusReason);
     }
     if (on) buttons_["full_screen"]->setText("Leave full screen");
     update_status();
@@ -1089,7 +1102,8 @@ void PlayerWindow::update_buttons() {
     const bool runs = s == W::Playing || s == W::Held || s == W::Previewing;
     buttons_["play"]->setEnabled(have_posture);
     buttons_["preview"]->setEnabled(have_posture);
-    buttons_["pause"]->setEnabled((runs && !resting) || (resting && !routine_->rest_paused()));
+    const bool pausable = s == W::Playing || s == W::Held;
+    buttons_["pause"]->setEnabled((pausable && !resting) || (resting && !routine_->rest_paused()));
     buttons_["resume"]->setEnabled((s == W::Paused && !resting) ||
                                    (resting && routine_->rest_paused()));
     buttons_["stop"]->setEnabled(routine_->active() || runs || s == W::Paused);
@@ -1126,6 +1140,8 @@ void PlayerWindow::update_idle() {
     };
     QString text;
     const W::State s = control_->state();
+    const QString chosen =
+        list_->currentItem() != nullptr ? list_->currentItem()->text(0) : QString();
     if (routine_->phase() == Routine::Phase::Resting) {
         text = para(18, 1.5, "Rest") + para(28, 3, QString::number(routine_->seconds_left())) +
                para(11, 1,
@@ -1140,12 +1156,15 @@ void PlayerWindow::update_idle() {
     } else if (full_screen_ && s == W::Ended && !routine_->active()) {
         // The last frame alone does not say that it is over.
         const QString next = next_in_list();
+        const QString line =
+            !chosen.isEmpty() && chosen != playing_
+                ? QString("Enter plays %1 &nbsp; (Up, Down choose another)")
+                      .arg(chosen.toHtmlEscaped())
+            : next.isEmpty()
+                ? QString("That was the course's last posture")
+                : QString("Next: %1 &nbsp; (Down, then Enter)").arg(next.toHtmlEscaped());
         text = para(18, 1.5, QString("%1 has ended").arg(playing_.toHtmlEscaped())) +
-               para(11, 1,
-                    next.isEmpty()
-                        ? QString("That was the course's last posture")
-                        : QString("Next: %1 &nbsp; (Down, then Enter)").arg(next.toHtmlEscaped())) +
-               para(11, 1, "Esc leaves full screen");
+               para(11, 1, line) + para(11, 1, "Esc leaves full screen");
     } else if (s == W::Idle) {
         if (!course_open_) {
             text =
@@ -1156,7 +1175,12 @@ void PlayerWindow::update_idle() {
                    para(11, 1, "Choose another posture and press Enter");
         } else {
             text = para(18, 1.5, course_name_.toHtmlEscaped()) +
-                   para(11, 1, "Choose a posture and press Enter, or A to play them all");
+                   para(11, 1,
+                        full_screen_ && !chosen.isEmpty()
+                            ? QString("Enter plays %1, A plays them all &nbsp; (Up, Down "
+                                      "choose another)")
+                                  .arg(chosen.toHtmlEscaped())
+                            : QString("Choose a posture and press Enter, or A to play them all"));
         }
     }
     if (text.isEmpty()) {
@@ -1198,8 +1222,8 @@ bool PlayerWindow::handle_key(QKeyEvent* key, QWidget* focus) {
             if (mods != Qt::NoModifier) return false;
             if (in_name_box(focus)) {
                 // Only a missing name keeps the keys in the box.
-                const bool saved = save_routine(routine_name_->currentText());
-                if (saved || routine_list_->count() == 0) leave_name_box(false);
+                if (!save_routine(routine_name_->currentText()) && routine_list_->count() == 0)
+                    leave_name_box(false);
                 return true;
             }
             if (qobject_cast<QPushButton*>(focus) != nullptr) return false;
@@ -1352,7 +1376,12 @@ bool PlayerWindow::slower() { return step_rate(-1); }
 bool PlayerWindow::faster() { return step_rate(1); }
 
 bool PlayerWindow::play_from_part(int part) {
-    if (control_->programmeKind() != W::Video || !select_posture(playing_)) return false;
+    // Planned boxes belong to the chosen posture, not to the one that played.
+    const auto* item = list_->currentItem();
+    const bool planned = strip_->shows_planned();
+    if (planned ? item == nullptr || item->text(1) != "video"
+                : control_->programmeKind() != W::Video || !select_posture(playing_))
+        return false;
     routine_->stop();
     played_to_end_ = false;
     return begin(false, part, 1);

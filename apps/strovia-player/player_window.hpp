@@ -205,6 +205,7 @@ private:
     QRect normal_geometry_;
     bool was_maximized_ = false;
     QPointer<QWidget> back_from_name_;
+    QPointer<QWidget> focus_before_full_;
     QString name_before_;
     QString failed_posture_;
     QString failed_what_;

@@ -150,7 +150,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         }
         name->setFocus();
         QTest::keyClicks(QApplication::focusWidget(), "morning");
-        key(*w, Qt::Key_Return);
+        key(*w, Qt::Key_S, Qt::ControlModifier);
         EXPECT_EQ(w->saved_routines(), QStringList{"morning"});
         EXPECT_EQ(QApplication::focusWidget(), list);
         ASSERT_TRUE(w->select_posture("Vrksasana"));
@@ -164,7 +164,9 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         }
         w->set_full_screen(false, false);
         // F11 leaves only the picture; a key brings the controls back, Esc
-        // leaves; a double-click on the picture goes back in.
+        // leaves, with the keys where they were; a double-click on the
+        // picture goes back in.
+        list->setFocus();
         key(*w, Qt::Key_F11);
         ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
         pause_for(0.3);
@@ -174,6 +176,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         EXPECT_TRUE(w->button("play")->isVisible());
         key(*w, Qt::Key_Escape);
         EXPECT_FALSE(w->full_screen());
+        EXPECT_EQ(QApplication::focusWidget(), list);
         w->play();
         QTest::mouseDClick(w->control()->picture1(), Qt::LeftButton);
         EXPECT_TRUE(w->full_screen());
@@ -254,6 +257,19 @@ TEST_F(Player, KeysActWhateverHasFocus) {
     for (Qt::Key k : {Qt::Key_A, Qt::Key_Space, Qt::Key_S}) key(*w, k);
     EXPECT_EQ(name->text(), "a s");
     EXPECT_EQ(w->control()->state(), W::Idle);
+    // A preview is not paused: the control would stop watching it while its
+    // video ran on, and speak to the devices of the posture played before.
+    w->postures()->setFocus();
+    w->select_posture("Tadasana");
+    ASSERT_TRUE(w->preview());
+    ASSERT_TRUE(wait_state(*w, W::Previewing));
+    EXPECT_FALSE(w->button("pause")->isEnabled());
+    key(*w, Qt::Key_Space);
+    EXPECT_EQ(w->control()->state(), W::Previewing);
+    EXPECT_TRUE(w->said().startsWith("A preview cannot be paused")) << w->said().toStdString();
+    pause_for(0.2);
+    EXPECT_EQ(w->problem_text().toStdString(), "");
+    w->stop();
     // The window starts with the postures, not a button, in focus.
     auto fresh = window(false);
     EXPECT_EQ(QApplication::focusWidget(), fresh->postures());
@@ -419,6 +435,9 @@ TEST_F(Player, ReadableFromTwoMetres) {
     EXPECT_TRUE(w->idle_text().contains("Next: Garudasana"));
     EXPECT_TRUE(w->idle_text().contains(QString("font-size:%1px").arg(least)))
         << w->idle_text().toStdString();
+    // The list is out of sight: the picture's place says which posture Enter plays.
+    w->select_posture("Garudasana");
+    EXPECT_TRUE(w->idle_text().contains("Enter plays Garudasana")) << w->idle_text().toStdString();
     key(*w, Qt::Key_Return);
     EXPECT_FALSE(w->routine()->active()) << "Enter pressed Play all, which the learner cannot see";
     EXPECT_NE(w->control()->state(), W::Ended);
@@ -774,6 +793,14 @@ TEST_F(Player, PracticeKeysTheStripAndWhereTheLearnerStopped) {
     ASSERT_TRUE(wait_end());
     EXPECT_EQ(next->resume_point(), qMakePair(QString(), 0));
     EXPECT_FALSE(next->button("continue")->isEnabled());
+    // Once another posture is chosen, the strip's boxes are its own: a
+    // click starts that posture, not the one that ended.
+    ASSERT_TRUE(next->select_posture("Lost"));
+    ASSERT_TRUE(wait_for([&] { return next->progress()->shows_planned(); }, 20));
+    QTest::mouseClick(next->progress(), Qt::LeftButton, {},
+                      next->progress()->part_rect(0).center());
+    EXPECT_EQ(next->control()->AsanaNaME().toStdString(), "Lost");
+    next->stop();
 }
 
 }  // namespace
