@@ -225,12 +225,13 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
         "The routine's name; choose a saved one to load it. Enter saves, Esc goes back");
     routine_name_->lineEdit()->setPlaceholderText("Type a name: Enter saves, Esc goes back");
     // Where the keys go back to when the name is done with.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        if (in_name_box(now) && !in_name_box(old)) {
-            back_from_name_ = old;
-            name_before_ = routine_name_->currentText();
-        }
-    });
+    focus_watch_ =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (in_name_box(now) && !in_name_box(old)) {
+                back_from_name_ = old;
+                name_before_ = routine_name_->currentText();
+            }
+        });
     routine_caption->setBuddy(routine_name_);
     connect(routine_name_, &QComboBox::textActivated, this,
             [this](const QString& name) { load_routine(name); });
@@ -429,7 +430,11 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     list_->setFocus();
 }
 
-PlayerWindow::~PlayerWindow() { qApp->removeEventFilter(this); }
+PlayerWindow::~PlayerWindow() {
+    // The children going down move the focus: no watcher of this window may run then.
+    disconnect(focus_watch_);
+    qApp->removeEventFilter(this);
+}
 
 void PlayerWindow::set_order() {
     // The keyboard goes the way the eye reads: the transport under the

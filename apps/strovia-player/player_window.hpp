@@ -204,6 +204,7 @@ private:
     QFont chrome_font_;
     QRect normal_geometry_;
     bool was_maximized_ = false;
+    QMetaObject::Connection focus_watch_;
     QPointer<QWidget> back_from_name_;
     QPointer<QWidget> focus_before_full_;
     QString name_before_;

@@ -766,10 +766,14 @@ TEST_F(Player, PracticeKeysTheStripAndWhereTheLearnerStopped) {
     EXPECT_EQ(next->resume_point(), qMakePair(QString("Tadasana"), 2));
     next->select_posture("Vrksasana");
     ended_ = 0;
+    QList<int> parts;  // as the control said them: a busy machine may be past 2 already
+    const auto seen = QObject::connect(next->control(), &W::progressChanged,
+                                       [&](int current, int) { parts << current; });
     QTest::keyClick(next->windowHandle(), Qt::Key_C);
     EXPECT_EQ(next->control()->AsanaNaME(), "Tadasana");
-    EXPECT_EQ(next->control()->currentPart(), 2);
     ASSERT_TRUE(wait_end());
+    QObject::disconnect(seen);
+    EXPECT_EQ(parts.value(0), 2);
     EXPECT_EQ(next->resume_point(), qMakePair(QString(), 0));
     EXPECT_FALSE(next->button("continue")->isEnabled());
     // Once another posture is chosen, the strip's boxes are its own: a
