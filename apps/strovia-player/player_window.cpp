@@ -112,6 +112,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     control_->setMinimumSize(control_->sizeHint());
     control_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     control_->setAccessibleName("Posture");
+    // A click on the picture takes the keys back for the player, from the
+    // routine's name box too; Tab passes it by.
+    control_->setFocusPolicy(Qt::ClickFocus);
     left->addWidget(control_, 1);
     idle_ = new QLabel(control_);
     idle_->setAlignment(Qt::AlignCenter);

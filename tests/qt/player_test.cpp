@@ -148,6 +148,11 @@ TEST_F(Player, FromAFirstStartToTheNext) {
             key(*w, Qt::Key_Down);
             EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), row + 1);
         }
+        // So does a click on the picture.
+        name->setFocus();
+        QTest::mouseClick(w->control()->picture1(), Qt::LeftButton);
+        EXPECT_FALSE(name->hasFocus());
+        list->setFocus();
         name->setFocus();
         QTest::keyClicks(QApplication::focusWidget(), "morning");
         key(*w, Qt::Key_S, Qt::ControlModifier);
