@@ -112,6 +112,9 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     control_->setMinimumSize(control_->sizeHint());
     control_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     control_->setAccessibleName("Posture");
+    // A click on the picture takes the keys back for the player, from the
+    // routine's name box too; Tab passes it by.
+    control_->setFocusPolicy(Qt::ClickFocus);
     left->addWidget(control_, 1);
     idle_ = new QLabel(control_);
     idle_->setAlignment(Qt::AlignCenter);
@@ -211,6 +214,7 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
         update_buttons();
         show_selected_time();
+        update_idle();  // full screen names the chosen posture: the list is out of sight
     });
     right->addWidget(list_, 2);
 
@@ -220,7 +224,17 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     routine_name_->setEditable(true);
     routine_name_->setInsertPolicy(QComboBox::NoInsert);  // Enter saves, see eventFilter
     routine_name_->setAccessibleName("Routine name");
-    routine_name_->setToolTip("The routine's name; choose a saved one to load it");
+    routine_name_->setToolTip(
+        "The routine's name; choose a saved one to load it. Enter saves, Esc goes back");
+    routine_name_->lineEdit()->setPlaceholderText("Type a name: Enter saves, Esc goes back");
+    // Where the keys go back to when the name is done with.
+    focus_watch_ =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (in_name_box(now) && !in_name_box(old)) {
+                back_from_name_ = old;
+                name_before_ = routine_name_->currentText();
+            }
+        });
     routine_caption->setBuddy(routine_name_);
     connect(routine_name_, &QComboBox::textActivated, this,
             [this](const QString& name) { load_routine(name); });
@@ -370,11 +384,14 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
             return;
         }
         if (!problem_text().isEmpty()) return;  // errorOccurred has said it already
-        static const QRegularExpression number(QStringLiteral("error (-?\\d+)"));
-        const auto m = number.match(text);
+        // The command itself stays out of sight: its paths are formed as the
+        // course names them, not as this file system does.
+        static const QRegularExpression words(QStringLiteral("\" failed: (error -?\\d+: .*)$"),
+                                              QRegularExpression::DotMatchesEverythingOption);
+        const auto m = words.match(text);
         const QString headline = "A sound or picture of this posture cannot be played";
         show_problem(playing_.isEmpty() ? headline : playing_ + ": " + headline,
-                     (m.hasMatch() ? "error " + m.captured(1) + ": " : QString()) + text);
+                     m.hasMatch() ? m.captured(1) : QString());
     });
     // Every failure, a failed call's too, arrives here once.
     connect(control_, &W::errorOccurred, this, [this](W::Error error, const QString& text) {
@@ -416,7 +433,11 @@ PlayerWindow::PlayerWindow(QSettings& settings, QWidget* parent)
     list_->setFocus();
 }
 
-PlayerWindow::~PlayerWindow() { qApp->removeEventFilter(this); }
+PlayerWindow::~PlayerWindow() {
+    // The children going down move the focus: no watcher of this window may run then.
+    disconnect(focus_watch_);
+    qApp->removeEventFilter(this);
+}
 
 void PlayerWindow::set_order() {
     // The keyboard goes the way the eye reads: the transport under the
@@ -677,6 +698,15 @@ bool PlayerWindow::begin(bool as_preview, int part, int times) {
     return ok;
 }
 
+void PlayerWindow::note_failed_start(const QString& posture) {
+    if (problem_text().isEmpty()) show_problem(QString("%1 cannot be played").arg(posture), {});
+    // The control area names the posture and what failed, not the course.
+    QString what = problem_text();
+    if (what.startsWith(posture + ": ")) what = what.mid(posture.size() + 2);
+    failed_posture_ = posture;
+    failed_what_ = what;
+}
+
 void PlayerWindow::check_start_soon() {
     QTimer::singleShot(0, this, [this, start = starts_] {
         if (start == starts_) check_start();
@@ -686,13 +716,11 @@ void PlayerWindow::check_start_soon() {
 void PlayerWindow::check_start() {
     if (control_->state() != W::Idle) return;
     if (routine_->phase() == Routine::Phase::Playing && routine_->index() == due_index_) {
-        if (problem_text().isEmpty())
-            show_problem(QString("%1 cannot be played").arg(routine_->current()), {});
+        note_failed_start(routine_->current());
         routine_->posture_ended();
     } else if (single_running_ && !routine_->active()) {
         single_running_ = false;
-        if (problem_text().isEmpty())
-            show_problem(QString("%1 cannot be played").arg(playing_), {});
+        note_failed_start(playing_);
         emit programme_ended();
     } else {
         return;
@@ -733,7 +761,13 @@ bool PlayerWindow::pause() {
         return true;
     }
     const W::State s = control_->state();
-    if (s != W::Playing && s != W::Held && s != W::Previewing) return false;
+    if (s == W::Previewing) {
+        // Pause stops a preview's watch but not its video, and acts on the
+        // devices of whatever played before it: not offered.
+        statusBar()->showMessage("A preview cannot be paused: S stops it", 5000);
+        return false;
+    }
+    if (s != W::Playing && s != W::Held) return false;
     return control_->Pause();
 }
 
@@ -824,9 +858,18 @@ bool PlayerWindow::save_routine(const QString& name) {
         return false;
     }
     if (key.isEmpty()) {
-        statusBar()->showMessage(
-            "Give the routine a name first: type it in the Routine box, then press Ctrl+S", 6000);
-        routine_name_->setFocus();
+        if (full_screen_) {
+            statusBar()->showMessage(
+                "Give the routine a name first: leave full screen (Esc), "
+                "type it in the Routine box, then press Enter",
+                8000);
+        } else {
+            statusBar()->showMessage(
+                "Give the routine a name first: type it in the Routine box, "
+                "then press Enter (Esc goes back)",
+                8000);
+            routine_name_->setFocus();
+        }
         return false;
     }
     settings_.setValue(course_key() + "/routines/" + as_key(key), composed_routine());
@@ -835,7 +878,21 @@ bool PlayerWindow::save_routine(const QString& name) {
     refresh_saved_routines();
     routine_name_->setCurrentText(key);
     statusBar()->showMessage(QString("Routine %1 saved").arg(key), 4000);
+    if (in_name_box(QApplication::focusWidget())) leave_name_box(false);
     return true;
+}
+
+bool PlayerWindow::in_name_box(const QWidget* w) const {
+    return w != nullptr && (w == routine_name_ || routine_name_->isAncestorOf(w));
+}
+
+void PlayerWindow::leave_name_box(bool cancel) {
+    if (cancel) routine_name_->setCurrentText(name_before_);
+    QWidget* back = back_from_name_;
+    if (back == nullptr || back->window() != this || !back->isVisible() || !back->isEnabled() ||
+        in_name_box(back))
+        back = list_;
+    back->setFocus(Qt::OtherFocusReason);
 }
 
 bool PlayerWindow::load_routine(const QString& name) {
@@ -876,12 +933,14 @@ void PlayerWindow::set_full_screen(bool on, bool remember) {
     }
     if (on == full_screen_) return;
     full_screen_ = on;
+    if (on) focus_before_full_ = QApplication::focusWidget();  // before the list hides
     side_->setVisible(!on);
     statusBar()->setVisible(!on);
     big_status_->setVisible(on);
     auto* layout = centralWidget()->layout();
     if (on) {
         normal_geometry_ = geometry();
+        was_maximized_ = isMaximized();
         QScreen* where = screen();
         // Read from a mat two metres away: at least a thirtieth of the
         // screen's height.
@@ -909,10 +968,25 @@ void PlayerWindow::set_full_screen(bool on, bool remember) {
         centralWidget()->setStyleSheet({});
         chrome_->show();
         hide_chrome_->stop();
-        showNormal();
-        if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
+        buttons_["full_screen"]->setText("Full screen");
+        // The rows under the picture still hold their full-screen sizes
+        // until their layouts run: the window's least size would grow the
+        // size it goes back to.
+        chrome_->layout()->activate();
+        layout->activate();
+        QMainWindow::layout()->activate();
+        if (was_maximized_) {
+            showMaximized();
+        } else {
+            showNormal();
+            if (normal_geometry_.isValid()) setGeometry(normal_geometry_);
+        }
+        // The keys go back to where they were: the list hid under them.
+        if (focus_before_full_ != nullptr && focus_before_full_->window() == this &&
+            focus_before_full_->isVisible())
+            focus_before_full_->setFocus(Qt::OtherFocusReason);
     }
-    buttons_["full_screen"]->setText(on ? "Leave full screen" : "Full screen");
+    if (on) buttons_["full_screen"]->setText("Leave full screen");
     update_status();
     update_idle();
     if (!help_->isHidden()) place_help();
@@ -972,6 +1046,8 @@ void PlayerWindow::show_problem(const QString& headline, const QString& details,
 }
 
 void PlayerWindow::clear_problem() {
+    failed_posture_.clear();
+    failed_what_.clear();
     problem_label_->hide();
     details_label_->hide();
     suggested_.clear();
@@ -1034,7 +1110,8 @@ void PlayerWindow::update_buttons() {
     const bool runs = s == W::Playing || s == W::Held || s == W::Previewing;
     buttons_["play"]->setEnabled(have_posture);
     buttons_["preview"]->setEnabled(have_posture);
-    buttons_["pause"]->setEnabled((runs && !resting) || (resting && !routine_->rest_paused()));
+    const bool pausable = s == W::Playing || s == W::Held;
+    buttons_["pause"]->setEnabled((pausable && !resting) || (resting && !routine_->rest_paused()));
     buttons_["resume"]->setEnabled((s == W::Paused && !resting) ||
                                    (resting && routine_->rest_paused()));
     buttons_["stop"]->setEnabled(routine_->active() || runs || s == W::Paused);
@@ -1071,6 +1148,8 @@ void PlayerWindow::update_idle() {
     };
     QString text;
     const W::State s = control_->state();
+    const QString chosen =
+        list_->currentItem() != nullptr ? list_->currentItem()->text(0) : QString();
     if (routine_->phase() == Routine::Phase::Resting) {
         text = para(18, 1.5, "Rest") + para(28, 3, QString::number(routine_->seconds_left())) +
                para(11, 1,
@@ -1085,19 +1164,31 @@ void PlayerWindow::update_idle() {
     } else if (full_screen_ && s == W::Ended && !routine_->active()) {
         // The last frame alone does not say that it is over.
         const QString next = next_in_list();
+        const QString line =
+            !chosen.isEmpty() && chosen != playing_
+                ? QString("Enter plays %1 &nbsp; (Up, Down choose another)")
+                      .arg(chosen.toHtmlEscaped())
+            : next.isEmpty()
+                ? QString("That was the course's last posture")
+                : QString("Next: %1 &nbsp; (Down, then Enter)").arg(next.toHtmlEscaped());
         text = para(18, 1.5, QString("%1 has ended").arg(playing_.toHtmlEscaped())) +
-               para(11, 1,
-                    next.isEmpty()
-                        ? QString("That was the course's last posture")
-                        : QString("Next: %1 &nbsp; (Down, then Enter)").arg(next.toHtmlEscaped())) +
-               para(11, 1, "Esc leaves full screen");
+               para(11, 1, line) + para(11, 1, "Esc leaves full screen");
     } else if (s == W::Idle) {
         if (!course_open_) {
             text =
                 para(16, 1.5, "No course yet") + para(11, 1, "Choose the course folder (Ctrl+O)");
+        } else if (!failed_posture_.isEmpty()) {
+            text = para(18, 1.5, failed_posture_.toHtmlEscaped()) +
+                   para(11, 1, failed_what_.toHtmlEscaped()) +
+                   para(11, 1, "Choose another posture and press Enter");
         } else {
             text = para(18, 1.5, course_name_.toHtmlEscaped()) +
-                   para(11, 1, "Choose a posture and press Enter, or A to play them all");
+                   para(11, 1,
+                        full_screen_ && !chosen.isEmpty()
+                            ? QString("Enter plays %1, A plays them all &nbsp; (Up, Down "
+                                      "choose another)")
+                                  .arg(chosen.toHtmlEscaped())
+                            : QString("Choose a posture and press Enter, or A to play them all"));
         }
     }
     if (text.isEmpty()) {
@@ -1137,9 +1228,10 @@ bool PlayerWindow::handle_key(QKeyEvent* key, QWidget* focus) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
             if (mods != Qt::NoModifier) return false;
-            if (focus != nullptr &&
-                (focus == routine_name_ || focus == routine_name_->lineEdit())) {
-                save_routine(routine_name_->currentText());
+            if (in_name_box(focus)) {
+                // Only a missing name keeps the keys in the box.
+                if (!save_routine(routine_name_->currentText()) && routine_list_->count() == 0)
+                    leave_name_box(false);
                 return true;
             }
             if (qobject_cast<QPushButton*>(focus) != nullptr) return false;
@@ -1148,6 +1240,11 @@ bool PlayerWindow::handle_key(QKeyEvent* key, QWidget* focus) {
         case Qt::Key_Escape:
             if (!help_->isHidden()) {
                 show_help(false);
+                return true;
+            }
+            if (in_name_box(focus)) {
+                leave_name_box(true);
+                statusBar()->showMessage("The routine's name is left as it was", 4000);
                 return true;
             }
             if (full_screen_) {
@@ -1287,7 +1384,12 @@ bool PlayerWindow::slower() { return step_rate(-1); }
 bool PlayerWindow::faster() { return step_rate(1); }
 
 bool PlayerWindow::play_from_part(int part) {
-    if (control_->programmeKind() != W::Video || !select_posture(playing_)) return false;
+    // Planned boxes belong to the chosen posture, not to the one that played.
+    const auto* item = list_->currentItem();
+    const bool planned = strip_->shows_planned();
+    if (planned ? item == nullptr || item->text(1) != "video"
+                : control_->programmeKind() != W::Video || !select_posture(playing_))
+        return false;
     routine_->stop();
     played_to_end_ = false;
     return begin(false, part, 1);

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -159,6 +160,12 @@ private:
     void update_idle();
     void show_chrome();
     void refresh_saved_routines();
+    bool in_name_box(const QWidget* w) const;
+    // Gives the keys back to where they were before the name box took
+    // them; `cancel` puts back the name it had then.
+    void leave_name_box(bool cancel);
+    // A start that played nothing: said in the control area too.
+    void note_failed_start(const QString& posture);
 
     QSettings& settings_;
     VideoCntlWidget* control_ = nullptr;
@@ -196,6 +203,13 @@ private:
     int timeline_course_ = 0;                 // counts course openings: late answers are dropped
     QFont chrome_font_;
     QRect normal_geometry_;
+    bool was_maximized_ = false;
+    QMetaObject::Connection focus_watch_;
+    QPointer<QWidget> back_from_name_;
+    QPointer<QWidget> focus_before_full_;
+    QString name_before_;
+    QString failed_posture_;
+    QString failed_what_;
 };
 
 }  // namespace strovia::player

@@ -245,8 +245,10 @@ void ProgressStrip::paintEvent(QPaintEvent*) {
 }
 
 void ProgressStrip::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && control_->state() != W::Idle) {
-        for (int i = 0; i < control_->partCount(); ++i) {
+    // The boxes clicked are those shown: the programme's, or the planned
+    // ones of the posture chosen since.
+    if (event->button() == Qt::LeftButton && (planned_shown_ || control_->state() != W::Idle)) {
+        for (int i = 0; i < shown_count(); ++i) {
             if (part_rect(i).contains(event->position().toPoint())) {
                 emit part_clicked(i + 1);
                 return;

@@ -75,14 +75,20 @@ double reader_limit() { return QImageReader::allocationLimit() * 1024.0 * 1024.0
 Result<QImage> read_picture(const std::string& path) {
     // Only a regular file is opened, and only once: a FIFO named like a
     // picture would block the reader for ever.
-    auto opened = platform::RegularFile::open(platform::map_path(path));
+    // The user reads the file's path as this file system names it, not as
+    // the control formed it from the folder and the catalogue.
+    const std::string file_path = platform::map_path(path);
+    auto opened = platform::RegularFile::open(file_path);
     if (!opened.ok()) {
-        return Error{runtime_error::kFileNotFound,
-                     "File not found: " + path + " (" + opened.why() + ")"};
+        return Error{
+            runtime_error::kFileNotFound,
+            "File not found: " + (opened.problem() == platform::RegularFile::Problem::kMissing
+                                      ? file_path
+                                      : opened.why())};
     }
     QFile file;
     if (!file.open(opened.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        return Error{runtime_error::kFileNotFound, "File not found: " + path};
+        return Error{runtime_error::kFileNotFound, "File not found: " + file_path};
     }
     QImageReader reader(&file);
     reader.setAutoTransform(false);
@@ -96,7 +102,7 @@ Result<QImage> read_picture(const std::string& path) {
     const double limit = reader_limit();
     const bool too_large = full.isValid() && limit > 0 && bytes_of(full) > limit;
     const auto invalid = [&](const std::string& why) {
-        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + path + why};
+        return Error{runtime_error::kInvalidPicture, "Invalid picture: " + file_path + why};
     };
     if (too_large) {
         // Refused here rather than by the reader, which would also print.

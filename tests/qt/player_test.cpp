@@ -128,11 +128,36 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         EXPECT_FALSE(w->button("pause")->isEnabled() || w->button("resume")->isEnabled());
         EXPECT_FALSE(w->pause() || w->resume());
 
+        // Ctrl+S without a name takes the keys to the name box and says so,
+        // Enter too; Esc gives them back to the player, as a saved name does.
         w->set_composed_routine({"Vrksasana", "Tadasana"});
+        auto* name = w->findChild<QComboBox*>();
+        auto* list = w->postures();
+        for (bool by_enter : {false, true}) {
+            list->setFocus();
+            if (by_enter) name->setFocus();
+            by_enter ? key(*w, Qt::Key_Return) : key(*w, Qt::Key_S, Qt::ControlModifier);
+            EXPECT_TRUE(w->said().startsWith("Give the routine a name first"))
+                << w->said().toStdString();
+            EXPECT_EQ(QApplication::focusWidget(), name);
+            QTest::keyClicks(QApplication::focusWidget(), "ev ");
+            key(*w, Qt::Key_Escape);
+            EXPECT_EQ(QApplication::focusWidget(), list);
+            EXPECT_EQ(name->currentText(), "");
+            const int row = list->indexOfTopLevelItem(list->currentItem());
+            key(*w, Qt::Key_Down);
+            EXPECT_EQ(list->indexOfTopLevelItem(list->currentItem()), row + 1);
+        }
+        // So does a click on the picture.
+        name->setFocus();
+        QTest::mouseClick(w->control()->picture1(), Qt::LeftButton);
+        EXPECT_FALSE(name->hasFocus());
+        list->setFocus();
+        name->setFocus();
+        QTest::keyClicks(QApplication::focusWidget(), "morning");
         key(*w, Qt::Key_S, Qt::ControlModifier);
-        EXPECT_TRUE(w->said().startsWith("Give the routine a name first"))
-            << w->said().toStdString();
-        ASSERT_TRUE(w->save_routine("morning"));
+        EXPECT_EQ(w->saved_routines(), QStringList{"morning"});
+        EXPECT_EQ(QApplication::focusWidget(), list);
         ASSERT_TRUE(w->select_posture("Vrksasana"));
         w->set_full_screen(true, false);
         {
@@ -144,7 +169,9 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         }
         w->set_full_screen(false, false);
         // F11 leaves only the picture; a key brings the controls back, Esc
-        // leaves; a double-click on the picture goes back in.
+        // leaves, with the keys where they were; a double-click on the
+        // picture goes back in.
+        list->setFocus();
         key(*w, Qt::Key_F11);
         ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
         pause_for(0.3);
@@ -154,6 +181,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
         EXPECT_TRUE(w->button("play")->isVisible());
         key(*w, Qt::Key_Escape);
         EXPECT_FALSE(w->full_screen());
+        EXPECT_EQ(QApplication::focusWidget(), list);
         w->play();
         QTest::mouseDClick(w->control()->picture1(), Qt::LeftButton);
         EXPECT_TRUE(w->full_screen());
@@ -167,8 +195,7 @@ TEST_F(Player, FromAFirstStartToTheNext) {
     EXPECT_EQ(w->composed_routine(), (QStringList{"Vrksasana", "Tadasana"}));
 
     QStringList played;
-    QObject::connect(w->routine(), &Routine::posture_due,
-                     [&](const QString& n) { played << n; });
+    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { played << n; });
     ended_ = 0;
     ASSERT_TRUE(w->play_routine());
     ASSERT_TRUE(wait_for([&] { return w->routine()->phase() == Phase::Resting; }, 10));
@@ -235,6 +262,19 @@ TEST_F(Player, KeysActWhateverHasFocus) {
     for (Qt::Key k : {Qt::Key_A, Qt::Key_Space, Qt::Key_S}) key(*w, k);
     EXPECT_EQ(name->text(), "a s");
     EXPECT_EQ(w->control()->state(), W::Idle);
+    // A preview is not paused: the control would stop watching it while its
+    // video ran on, and speak to the devices of the posture played before.
+    w->postures()->setFocus();
+    w->select_posture("Tadasana");
+    ASSERT_TRUE(w->preview());
+    ASSERT_TRUE(wait_state(*w, W::Previewing));
+    EXPECT_FALSE(w->button("pause")->isEnabled());
+    key(*w, Qt::Key_Space);
+    EXPECT_EQ(w->control()->state(), W::Previewing);
+    EXPECT_TRUE(w->said().startsWith("A preview cannot be paused")) << w->said().toStdString();
+    pause_for(0.2);
+    EXPECT_EQ(w->problem_text().toStdString(), "");
+    w->stop();
     // The window starts with the postures, not a button, in focus.
     auto fresh = window(false);
     EXPECT_EQ(QApplication::focusWidget(), fresh->postures());
@@ -248,13 +288,13 @@ TEST_F(Player, KeysActWhateverHasFocus) {
 TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
     auto w = window();
     QStringList due;
-    QObject::connect(w->routine(), &Routine::posture_due,
-                     [&](const QString& n) { due << n; });
+    QObject::connect(w->routine(), &Routine::posture_due, [&](const QString& n) { due << n; });
     const std::vector<std::tuple<QStringList, int, const char*>> cases = {
         {{"Vrksasana", "Broken", "Lost", "Smudged", "Nosuch", "Vrksasana", "Broken"}, 0, ""},
         {{"Broken", "Vrksasana"}, 0, ""},
         {{"Broken", "Nosuch", "Broken"}, 1, ""},
         {{"Broken"}, 1, "Broken: The steps of this posture are missing"},
+        {{"Smudged"}, 1, "Smudged: A picture of this posture cannot be shown"},
         {{"Lost"}, -1, "Lost: The video of this posture cannot be played"},
         {{"Garudasana"}, -1, "Garudasana: A spoken instruction cannot be played"},
     };
@@ -289,38 +329,29 @@ TEST_F(Player, RoutineGoesOnPastPosturesThatFail) {
         if (*headline == 0) continue;
         EXPECT_TRUE(w->problem_text().startsWith(headline)) << w->problem_text().toStdString();
         EXPECT_TRUE(w->problem_details().startsWith("error "));
+        // Paths as this file system writes them, not as the control formed them.
+        EXPECT_FALSE(w->problem_details().contains('\\')) << w->problem_details().toStdString();
         for (const QString& shown : {w->problem_text(), w->status_text(), w->said()})
             EXPECT_FALSE(shown.contains("alias") || shown.contains("open ")) << shown.toStdString();
+        // Where nothing played, the picture's place names the posture and
+        // what failed, not the course.
+        if (exit_status == 1) {
+            const QString what = QString(headline).section(": ", 1);
+            EXPECT_TRUE(w->idle_text().contains(postures[0]) && w->idle_text().contains(what))
+                << w->idle_text().toStdString();
+        }
     }
-}
-
-// The time of the programme starts at zero at every start; once a posture
-// has played through, its total is known, and its boxes are as wide as its
-// parts are long.
-TEST_F(Player, TimeOfTheProgrammeAndItsParts) {
-    auto w = window();
-    auto* strip = w->progress();
-    w->select_posture("Tadasana");
+    // A failed command the control does not report itself: the device's
+    // words with their number, not the command and its formed path.
+    w->select_posture("Vrksasana");
     ASSERT_TRUE(w->play());
-    ASSERT_TRUE(wait_end());
-    ended_ = 0;
-    ASSERT_TRUE(w->play());
-    EXPECT_LT(strip->elapsed_ms(), 500) << "the time carried over";
-    ASSERT_EQ(strip->part_lengths().size(), 3);
-    // Segment 1 waits 2.5 s for its narration, 2 is 30 frames; the end
-    // comes with the last narration, 0.3 s into segment 3.
-    const auto ms = strip->part_lengths();
-    EXPECT_NEAR(ms[0], 2500, 500);
-    EXPECT_NEAR(ms[1], 1200, 400);
-    EXPECT_NEAR(ms[2], 300, 250);
-    EXPECT_GT(strip->part_rect(0).width(), 1.5 * strip->part_rect(1).width());
-    EXPECT_GT(strip->part_rect(1).width(), 2 * strip->part_rect(2).width());
-    const qint64 total = ms[0] + ms[1] + ms[2];
-    EXPECT_TRUE(strip->text().contains(
-        QString("of %1:%2").arg(total / 60000).arg(total / 1000 % 60, 2, 10, QChar('0'))))
-        << strip->text().toStdString();
-    ASSERT_TRUE(wait_end());
-    EXPECT_TRUE(strip->text().contains("0:00 left")) << strip->text().toStdString();
+    ASSERT_TRUE(wait_state(*w, W::Ended));
+    emit w->control()->notice(
+        "The media command \"open /c/course\\video\\x.mpg alias video\" failed: error 301: "
+        "cannot open the file: /c/course/video/x.mpg does not exist");
+    EXPECT_TRUE(w->problem_text().startsWith("Vrksasana: ")) << w->problem_text().toStdString();
+    EXPECT_EQ(w->problem_details().toStdString(),
+              "error 301: cannot open the file: /c/course/video/x.mpg does not exist");
 }
 
 // The window opens at two thirds of the screen, a 1920 x 1080 one or a
@@ -355,6 +386,7 @@ TEST_F(Player, ReadableFromTwoMetres) {
     auto ring = [](QWidget* b) { return b->grab().toImage().pixelColor(1, b->height() / 2); };
     w->button("play")->setFocus();
     EXPECT_EQ(ring(w->button("play")), QColor(0x0a, 0x3c, 0x96));
+    const QRect normal = w->geometry();
     w->set_full_screen(true);
     ASSERT_TRUE(wait_for([&] { return w->isFullScreen(); }, 5));
     const int least = (w->screen()->geometry().height() + 29) / 30;
@@ -379,9 +411,18 @@ TEST_F(Player, ReadableFromTwoMetres) {
     EXPECT_TRUE(w->idle_text().contains("Next: Garudasana"));
     EXPECT_TRUE(w->idle_text().contains(QString("font-size:%1px").arg(least)))
         << w->idle_text().toStdString();
+    // The list is out of sight: the picture's place says which posture Enter plays.
+    w->select_posture("Garudasana");
+    EXPECT_TRUE(w->idle_text().contains("Enter plays Garudasana")) << w->idle_text().toStdString();
     key(*w, Qt::Key_Return);
     EXPECT_FALSE(w->routine()->active()) << "Enter pressed Play all, which the learner cannot see";
     EXPECT_NE(w->control()->state(), W::Ended);
+    // Leaving gives back the window as it was, though the controls were
+    // last laid out in full-screen type.
+    key(*w, Qt::Key_Shift);
+    key(*w, Qt::Key_Escape);
+    pause_for(0.3);
+    EXPECT_EQ(w->geometry(), normal);
 }
 
 // Tab goes the way the eye reads the window, and the keys' overlay sits in
@@ -591,7 +632,8 @@ TEST_F(Player, Monkey) {
 // posture's timeline from its rows and media, holds included (a missing
 // file counts as the control counts it, a FIFO is refused at once); the
 // strip shows the total and boxes as long as their parts before anything
-// plays; a routine's total and what is left count its rests.
+// plays, and from zero at every start; a routine's total and what is left
+// count its rests.
 TEST_F(Player, TimeBeforeThePlayAndOfTheRoutine) {
     strovia::Course course;
     ASSERT_TRUE(course.open(content()));
@@ -642,6 +684,13 @@ TEST_F(Player, TimeBeforeThePlayAndOfTheRoutine) {
     EXPECT_LE(strip->left_ms(), t.totalMs);
     ASSERT_TRUE(wait_end());
     EXPECT_EQ(strip->left_ms(), 0);
+    EXPECT_TRUE(strip->text().contains("0:00 left")) << strip->text().toStdString();
+    // Played again, its time starts from zero.
+    ended_ = 0;
+    ASSERT_TRUE(w->play());
+    EXPECT_LT(strip->elapsed_ms(), 500) << "the time carried over";
+    EXPECT_TRUE(strip->text().contains("of 0:04")) << strip->text().toStdString();
+    ASSERT_TRUE(wait_end());
 
     // The routine's time: postures and rests.
     const qint64 photo = course.timeline("Vrksasana").totalMs;
@@ -722,12 +771,24 @@ TEST_F(Player, PracticeKeysTheStripAndWhereTheLearnerStopped) {
     EXPECT_EQ(next->resume_point(), qMakePair(QString("Tadasana"), 2));
     next->select_posture("Vrksasana");
     ended_ = 0;
+    QList<int> parts;  // as the control said them: a busy machine may be past 2 already
+    const auto seen = QObject::connect(next->control(), &W::progressChanged,
+                                       [&](int current, int) { parts << current; });
     QTest::keyClick(next->windowHandle(), Qt::Key_C);
     EXPECT_EQ(next->control()->AsanaNaME(), "Tadasana");
-    EXPECT_EQ(next->control()->currentPart(), 2);
     ASSERT_TRUE(wait_end());
+    QObject::disconnect(seen);
+    EXPECT_EQ(parts.value(0), 2);
     EXPECT_EQ(next->resume_point(), qMakePair(QString(), 0));
     EXPECT_FALSE(next->button("continue")->isEnabled());
+    // Once another posture is chosen, the strip's boxes are its own: a
+    // click starts that posture, not the one that ended.
+    ASSERT_TRUE(next->select_posture("Lost"));
+    ASSERT_TRUE(wait_for([&] { return next->progress()->shows_planned(); }, 20));
+    QTest::mouseClick(next->progress(), Qt::LeftButton, {},
+                      next->progress()->part_rect(0).center());
+    EXPECT_EQ(next->control()->AsanaNaME().toStdString(), "Lost");
+    next->stop();
 }
 
 }  // namespace
