@@ -423,7 +423,7 @@ TEST_F(EndToEnd, BrokenVideosAndFifosNeitherStallNorBlock) {
         {"Cut", "the video cannot go on: the video stopped at frame "},
         {"Damaged", "the video cannot go on: the video stopped at frame "},
         {"FifoVideo", " is a FIFO, not a file (error 311)"},
-        {"FifoPicture", " is a FIFO, not a file)"},
+        {"FifoPicture", " is a FIFO, not a file (error 53)"},
         {"FifoNarration", " is a FIFO, not a file (error 311)"},
     };
     for (const auto& k : cases) {
